@@ -1,0 +1,2 @@
+// The norvisk command.
+int main() { return 2; }

@@ -1,0 +1,181 @@
+// Canvas: the off-screen 24-bit picture every graph draws into.
+//
+// Coordinates are device pixels, origin at the top-left corner, x to the right, y downwards.
+// The surface is a device-independent bitmap: 24 bits per pixel stored blue, green, red; rows
+// padded with zeros to a multiple of 4 bytes; rows stored bottom-up (the first row in memory is
+// the bottom row of the picture). Colours are packed 0x00BBGGRR, red in the low byte.
+//
+// A canvas may be without a surface (size 0 or less, too large, or refused by the back end).
+// Then every drawing operation does nothing and every query returns false or zero. Nothing here
+// throws, logs or reports an error text: failure is a false or zero result.
+//
+// The canvas keeps the drawing settings (pen, brush, font) and forwards each primitive to a
+// back end (raster/device.h): the software back end everywhere, GDI on Windows.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace norvisk {
+
+using Color = std::uint32_t;
+constexpr Color kInvalidColor = 0xFFFFFFFFu;
+
+constexpr Color MakeColor(unsigned red, unsigned green, unsigned blue) {
+  return (red & 0xFFu) | ((green & 0xFFu) << 8) | ((blue & 0xFFu) << 16);
+}
+constexpr unsigned RedOf(Color c) { return c & 0xFFu; }
+constexpr unsigned GreenOf(Color c) { return (c >> 8) & 0xFFu; }
+constexpr unsigned BlueOf(Color c) { return (c >> 16) & 0xFFu; }
+
+// The module whose bitmap resources LoadBitmapResource reads: an HINSTANCE on Windows. Elsewhere
+// the bitmaps are embedded in the library and the handle is not consulted.
+using ModuleHandle = void*;
+
+// A drawing target outside the canvas for CopyTo: an HDC on Windows; for the software back end
+// a PixelTarget.
+using DeviceContext = void*;
+
+// 24-bit BGR pixel rows addressed top-down; stride may be negative for bottom-up memory.
+struct PixelTarget {
+  std::uint8_t* top = nullptr;  // first byte of the top row
+  int width = 0;
+  int height = 0;
+  std::ptrdiff_t stride = 0;    // bytes from one row to the one below it
+};
+
+// Surface description: the fields of a 40-byte bitmap information header.
+struct SurfaceDesc {
+  std::uint32_t headerSize = 40;
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::uint16_t planes = 1;
+  std::uint16_t bitsPerPixel = 24;
+  std::uint32_t compression = 0;
+  std::uint32_t imageSize = 0;
+  std::int32_t xPelsPerMeter = 0;
+  std::int32_t yPelsPerMeter = 0;
+  std::uint32_t colorsUsed = 0;
+  std::uint32_t colorsImportant = 0;
+};
+
+// Bytes per row of a bitmap: rows are padded to 4 bytes.
+constexpr std::int64_t RowBytes(std::int64_t width, int bitsPerPixel) {
+  return ((width * bitsPerPixel + 31) / 32) * 4;
+}
+
+// Surfaces whose pixel memory would exceed this are refused.
+constexpr std::int64_t kMaxSurfaceBytes = std::int64_t{256} << 20;
+
+// A view of a surface's pixel memory, as a bitmap query reports it.
+struct SurfaceBits {
+  std::uint8_t* bits = nullptr;  // bottom row first
+  int width = 0;
+  int height = 0;
+  int bitsPerPixel = 0;
+  int rowBytes = 0;
+  const std::uint8_t* colorTable = nullptr;  // BGRX entries, for 1, 4 and 8 bits per pixel
+  int colorCount = 0;
+};
+
+struct PenSpec {
+  int style = 0;  // 0 solid, 1 dashed, 2 dotted, 3 dash-dot, 4 dash-dot-dot, 5 none
+  int width = 1;
+  Color color = 0;
+};
+
+struct BrushSpec {
+  unsigned style = 1;  // 0 solid, 1 hollow
+  Color color = 0;
+  int hatch = 4;
+};
+
+struct FontSpec {
+  int height = 0;  // negative: character (em) height in pixels
+  int italic = 0;
+  int underline = 0;
+  std::string face;
+};
+
+class Backend;
+class Device;
+class DrawObject;
+
+// BMP file header (14 bytes) as prepared for the writer.
+struct BmpFileHeader {
+  std::uint16_t type = 0x4D42;  // "BM"
+  std::uint32_t size = 0;
+  std::uint16_t reserved1 = 0;
+  std::uint16_t reserved2 = 0;
+  std::uint32_t offBits = 54;
+};
+
+class Canvas {
+ public:
+  Canvas(int width, int height);
+  Canvas(int width, int height, const Backend& backend);
+  virtual ~Canvas();
+  Canvas(const Canvas&) = delete;
+  Canvas& operator=(const Canvas&) = delete;
+
+  bool Resize(int width, int height);
+  bool LoadBitmapResource(ModuleHandle module, int id);
+  bool CopyTo(DeviceContext target, int x, int y, int width, int height, int sourceX,
+              int sourceY);
+  bool SaveImage(const char* fileName);
+
+  int SetBackgroundMode(int mode);
+  Color GetPixel(int x, int y);
+  void MoveTo(int x, int y);
+  bool LineTo(int x, int y);
+  void DrawRectangle(int left, int top, int right, int bottom);
+  void DrawText(int x, int y, std::string_view text);
+  int TextWidth(std::string_view text);
+  int TextHeight(std::string_view text);
+  Color TextColor();
+  void SetFontSize(int points);
+  void DrawVerticalText(int x, int y, std::string_view text);
+  void SetPen(int style, int width, int red, int green, int blue);
+  void SetPenRgb(int red, int green, int blue);
+  void SetPenColor(Color color);
+  void SetMixMode(int mode);
+  void SetBrushStyle(unsigned style);
+  void SetBrushColor(Color color);
+
+  // Read access for image export and tests.
+  bool ready() const { return ready_; }
+  const SurfaceDesc& surfaceDesc() const { return desc_; }
+  SurfaceBits Bits() const;  // empty without a surface
+  int fontPoints() const { return fontPoints_; }
+  const std::string& faceName() const { return faceName_; }
+  const PenSpec& pen() const { return pen_; }
+  const BrushSpec& brush() const { return brush_; }
+
+ private:
+  bool WriteBmp(const char* fileName);
+  void ReplacePen();
+  void ReplaceBrush();
+  void ReplaceFont();
+  FontSpec MakeFontSpec() const;
+  void ReleaseObjects();
+
+  const Backend& backend_;
+  std::unique_ptr<Device> device_;  // the drawing context with the surface selected
+  bool ready_ = false;
+  std::unique_ptr<DrawObject> brushObject_;
+  std::unique_ptr<DrawObject> penObject_;
+  std::unique_ptr<DrawObject> fontObject_;
+  SurfaceDesc desc_;
+  BmpFileHeader fileHeader_;
+  SurfaceDesc infoHeader_;
+  PenSpec pen_;
+  BrushSpec brush_;
+  int fontPoints_ = 10;
+  int italic_ = 0;
+  int underline_ = 0;
+  std::string faceName_ = "MS Sans Serif";
+};
+
+}  // namespace norvisk

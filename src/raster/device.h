@@ -1,0 +1,75 @@
+// The raster back-end seam: a drawing context with a surface selected, and the objects drawn
+// with. Each primitive maps onto one platform drawing call and must give the platform's pixels.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "raster/canvas.h"
+
+namespace norvisk {
+
+// A pen, brush or font made by a back end. Released only after no device has it selected.
+class DrawObject {
+ public:
+  enum class Kind { Pen, Brush, Font };
+  explicit DrawObject(Kind kind) : kind_(kind) {}
+  virtual ~DrawObject() = default;
+  Kind kind() const { return kind_; }
+
+ private:
+  Kind kind_;
+};
+
+// Mix modes: the 16 binary raster operations.
+constexpr int kMixCopyPen = 13;
+constexpr int kMixMaskPen = 9;
+// Background modes.
+constexpr int kTransparent = 1;
+constexpr int kOpaque = 2;
+
+class Device {
+ public:
+  virtual ~Device() = default;
+
+  // Pixel memory as a bitmap query reports it; pending drawing is finished first.
+  virtual SurfaceBits Bits() = 0;
+  virtual int LogPixelsY() = 0;
+
+  // Selects the object (nullptr: the device's default object of that kind).
+  virtual void Select(DrawObject::Kind kind, const DrawObject* object) = 0;
+
+  virtual int SetBkMode(int mode) = 0;
+  virtual void SetRop2(int mode) = 0;
+  virtual Color GetTextColor() = 0;
+  virtual void MoveTo(int x, int y) = 0;
+  virtual bool LineTo(int x, int y) = 0;
+  virtual void Rectangle(int left, int top, int right, int bottom) = 0;
+  virtual void TextOut(int x, int y, std::string_view text) = 0;
+  // Width and cell height of the text; false when the text cannot be measured.
+  virtual bool TextExtent(std::string_view text, int* width, int* height) = 0;
+  virtual Color GetPixel(int x, int y) = 0;
+  virtual bool CopyTo(DeviceContext target, int x, int y, int width, int height, int sourceX,
+                      int sourceY) = 0;
+};
+
+class Backend {
+ public:
+  virtual ~Backend() = default;
+  // A device with a new surface of desc's size and depth, all pixels 0; nullptr on refusal.
+  virtual std::unique_ptr<Device> CreateDevice(const SurfaceDesc& desc) const = 0;
+  virtual std::unique_ptr<DrawObject> CreatePen(const PenSpec& spec) const = 0;
+  virtual std::unique_ptr<DrawObject> CreateBrush(const BrushSpec& spec) const = 0;
+  virtual std::unique_ptr<DrawObject> CreateFont(const FontSpec& spec) const = 0;
+};
+
+// The software back end, built everywhere.
+const Backend& SoftBackend();
+// The platform's own back end: GDI on Windows, the software back end elsewhere.
+const Backend& DefaultBackend();
+
+// GDI's MulDiv: a * b / c rounded to nearest, halves away from zero; -1 when c is 0.
+int MulDiv(int a, int b, int c);
+
+}  // namespace norvisk

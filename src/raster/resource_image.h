@@ -1,0 +1,39 @@
+// Bitmap resources of the module: the background (202), the logo (203), the toolbox image (101).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "raster/canvas.h"
+
+namespace norvisk {
+
+// A bitmap resource as the platform delivers it: 24 bits per pixel, blue-green-red, rows
+// bottom-up and padded to 4 bytes, the layout of a canvas surface.
+struct ResourceImage {
+  int width = 0;
+  int height = 0;
+  int bitsPerPixel = 24;
+  int rowBytes = 0;
+  const std::uint8_t* bits = nullptr;
+};
+
+// Loads bitmap resource `id` of `module`. False when there is no such bitmap. The image stays
+// valid for the life of the process (it is decoded once and kept).
+bool LoadResourceImage(ModuleHandle module, int id, ResourceImage* out);
+
+// Decodes the bytes of a BMP file (uncompressed, 1, 4, 8, 24 or 32 bits per pixel, rows bottom-up
+// or top-down) into 24-bit bottom-up rows padded to 4 bytes. False for anything else.
+bool DecodeBmp(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>* pixels,
+               int* width, int* height);
+
+// Resource files embedded at build time (non-Windows builds); the table ends with id 0.
+struct EmbeddedResource {
+  int id;
+  const unsigned char* data;
+  std::size_t size;
+};
+extern const EmbeddedResource kEmbeddedResources[];
+
+}  // namespace norvisk
