@@ -9,10 +9,12 @@ function(norvisk_embed_resources out_var)
     list(APPEND deps ${file})
     list(APPEND pairs "${id}=${file}")
   endwhile()
+  string(REPLACE ";" "|" pairs "${pairs}")
   add_custom_command(
     OUTPUT ${out}
     COMMAND ${CMAKE_COMMAND} -DOUT=${out} "-DPAIRS=${pairs}" -P ${CMAKE_SOURCE_DIR}/cmake/embed_resources_run.cmake
     DEPENDS ${deps} ${CMAKE_SOURCE_DIR}/cmake/embed_resources_run.cmake
-    COMMENT "Embedding bitmap resources")
+    COMMENT "Embedding bitmap resources"
+    VERBATIM)
   set(${out_var} ${out} PARENT_SCOPE)
 endfunction()

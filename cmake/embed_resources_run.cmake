@@ -1,6 +1,7 @@
-# Script mode: writes OUT, a table of the embedded resource files named in PAIRS (id=path;...).
+# Script mode: writes OUT, a table of the embedded resource files named in PAIRS (id=path|...).
 set(body "// Generated at build time from src/resources; do not edit.\n#include \"raster/resource_image.h\"\n\nnamespace norvisk {\nnamespace {\n")
 set(table "")
+string(REPLACE "|" ";" PAIRS "${PAIRS}")
 foreach(pair IN LISTS PAIRS)
   string(REPLACE "=" ";" kv "${pair}")
   list(GET kv 0 id)

@@ -159,7 +159,6 @@ class Canvas {
   void ReplaceBrush();
   void ReplaceFont();
   FontSpec MakeFontSpec() const;
-  void ReleaseObjects();
 
   const Backend& backend_;
   std::unique_ptr<Device> device_;  // the drawing context with the surface selected

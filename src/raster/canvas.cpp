@@ -1,0 +1,244 @@
+// Canvas: drawing settings and surface management over a raster back end.
+#include "raster/canvas.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+#include "raster/device.h"
+#include "raster/resource_image.h"
+
+namespace norvisk {
+
+int MulDiv(int a, int b, int c) {
+  if (c == 0) return -1;
+  long long product = static_cast<long long>(a) * b;
+  long long divisor = c;
+  if (divisor < 0) {
+    product = -product;
+    divisor = -divisor;
+  }
+  // Halves go away from zero, as the platform's MulDiv does.
+  long long result = product >= 0 ? (product + divisor / 2) / divisor
+                                  : (product - divisor / 2) / divisor;
+  if (result > INT_MAX || result < -INT_MAX) return -1;
+  return static_cast<int>(result);
+}
+
+Canvas::Canvas(int width, int height) : Canvas(width, height, DefaultBackend()) {}
+
+Canvas::Canvas(int width, int height, const Backend& backend) : backend_(backend) {
+  Resize(width, height);
+}
+
+Canvas::~Canvas() {
+  // The surface and its context go first, so that no object is released while selected.
+  device_.reset();
+}
+
+bool Canvas::Resize(int width, int height) {
+  if (width == desc_.width && height == desc_.height) return true;
+  desc_.width = width;
+  desc_.height = height;
+
+  device_.reset();
+  ready_ = false;
+  if (width <= 0 || height <= 0) return false;
+  if (RowBytes(width, desc_.bitsPerPixel) * height > kMaxSurfaceBytes) return false;
+
+  device_ = backend_.CreateDevice(desc_);
+  if (!device_) return false;
+  ready_ = true;
+
+  if (!brushObject_) brushObject_ = backend_.CreateBrush(brush_);
+  device_->Select(DrawObject::Kind::Brush, brushObject_.get());
+  if (!penObject_) penObject_ = backend_.CreatePen(pen_);
+  device_->Select(DrawObject::Kind::Pen, penObject_.get());
+  if (!fontObject_) fontObject_ = backend_.CreateFont(MakeFontSpec());
+  device_->Select(DrawObject::Kind::Font, fontObject_.get());
+  return true;
+}
+
+FontSpec Canvas::MakeFontSpec() const {
+  int dpi = device_ ? device_->LogPixelsY() : 96;
+  return FontSpec{-MulDiv(fontPoints_, dpi, 72), italic_, underline_, faceName_};
+}
+
+bool Canvas::LoadBitmapResource(ModuleHandle module, int id) {
+  ResourceImage image;
+  if (!LoadResourceImage(module, id, &image)) return false;
+
+  if (desc_.width == 0 || desc_.height == 0) {
+    // A canvas without a size takes the image's size and depth.
+    desc_.planes = 1;
+    desc_.bitsPerPixel = static_cast<std::uint16_t>(image.bitsPerPixel);
+    Resize(image.width, image.height);
+  }
+  if (!ready_) return true;
+
+  SurfaceBits dst = device_->Bits();
+  if (!dst.bits || dst.bitsPerPixel != image.bitsPerPixel) return true;
+  // Top-left aligned, no scaling: rows of the image beyond the canvas are cut, and canvas
+  // pixels beyond the image keep what they hold.
+  int rows = std::min(dst.height, image.height);
+  std::size_t rowLength =
+      static_cast<std::size_t>(std::min(dst.width, image.width)) * (image.bitsPerPixel / 8);
+  if (dst.height == image.height && dst.rowBytes == image.rowBytes &&
+      rowLength == static_cast<std::size_t>(image.rowBytes)) {
+    std::memcpy(dst.bits, image.bits, static_cast<std::size_t>(image.rowBytes) * rows);
+    return true;
+  }
+  for (int y = 0; y < rows; ++y) {
+    std::uint8_t* to = dst.bits + static_cast<std::size_t>(dst.height - 1 - y) * dst.rowBytes;
+    const std::uint8_t* from =
+        image.bits + static_cast<std::size_t>(image.height - 1 - y) * image.rowBytes;
+    std::memcpy(to, from, rowLength);
+  }
+  return true;
+}
+
+bool Canvas::CopyTo(DeviceContext target, int x, int y, int width, int height, int sourceX,
+                    int sourceY) {
+  if (!ready_) return false;
+  return device_->CopyTo(target, x, y, width, height, sourceX, sourceY);
+}
+
+int Canvas::SetBackgroundMode(int mode) { return ready_ ? device_->SetBkMode(mode) : 0; }
+
+Color Canvas::GetPixel(int x, int y) { return ready_ ? device_->GetPixel(x, y) : 0; }
+
+void Canvas::MoveTo(int x, int y) {
+  if (ready_) device_->MoveTo(x, y);
+}
+
+bool Canvas::LineTo(int x, int y) { return ready_ && device_->LineTo(x, y); }
+
+void Canvas::DrawRectangle(int left, int top, int right, int bottom) {
+  if (ready_) device_->Rectangle(left, top, right, bottom);
+}
+
+void Canvas::DrawText(int x, int y, std::string_view text) {
+  if (ready_) device_->TextOut(x, y, text);
+}
+
+int Canvas::TextWidth(std::string_view text) {
+  int width = 0, height = 0;
+  if (!ready_ || !device_->TextExtent(text, &width, &height)) return 0;
+  return width;
+}
+
+int Canvas::TextHeight(std::string_view text) {
+  int width = 0, height = 0;
+  if (!ready_ || !device_->TextExtent(text, &width, &height)) return 0;
+  return height;
+}
+
+Color Canvas::TextColor() { return ready_ ? device_->GetTextColor() : 0; }
+
+void Canvas::SetFontSize(int points) {
+  fontPoints_ = points;
+  ReplaceFont();
+}
+
+void Canvas::DrawVerticalText(int x, int y, std::string_view text) {
+  if (!ready_) return;
+  int w = TextWidth(text);
+  int h = TextHeight(text);
+  if (w == 0 || h == 0) return;
+
+  Canvas scratch(w, h, backend_);
+  if (!scratch.ready_) return;
+  scratch.device_->Select(DrawObject::Kind::Font, fontObject_.get());
+  scratch.DrawText(0, 0, text);
+  Color ink = scratch.TextColor();
+  // Hand the scratch its own font back before either object can go away.
+  scratch.device_->Select(DrawObject::Kind::Font, scratch.fontObject_.get());
+
+  SurfaceBits src = scratch.device_->Bits();
+  SurfaceBits dst = device_->Bits();
+  if (!src.bits || !dst.bits || src.bitsPerPixel != 24 || dst.bitsPerPixel != 24) return;
+  const std::uint8_t b = BlueOf(ink), g = GreenOf(ink), r = RedOf(ink);
+  // Scratch pixel (j, i) goes to (x + i, y + w - j): a quarter turn counter-clockwise. Only
+  // pixels of exactly the text colour are carried over, regardless of the mix mode.
+  for (int i = 0; i < src.height; ++i) {
+    long long dx = static_cast<long long>(x) + i;
+    if (dx < 0 || dx >= dst.width) continue;
+    const std::uint8_t* row =
+        src.bits + static_cast<std::size_t>(src.height - 1 - i) * src.rowBytes;
+    for (int j = 0; j < src.width; ++j) {
+      const std::uint8_t* p = row + 3 * j;
+      if (p[0] != b || p[1] != g || p[2] != r) continue;
+      long long dy = static_cast<long long>(y) + w - j;
+      if (dy < 0 || dy >= dst.height) continue;
+      std::uint8_t* q = dst.bits + static_cast<std::size_t>(dst.height - 1 - dy) * dst.rowBytes +
+                        3 * dx;
+      q[0] = b;
+      q[1] = g;
+      q[2] = r;
+    }
+  }
+}
+
+void Canvas::SetPen(int style, int width, int red, int green, int blue) {
+  pen_.style = style;
+  pen_.width = width;
+  pen_.color = MakeColor(red, green, blue);
+  ReplacePen();
+}
+
+void Canvas::SetPenRgb(int red, int green, int blue) {
+  pen_.color = MakeColor(red, green, blue);
+  ReplacePen();
+}
+
+void Canvas::SetPenColor(Color color) {
+  pen_.color = color;
+  ReplacePen();
+}
+
+void Canvas::SetMixMode(int mode) {
+  if (ready_) device_->SetRop2(mode);
+}
+
+void Canvas::SetBrushStyle(unsigned style) {
+  brush_.style = style;
+  ReplaceBrush();
+}
+
+void Canvas::SetBrushColor(Color color) {
+  brush_.color = color;
+  ReplaceBrush();
+}
+
+SurfaceBits Canvas::Bits() const { return ready_ ? device_->Bits() : SurfaceBits{}; }
+
+// A new object replaces the old one only when it could be made; otherwise the kind is unset
+// and the surface's default object draws until the next successful replacement.
+namespace {
+void replace_object(Device* device, DrawObject::Kind kind, std::unique_ptr<DrawObject> made,
+                    std::unique_ptr<DrawObject>* slot) {
+  if (device) device->Select(kind, made.get());
+  *slot = std::move(made);
+}
+}  // namespace
+
+void Canvas::ReplacePen() {
+  replace_object(device_.get(), DrawObject::Kind::Pen, backend_.CreatePen(pen_), &penObject_);
+}
+
+void Canvas::ReplaceBrush() {
+  replace_object(device_.get(), DrawObject::Kind::Brush, backend_.CreateBrush(brush_),
+                 &brushObject_);
+}
+
+void Canvas::ReplaceFont() {
+  if (!device_) {
+    // Made again for the next surface, at that surface's resolution.
+    fontObject_.reset();
+    return;
+  }
+  replace_object(device_.get(), DrawObject::Kind::Font, backend_.CreateFont(MakeFontSpec()),
+                 &fontObject_);
+}
+
+}  // namespace norvisk

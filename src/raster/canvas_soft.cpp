@@ -1,0 +1,409 @@
+// The software back end: a 24-bit DIB in memory, drawn with the GDI pixel rules.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "raster/device.h"
+#include "raster/soft_font.h"
+
+namespace norvisk {
+
+namespace {
+
+struct SoftPen : DrawObject {
+  explicit SoftPen(const PenSpec& s) : DrawObject(Kind::Pen), spec(s) {}
+  PenSpec spec;
+};
+struct SoftBrush : DrawObject {
+  explicit SoftBrush(const BrushSpec& s) : DrawObject(Kind::Brush), spec(s) {}
+  BrushSpec spec;
+};
+struct SoftFont : DrawObject {
+  explicit SoftFont(const FontSpec& s) : DrawObject(Kind::Font), spec(s) {}
+  FontSpec spec;
+  // Found at first use, so that a canvas that never draws text never pays for the lookup.
+  mutable FontInstance* instance = nullptr;
+  mutable bool looked = false;
+};
+
+constexpr int kDpi = 96;
+constexpr Color kWhite = 0x00FFFFFF;
+
+// Binary raster operations 1..16: bit k of (mode - 1) is the result for pen bit P and
+// destination bit D with k = 2P + D.
+template <int Mode>
+inline std::uint8_t rop(std::uint8_t d, std::uint8_t p) {
+  constexpr unsigned t = Mode - 1;
+  std::uint8_t r = 0;
+  if (t & 1) r |= ~p & ~d;
+  if (t & 2) r |= ~p & d;
+  if (t & 4) r |= p & ~d;
+  if (t & 8) r |= p & d;
+  return r;
+}
+
+template <int Mode>
+void apply_span(std::uint8_t* dst, const std::uint8_t* pattern, std::size_t bytes) {
+  for (std::size_t i = 0; i < bytes; ++i) dst[i] = rop<Mode>(dst[i], pattern[i]);
+}
+
+using SpanFn = void (*)(std::uint8_t*, const std::uint8_t*, std::size_t);
+
+template <int... Modes>
+constexpr SpanFn span_for(int mode, std::integer_sequence<int, Modes...>) {
+  SpanFn table[] = {&apply_span<Modes + 1>...};
+  return table[mode - 1];
+}
+
+SpanFn span_fn(int mode) { return span_for(mode, std::make_integer_sequence<int, 16>{}); }
+
+// Pen patterns of a width-1 pen, in pixels along the major axis, starting "on".
+struct Dashes {
+  const int* runs;
+  int count;
+};
+constexpr int kDash[] = {18, 6};
+constexpr int kDot[] = {3, 3};
+constexpr int kDashDot[] = {9, 6, 3, 6};
+constexpr int kDashDotDot[] = {9, 3, 3, 3, 3, 3};
+
+// ceil(a / b) for b > 0.
+inline __int128 ceil_div(__int128 a, __int128 b) {
+  __int128 q = a / b;
+  return (a % b != 0 && a > 0) ? q + 1 : q;
+}
+
+class SoftDevice final : public Device {
+ public:
+  SoftDevice(int width, int height, std::uint8_t* bits)
+      : width_(width), height_(height), rowBytes_(static_cast<int>(RowBytes(width, 24))),
+        bits_(bits) {}
+  ~SoftDevice() override { std::free(bits_); }
+
+  SurfaceBits Bits() override {
+    return SurfaceBits{bits_, width_, height_, 24, rowBytes_, nullptr, 0};
+  }
+  int LogPixelsY() override { return kDpi; }
+
+  void Select(DrawObject::Kind kind, const DrawObject* object) override {
+    switch (kind) {
+      case DrawObject::Kind::Pen:
+        pen_ = object ? static_cast<const SoftPen*>(object)->spec : PenSpec{};
+        break;
+      case DrawObject::Kind::Brush:
+        // The default brush of a new context is solid white.
+        brush_ = object ? static_cast<const SoftBrush*>(object)->spec : BrushSpec{0, kWhite, 0};
+        break;
+      case DrawObject::Kind::Font:
+        font_ = static_cast<const SoftFont*>(object);
+        break;
+    }
+  }
+
+  int SetBkMode(int mode) override {
+    if (mode != kTransparent && mode != kOpaque) return 0;
+    int previous = bkMode_;
+    bkMode_ = mode;
+    return previous;
+  }
+  void SetRop2(int mode) override {
+    if (mode >= 1 && mode <= 16) rop2_ = mode;
+  }
+  Color GetTextColor() override { return textColor_; }
+
+  void MoveTo(int x, int y) override {
+    curX_ = x;
+    curY_ = y;
+  }
+
+  bool LineTo(int x, int y) override {
+    DrawLine(curX_, curY_, x, y);
+    curX_ = x;
+    curY_ = y;
+    return true;
+  }
+
+  void Rectangle(int left, int top, int right, int bottom) override {
+    if (left > right) std::swap(left, right);
+    if (top > bottom) std::swap(top, bottom);
+    if (left == right || top == bottom) return;
+    long long l = left, t = top, r = right, b = bottom;
+    if (pen_.style == 5) {
+      // Without a pen the fill covers the rectangle less its right column and bottom row.
+      if (brush_.style == 0) FillRect(l, t, r - 1, b - 1, brush_.color);
+      return;
+    }
+    if (brush_.style == 0) FillRect(l + 1, t + 1, r - 1, b - 1, brush_.color);
+    // The outline runs through (left, top) and (right - 1, bottom - 1).
+    int w = std::max(1, pen_.width);
+    long long out = (w - 1) / 2, in = w / 2;
+    long long ol = l - out, ot = t - out, orr = r + out, ob = b + out;  // outer, exclusive
+    long long il = l + 1 + in, it = t + 1 + in, ir = r - 1 - in, ib = b - 1 - in;
+    if (il >= ir || it >= ib) {
+      FillRect(ol, ot, orr, ob, pen_.color);
+      return;
+    }
+    FillRect(ol, ot, orr, it, pen_.color);
+    FillRect(ol, ib, orr, ob, pen_.color);
+    FillRect(ol, it, il, ib, pen_.color);
+    FillRect(ir, it, orr, ib, pen_.color);
+  }
+
+  void TextOut(int x, int y, std::string_view text) override {
+    FontInstance* font = Font();
+    if (!font) return;
+    int width = 0;
+    DecodeText(text, [&](char32_t c) { width += font->GlyphFor(c).advance; });
+    if (bkMode_ == kOpaque) {
+      // The cell is filled in the background colour; mix modes do not apply to text.
+      CopyRect(x, y, static_cast<long long>(x) + width,
+               static_cast<long long>(y) + font->ascent() + font->descent(), kWhite);
+    }
+    long long penX = x;
+    long long baseline = static_cast<long long>(y) + font->ascent();
+    DecodeText(text, [&](char32_t c) {
+      const Glyph& g = font->GlyphFor(c);
+      DrawGlyph(g, penX + g.left, baseline - g.top);
+      penX += g.advance;
+    });
+  }
+
+  bool TextExtent(std::string_view text, int* width, int* height) override {
+    FontInstance* font = Font();
+    if (!font) return false;
+    long long w = 0;
+    DecodeText(text, [&](char32_t c) { w += font->GlyphFor(c).advance; });
+    *width = static_cast<int>(std::min<long long>(w, 0x7FFFFFFF));
+    *height = font->ascent() + font->descent();
+    return true;
+  }
+
+  Color GetPixel(int x, int y) override {
+    if (x < 0 || y < 0 || x >= width_ || y >= height_) return kInvalidColor;
+    const std::uint8_t* p = Pixel(x, y);
+    return MakeColor(p[2], p[1], p[0]);
+  }
+
+  bool CopyTo(DeviceContext target, int x, int y, int width, int height, int sourceX,
+              int sourceY) override {
+    auto* to = static_cast<PixelTarget*>(target);
+    if (!to || !to->top) return false;
+    // Clip the rectangle against both the source and the target.
+    long long sx = sourceX, sy = sourceY, dx = x, dy = y, w = width, h = height;
+    auto clip = [](long long& a, long long& b, long long& len, long long limitA) {
+      if (a < 0) { b -= a; len += a; a = 0; }
+      if (a + len > limitA) len = limitA - a;
+    };
+    clip(sx, dx, w, width_);
+    clip(dx, sx, w, to->width);
+    clip(sy, dy, h, height_);
+    clip(dy, sy, h, to->height);
+    for (long long row = 0; row < h; ++row) {
+      std::memcpy(to->top + (dy + row) * to->stride + dx * 3,
+                  Pixel(static_cast<int>(sx), static_cast<int>(sy + row)),
+                  static_cast<std::size_t>(std::max<long long>(w, 0)) * 3);
+    }
+    return true;
+  }
+
+ private:
+  std::uint8_t* Pixel(int x, int y) {
+    return bits_ + static_cast<std::size_t>(height_ - 1 - y) * rowBytes_ + 3 * x;
+  }
+
+  FontInstance* Font() {
+    if (!font_) {
+      // The default font of a new context, used when no font could be made.
+      if (!defaultLooked_) {
+        defaultLooked_ = true;
+        defaultFont_ = FontInstance::Get("MS Sans Serif", 0);
+      }
+      return defaultFont_;
+    }
+    if (!font_->looked) {
+      font_->looked = true;
+      font_->instance = FontInstance::Get(font_->spec.face, font_->spec.height);
+    }
+    return font_->instance;
+  }
+
+  // A pixel drawn by the pen or the brush, through the mix mode.
+  void Plot(long long x, long long y, Color c) {
+    if (x < 0 || y < 0 || x >= width_ || y >= height_) return;
+    std::uint8_t pattern[3] = {static_cast<std::uint8_t>(BlueOf(c)),
+                               static_cast<std::uint8_t>(GreenOf(c)),
+                               static_cast<std::uint8_t>(RedOf(c))};
+    span_fn(rop2_)(Pixel(static_cast<int>(x), static_cast<int>(y)), pattern, 3);
+  }
+
+  // Fills columns [l, r) and rows [t, b) through the mix mode.
+  void FillRect(long long l, long long t, long long r, long long b, Color c) {
+    l = std::max<long long>(l, 0);
+    t = std::max<long long>(t, 0);
+    r = std::min<long long>(r, width_);
+    b = std::min<long long>(b, height_);
+    if (l >= r || t >= b) return;
+    std::size_t bytes = static_cast<std::size_t>(r - l) * 3;
+    const std::uint8_t* pattern = Pattern(c, bytes);
+    SpanFn fn = span_fn(rop2_);
+    for (long long y = t; y < b; ++y) fn(Pixel(static_cast<int>(l), static_cast<int>(y)), pattern, bytes);
+  }
+
+  // Like FillRect, but plain copies whatever the mix mode.
+  void CopyRect(long long l, long long t, long long r, long long b, Color c) {
+    l = std::max<long long>(l, 0);
+    t = std::max<long long>(t, 0);
+    r = std::min<long long>(r, width_);
+    b = std::min<long long>(b, height_);
+    if (l >= r || t >= b) return;
+    std::size_t bytes = static_cast<std::size_t>(r - l) * 3;
+    const std::uint8_t* pattern = Pattern(c, bytes);
+    for (long long y = t; y < b; ++y)
+      std::memcpy(Pixel(static_cast<int>(l), static_cast<int>(y)), pattern, bytes);
+  }
+
+  // The colour repeated as blue-green-red bytes, at least `bytes` long.
+  const std::uint8_t* Pattern(Color c, std::size_t bytes) {
+    if (patternColor_ != c || pattern_.size() < bytes) {
+      std::size_t size = std::max(bytes, pattern_.size());
+      pattern_.resize(size);
+      for (std::size_t i = 0; i + 2 < size; i += 3) {
+        pattern_[i] = static_cast<std::uint8_t>(BlueOf(c));
+        pattern_[i + 1] = static_cast<std::uint8_t>(GreenOf(c));
+        pattern_[i + 2] = static_cast<std::uint8_t>(RedOf(c));
+      }
+      patternColor_ = c;
+    }
+    return pattern_.data();
+  }
+
+  void DrawGlyph(const Glyph& g, long long left, long long top) {
+    const std::uint8_t b = BlueOf(textColor_), gr = GreenOf(textColor_), r = RedOf(textColor_);
+    for (int row = 0; row < g.height; ++row) {
+      long long y = top + row;
+      if (y < 0 || y >= height_) continue;
+      const std::uint8_t* ink = g.ink.data() + static_cast<std::size_t>(row) * g.width;
+      for (int col = 0; col < g.width; ++col) {
+        long long x = left + col;
+        if (!ink[col] || x < 0 || x >= width_) continue;
+        std::uint8_t* p = Pixel(static_cast<int>(x), static_cast<int>(y));
+        p[0] = b;
+        p[1] = gr;
+        p[2] = r;
+      }
+    }
+  }
+
+  // Steps along the major axis from the start point (drawn) to the end point (left out); the
+  // minor coordinate is the exact value rounded to nearest, halves to the smaller coordinate.
+  void DrawLine(int x0, int y0, int x1, int y1) {
+    if (pen_.style == 5) return;
+    long long dx = static_cast<long long>(x1) - x0, dy = static_cast<long long>(y1) - y0;
+    long long steps = std::max(std::llabs(dx), std::llabs(dy));
+    if (steps == 0) return;
+    bool xMajor = std::llabs(dx) >= std::llabs(dy);
+    long long major0 = xMajor ? x0 : y0, minor0 = xMajor ? y0 : x0;
+    long long majorStep = (xMajor ? dx : dy) > 0 ? 1 : -1;
+    long long minorDelta = xMajor ? dy : dx;
+    long long majorLimit = xMajor ? width_ : height_;
+
+    // Only steps whose major coordinate lies on the surface can draw anything.
+    long long first = 0, last = steps - 1;
+    if (majorStep > 0) {
+      first = std::max(first, -major0);
+      last = std::min(last, majorLimit - 1 - major0);
+    } else {
+      first = std::max(first, major0 - (majorLimit - 1));
+      last = std::min(last, major0);
+    }
+
+    int width = std::max(1, pen_.width);
+    Dashes dashes{nullptr, 0};
+    if (width == 1) {
+      switch (pen_.style) {
+        case 1: dashes = {kDash, 2}; break;
+        case 2: dashes = {kDot, 2}; break;
+        case 3: dashes = {kDashDot, 4}; break;
+        case 4: dashes = {kDashDotDot, 6}; break;
+        default: break;
+      }
+    }
+    int period = 0;
+    for (int k = 0; k < dashes.count; ++k) period += dashes.runs[k];
+    bool fillGaps = bkMode_ == kOpaque;
+    long long spanLow = -(width - 1) / 2, spanHigh = width / 2;
+
+    for (long long i = first; i <= last; ++i) {
+      Color color = pen_.color;
+      if (dashes.count) {
+        // The pattern restarts at the start point of every line.
+        long long phase = i % period;
+        int k = 0;
+        while (phase >= dashes.runs[k]) phase -= dashes.runs[k++];
+        if (k % 2 == 1) {
+          if (!fillGaps) continue;
+          color = kWhite;
+        }
+      }
+      long long major = major0 + majorStep * i;
+      long long minor =
+          minor0 + static_cast<long long>(ceil_div(static_cast<__int128>(2) * minorDelta * i - steps,
+                                                   static_cast<__int128>(2) * steps));
+      for (long long s = spanLow; s <= spanHigh; ++s) {
+        if (xMajor)
+          Plot(major, minor + s, color);
+        else
+          Plot(minor + s, major, color);
+      }
+    }
+  }
+
+  int width_;
+  int height_;
+  int rowBytes_;
+  std::uint8_t* bits_;
+  PenSpec pen_;
+  BrushSpec brush_{0, kWhite, 0};
+  const SoftFont* font_ = nullptr;
+  FontInstance* defaultFont_ = nullptr;
+  bool defaultLooked_ = false;
+  int bkMode_ = kOpaque;
+  int rop2_ = kMixCopyPen;
+  Color textColor_ = 0;
+  int curX_ = 0;
+  int curY_ = 0;
+  std::vector<std::uint8_t> pattern_;
+  Color patternColor_ = kInvalidColor;
+};
+
+class SoftBackendImpl final : public Backend {
+ public:
+  std::unique_ptr<Device> CreateDevice(const SurfaceDesc& desc) const override {
+    if (desc.width <= 0 || desc.height <= 0 || desc.bitsPerPixel != 24) return nullptr;
+    std::int64_t bytes = RowBytes(desc.width, 24) * desc.height;
+    if (bytes > kMaxSurfaceBytes) return nullptr;
+    // A new surface is all black.
+    auto* bits = static_cast<std::uint8_t*>(std::calloc(static_cast<std::size_t>(bytes), 1));
+    if (!bits) return nullptr;
+    return std::make_unique<SoftDevice>(desc.width, desc.height, bits);
+  }
+  std::unique_ptr<DrawObject> CreatePen(const PenSpec& spec) const override {
+    return std::make_unique<SoftPen>(spec);
+  }
+  std::unique_ptr<DrawObject> CreateBrush(const BrushSpec& spec) const override {
+    return std::make_unique<SoftBrush>(spec);
+  }
+  std::unique_ptr<DrawObject> CreateFont(const FontSpec& spec) const override {
+    return std::make_unique<SoftFont>(spec);
+  }
+};
+
+}  // namespace
+
+const Backend& SoftBackend() {
+  static const SoftBackendImpl backend;
+  return backend;
+}
+
+}  // namespace norvisk

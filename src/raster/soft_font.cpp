@@ -1,0 +1,167 @@
+// Fonts of the software back end: fontconfig lookup, FreeType monochrome glyphs, GDI metrics.
+#include "raster/soft_font.h"
+
+#include <fontconfig/fontconfig.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_TRUETYPE_TABLES_H
+
+#include <algorithm>
+#include <cstdlib>
+#include <strings.h>
+
+namespace norvisk {
+
+namespace {
+
+// Asks fontconfig for a family; with `exact`, an answer of another family counts as none
+// (fontconfig always answers with some face).
+std::string match_family(FcConfig* config, const char* family, bool exact) {
+  std::string file;
+  FcPattern* pattern = FcPatternCreate();
+  if (!pattern) return file;
+  FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family));
+  FcConfigSubstitute(config, pattern, FcMatchPattern);
+  FcDefaultSubstitute(pattern);
+  FcResult result = FcResultNoMatch;
+  FcPattern* match = FcFontMatch(config, pattern, &result);
+  if (match) {
+    bool familyMatches = !exact;
+    FcChar8* name = nullptr;
+    for (int i = 0; !familyMatches && FcPatternGetString(match, FC_FAMILY, i, &name) == FcResultMatch; ++i)
+      familyMatches = strcasecmp(reinterpret_cast<const char*>(name), family) == 0;
+    FcChar8* path = nullptr;
+    if (familyMatches && FcPatternGetString(match, FC_FILE, 0, &path) == FcResultMatch)
+      file = reinterpret_cast<const char*>(path);
+    FcPatternDestroy(match);
+  }
+  FcPatternDestroy(pattern);
+  return file;
+}
+
+std::string find_font_file(const std::string& face) {
+  if (const char* pinned = std::getenv("NORVISK_FONT"); pinned && *pinned) return pinned;
+  FcConfig* config = FcInitLoadConfigAndFonts();
+  if (!config) return {};
+  std::string file = match_family(config, face.c_str(), true);
+  // "Arial" is mapped by fontconfig to its metric-compatible substitute.
+  if (file.empty()) file = match_family(config, "Arial", false);
+  FcConfigDestroy(config);
+  return file;
+}
+
+struct ThreadFonts {
+  FT_Library library = nullptr;
+  bool libraryTried = false;
+  std::unordered_map<int, std::unique_ptr<FontInstance>> fonts;
+  ~ThreadFonts() {
+    fonts.clear();
+    if (library) FT_Done_FreeType(library);
+  }
+};
+
+thread_local ThreadFonts thread_fonts;
+
+constexpr int kMaxPixelHeight = 2048;
+constexpr int kDefaultCellHeight = 16;
+
+}  // namespace
+
+struct FontInstance::FaceHandle {
+  FT_Face face = nullptr;
+  ~FaceHandle() {
+    if (face) FT_Done_Face(face);
+  }
+};
+
+const std::string& FontFile(const std::string& face) {
+  // The face name of a canvas is fixed, so one lookup serves the whole process.
+  static const std::string file = find_font_file(face);
+  return file;
+}
+
+FontInstance* FontInstance::Get(const std::string& face, int height) {
+  ThreadFonts& cache = thread_fonts;
+  auto found = cache.fonts.find(height);
+  if (found != cache.fonts.end()) return found->second.get();
+  std::unique_ptr<FontInstance>& slot = cache.fonts[height];
+
+  const std::string& file = FontFile(face);
+  if (file.empty()) return nullptr;
+  if (!cache.libraryTried) {
+    cache.libraryTried = true;
+    if (FT_Init_FreeType(&cache.library) != 0) cache.library = nullptr;
+  }
+  if (!cache.library) return nullptr;
+
+  auto handle = std::make_unique<FaceHandle>();
+  if (FT_New_Face(cache.library, file.c_str(), 0, &handle->face) != 0) {
+    handle->face = nullptr;
+    return nullptr;
+  }
+  FT_Face ft = handle->face;
+  TT_OS2* os2 = static_cast<TT_OS2*>(FT_Get_Sfnt_Table(ft, FT_SFNT_OS2));
+  long up = os2 && os2->usWinAscent + os2->usWinDescent > 0 ? os2->usWinAscent : ft->ascender;
+  long down = os2 && os2->usWinAscent + os2->usWinDescent > 0 ? os2->usWinDescent : -ft->descender;
+  long units = ft->units_per_EM > 0 ? ft->units_per_EM : 2048;
+
+  // A negative height asks for the em height; a positive one for the cell height.
+  long ppem;
+  if (height < 0)
+    ppem = -static_cast<long>(height);
+  else {
+    long cell = height > 0 ? height : kDefaultCellHeight;
+    ppem = up + down > 0 ? (cell * units + (up + down) / 2) / (up + down) : cell;
+  }
+  ppem = std::clamp<long>(ppem, 1, kMaxPixelHeight);
+  if (FT_Set_Pixel_Sizes(ft, 0, static_cast<FT_UInt>(ppem)) != 0) return nullptr;
+
+  // The cell follows the face's Windows ascent and descent, rounded as GDI rounds them.
+  FT_Fixed scale = ft->size->metrics.y_scale;
+  std::unique_ptr<FontInstance> font(new FontInstance);
+  font->ascent_ = static_cast<int>((FT_MulFix(up, scale) + 32) >> 6);
+  font->descent_ = static_cast<int>((FT_MulFix(down, scale) + 32) >> 6);
+  font->face_ = std::move(handle);
+  slot = std::move(font);
+  return slot.get();
+}
+
+FontInstance::~FontInstance() = default;
+
+const Glyph& FontInstance::GlyphFor(char32_t code) {
+  if (code < 128) {
+    if (!asciiLoaded_[code]) {
+      Render(code, &ascii_[code]);
+      asciiLoaded_[code] = true;
+    }
+    return ascii_[code];
+  }
+  auto found = others_.find(code);
+  if (found != others_.end()) return found->second;
+  Glyph& glyph = others_[code];
+  Render(code, &glyph);
+  return glyph;
+}
+
+void FontInstance::Render(char32_t code, Glyph* glyph) {
+  FT_Face ft = face_->face;
+  // Monochrome rendering: glyph pixels are exactly the text colour, no grey edges.
+  if (FT_Load_Char(ft, code, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO) != 0) return;
+  FT_GlyphSlot slot = ft->glyph;
+  glyph->advance = static_cast<int>((slot->advance.x + 32) >> 6);
+  const FT_Bitmap& bitmap = slot->bitmap;
+  if (bitmap.pixel_mode != FT_PIXEL_MODE_MONO || bitmap.width == 0 || bitmap.rows == 0) return;
+  glyph->left = slot->bitmap_left;
+  glyph->top = slot->bitmap_top;
+  glyph->width = static_cast<int>(bitmap.width);
+  glyph->height = static_cast<int>(bitmap.rows);
+  glyph->ink.assign(static_cast<std::size_t>(glyph->width) * glyph->height, 0);
+  for (int row = 0; row < glyph->height; ++row) {
+    const unsigned char* bits = bitmap.buffer + static_cast<std::ptrdiff_t>(row) * bitmap.pitch;
+    for (int col = 0; col < glyph->width; ++col)
+      glyph->ink[static_cast<std::size_t>(row) * glyph->width + col] =
+          (bits[col >> 3] >> (7 - (col & 7))) & 1;
+  }
+}
+
+}  // namespace norvisk

@@ -1,0 +1,86 @@
+// Fonts of the software back end: faces found through fontconfig, glyphs rendered by FreeType in
+// monochrome mode and kept per size.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace norvisk {
+
+struct Glyph {
+  int left = 0;     // from the pen position to the first column
+  int top = 0;      // from the baseline up to the first row
+  int width = 0;
+  int height = 0;
+  int advance = 0;  // whole pixels
+  std::vector<std::uint8_t> ink;  // width * height, 1 where the glyph is drawn
+};
+
+class FontInstance {
+ public:
+  // The face at a GDI font height: negative for the character (em) height, positive for the
+  // cell height. Shared per thread and kept for the thread's life; nullptr when no face exists.
+  static FontInstance* Get(const std::string& face, int height);
+
+  ~FontInstance();
+  int ascent() const { return ascent_; }
+  int descent() const { return descent_; }
+  const Glyph& GlyphFor(char32_t code);
+
+ private:
+  FontInstance() = default;
+  struct FaceHandle;
+  std::unique_ptr<FaceHandle> face_;
+  int ascent_ = 0;
+  int descent_ = 0;
+  Glyph ascii_[128];
+  bool asciiLoaded_[128] = {};
+  std::unordered_map<char32_t, Glyph> others_;
+  void Render(char32_t code, Glyph* glyph);
+};
+
+// The font file drawn with: NORVISK_FONT when set, else the face found for `face`, else the one
+// found for "Arial". Looked up once per process; empty when there is none.
+const std::string& FontFile(const std::string& face);
+
+// Decodes 8-bit text: UTF-8, with every byte that is not part of a valid sequence taken as
+// Latin-1. Calls emit(code) for each character.
+template <class Emit>
+void DecodeText(std::string_view text, Emit&& emit) {
+  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+  std::size_t n = text.size();
+  std::size_t i = 0;
+  while (i < n) {
+    unsigned c = s[i];
+    if (c < 0x80) {
+      emit(static_cast<char32_t>(c));
+      ++i;
+      continue;
+    }
+    int extra = c >= 0xF0 && c <= 0xF4 ? 3 : c >= 0xE0 ? 2 : c >= 0xC2 && c < 0xE0 ? 1 : 0;
+    if (c >= 0xF5) extra = 0;
+    char32_t code = extra == 1 ? c & 0x1F : extra == 2 ? c & 0x0F : c & 0x07;
+    bool valid = extra > 0 && i + extra < n;
+    for (int k = 1; valid && k <= extra; ++k) {
+      if ((s[i + k] & 0xC0) != 0x80) valid = false;
+      else code = (code << 6) | (s[i + k] & 0x3F);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are not valid UTF-8.
+    if (valid && ((extra == 2 && code < 0x800) || (extra == 3 && (code < 0x10000 || code > 0x10FFFF)) ||
+                  (code >= 0xD800 && code <= 0xDFFF)))
+      valid = false;
+    if (valid) {
+      emit(code);
+      i += extra + 1;
+    } else {
+      emit(static_cast<char32_t>(c));
+      ++i;
+    }
+  }
+}
+
+}  // namespace norvisk
