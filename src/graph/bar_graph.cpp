@@ -1,0 +1,205 @@
+// BarGraph: data, the bar data string, and drawing of stacked bars.
+#include "graph/bar_graph.h"
+
+#include "graph/number_reader.h"
+
+namespace norvisk {
+
+Color SeriesColor(int index) {
+  static constexpr Color kColors[] = {
+      MakeColor(254, 40, 40),  MakeColor(242, 254, 40), MakeColor(26, 215, 1),
+      MakeColor(82, 29, 250),  MakeColor(156, 5, 165),  MakeColor(251, 118, 77),
+      MakeColor(40, 254, 241), MakeColor(255, 5, 134),  MakeColor(77, 251, 40),
+      MakeColor(0, 0, 0),      MakeColor(128, 128, 128), MakeColor(141, 245, 148),
+      MakeColor(255, 255, 255)};
+  if (index < 0 || index >= static_cast<int>(std::size(kColors))) return 0;
+  return kColors[index];
+}
+
+BarGraph::BarGraph(int width, int height) : width(width), height(height) {
+  SetWidthGeometry();
+  SetHeightGeometry();
+  canvas = std::make_unique<Canvas>(width, height);
+  canvas->SetFontSize(FontPointsFor(height));
+}
+
+BarGraph::~BarGraph() { canvas.reset(); }
+
+void BarGraph::SetWidthGeometry() {
+  plotLeft = ScaleInt(width, 3, 32);
+  plotWidth = ScaleInt(width, 45, 64);
+  legendLeft = ScaleInt(width, 103, 128);
+  legendWidth = ScaleInt(width, 3, 16);
+}
+
+void BarGraph::SetHeightGeometry() {
+  plotTop = height / 15;
+  legendTop = height / 15;
+  plotHeight = ScaleInt(height, 2, 3);
+}
+
+void BarGraph::AddLegend(std::string_view text) {
+  data_.legends.emplace_back(text);
+  ++data_.legendCount;
+  dirty = true;
+}
+
+void BarGraph::AddBar(std::string_view name) {
+  data_.runningTotal = 0.0;
+  data_.bars.push_back(Bar{std::string(name), {}});
+  data_.currentBar = static_cast<int>(data_.bars.size()) - 1;
+  ++data_.barCount;
+  dirty = true;
+}
+
+void BarGraph::AddValue(double value) {
+  // Without a bar there is nothing to stack the value on.
+  if (data_.currentBar < 0) return;
+  data_.bars[data_.currentBar].values.push_back(value);
+  data_.runningTotal += value;
+  if (data_.runningTotal > data_.maxTotal) data_.maxTotal = data_.runningTotal;
+  dirty = true;
+}
+
+bool BarGraph::SetWidth(int w) {
+  dirty = true;
+  width = w;
+  SetWidthGeometry();
+  return canvas->Resize(width, height);
+}
+
+bool BarGraph::SetHeight(int h) {
+  dirty = true;
+  height = h;
+  SetHeightGeometry();
+  bool resized = canvas->Resize(width, height);
+  canvas->SetFontSize(FontPointsFor(height));
+  return resized;
+}
+
+// "(legend;legend;...)(name;value;value...)(name;...)...". Read with views that only move
+// forward, so the time is linear in the length of the text.
+void BarGraph::LoadData(std::string_view s) {
+  dirty = true;
+  if (!s.empty()) s.remove_prefix(1);
+
+  std::size_t close = s.find(')');
+  std::string_view legendSection = s.substr(0, close);
+  s = close == std::string_view::npos ? std::string_view{} : s.substr(close + 1);
+  for (;;) {
+    std::size_t semi = legendSection.find(';');
+    AddLegend(legendSection.substr(0, semi));
+    if (semi == std::string_view::npos) break;
+    legendSection.remove_prefix(semi + 1);
+  }
+
+  for (std::size_t q; (q = s.find(')')) != std::string_view::npos;) {
+    // The character before the body, normally "(", is skipped unchecked. A ")" right at the
+    // front gives an empty body.
+    std::string_view group = q == 0 ? std::string_view{} : s.substr(1, q - 1);
+    s.remove_prefix(q + 1);
+    std::size_t semi = group.find(';');
+    AddBar(group.substr(0, semi));
+    if (semi != std::string_view::npos) group.remove_prefix(semi + 1);
+    while ((semi = group.find(';')) != std::string_view::npos) {
+      AddValue(ReadNumber(group.substr(0, semi)));
+      group.remove_prefix(semi + 1);
+    }
+    AddValue(ReadNumber(group));
+  }
+}
+
+void BarGraph::Render() {
+  if (!dirty) return;
+  dirty = false;
+  canvas->SetPenRgb(0, 0, 0);
+  DrawGrid(plotLeft, plotTop, plotWidth, plotHeight, 0);
+  DrawXLabels();
+  DrawLegend();
+  DrawValueLabels(plotLeft, plotTop, plotHeight, 0.0, data_.maxTotal);
+  DrawData();
+}
+
+void BarGraph::DrawData() {
+  long long n = data_.barCount;
+  // With no positive stack there is no scale; nothing rises above the baseline.
+  if (n == 0 || !(data_.maxTotal > 0.0)) return;
+  double scale = plotHeight / data_.maxTotal;
+  double baseline = static_cast<double>(plotTop) + plotHeight;
+  long long k = 0;
+  for (const Bar& bar : data_.bars) {
+    int left = static_cast<int>((static_cast<long long>(plotWidth) - 1) * k / n + plotLeft + 2);
+    int right = static_cast<int>(left + (static_cast<long long>(plotWidth) - 2) / n - 2);
+    ++k;
+    double below = 0.0;
+    int j = 0;
+    for (double value : bar.values) {
+      double above = below + value;
+      Color color = SeriesColor(j++);
+      canvas->SetBrushColor(color);
+      canvas->SetPenColor(color);
+      int top, bottom;
+      if (ToPixel(baseline - below * scale, &top) && ToPixel(baseline - above * scale, &bottom))
+        canvas->DrawRectangle(left, top, right, bottom);
+      below = above;
+    }
+  }
+}
+
+void BarGraph::DrawXLabels() {
+  long long n = data_.barCount;
+  if (n == 0) return;
+  double half = static_cast<double>(plotWidth / n) * 0.5;
+  int y = plotTop + plotHeight + 2;
+  long long k = 0;
+  for (const Bar& bar : data_.bars) {
+    int x = 0;
+    ToPixel(plotLeft + static_cast<double>(static_cast<long long>(plotWidth) * k / n) + half - 8.0,
+            &x);
+    ++k;
+    canvas->DrawVerticalText(x, y, bar.name);
+  }
+}
+
+void BarGraph::DrawLegend() {
+  int m = data_.legendCount;
+  if (m == 0) return;
+  long long boxHeight = 16LL * m + 5;
+  int mode = canvas->SetBackgroundMode(1);
+  long long k = 0;
+  for (const std::string& legend : data_.legends) {
+    int row = static_cast<int>(std::min<long long>(legendTop + 16 * k, 1 << 30));
+    ++k;
+    canvas->SetBrushColor(SeriesColor(static_cast<int>(std::min<long long>(k - 1, 1 << 30))));
+    canvas->DrawRectangle(legendLeft + 5, row + 4, legendLeft + 17, row + 16);
+    canvas->DrawText(legendLeft + 20, row + 2, legend);
+  }
+  canvas->SetBackgroundMode(mode);
+  canvas->SetBrushStyle(1);
+  canvas->DrawRectangle(legendLeft, legendTop, legendLeft + legendWidth,
+                        static_cast<int>(std::min<long long>(legendTop + boxHeight, 1 << 30)));
+  canvas->SetBrushStyle(0);
+}
+
+bool BarGraph::DrawToDC(DeviceContext target) {
+  Render();
+  return canvas->CopyTo(target, 0, 0, width, height, 0, 0);
+}
+
+bool BarGraph::SaveToFile(const char* fileName) {
+  Render();
+  return canvas->SaveImage(fileName);
+}
+
+void BarGraph::Clear() {
+  data_.currentBar = -1;
+  data_.legends.clear();
+  data_.bars.clear();
+  data_.legendCount = 0;
+  data_.barCount = 0;
+  data_.runningTotal = 0.0;
+  data_.maxTotal = 0.0;
+  dirty = true;
+}
+
+}  // namespace norvisk

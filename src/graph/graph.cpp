@@ -1,0 +1,63 @@
+// Graph base: background, grid and value labels shared by both kinds.
+#include "graph/graph.h"
+
+#include <charconv>
+#include <cmath>
+
+#include "raster/device.h"
+
+namespace norvisk {
+
+Graph::~Graph() = default;
+
+bool ToPixel(double value, int* pixel) {
+  if (std::isnan(value)) return false;
+  constexpr double kFar = 1 << 30;
+  if (value > kFar) value = kFar;
+  if (value < -kFar) value = -kFar;
+  *pixel = static_cast<int>(value);
+  return true;
+}
+
+bool Graph::LoadBackground(ModuleHandle module, int id) {
+  dirty = true;
+  return canvas->LoadBitmapResource(module, id);
+}
+
+void Graph::DrawGrid(int x, int y, int w, int h, int columns) {
+  canvas->SetBrushStyle(1);
+  canvas->DrawRectangle(x, y, x + w, y + h);
+  canvas->SetPen(2, 1, 128, 128, 128);
+  // Mask pen: bars, boxes and the line drawn after the grid let the grid show through.
+  canvas->SetMixMode(kMixMaskPen);
+  for (int k = 1; k <= 9; ++k) {
+    int yk = y + ScaleInt(h, k, 10);
+    canvas->MoveTo(x, yk);
+    canvas->LineTo(x + w, yk);
+  }
+  if (columns >= 3) {
+    for (int k = 1; k <= columns - 2; ++k) {
+      int xk = x + static_cast<int>(static_cast<long long>(k) * w / (columns - 1));
+      canvas->MoveTo(xk, y);
+      canvas->LineTo(xk, y + h);
+    }
+  }
+  canvas->SetBrushStyle(0);
+  canvas->SetPen(0, 1, 0, 0, 0);
+}
+
+void Graph::DrawValueLabels(int x, int y, int h, double minValue, double maxValue) {
+  int fh = canvas->TextHeight("fg");
+  canvas->SetBackgroundMode(1);
+  for (int i = 0; i <= 10; ++i) {
+    // From the formula for each label, never by repeated subtraction.
+    double value = maxValue - i * (maxValue - minValue) * 0.1;
+    char text[400];
+    auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 2);
+    std::string_view label(text, static_cast<std::size_t>(result.ptr - text));
+    int tw = canvas->TextWidth(label);
+    canvas->DrawText(x - tw - 2, y + ScaleInt(h, i, 10) - fh / 2, label);
+  }
+}
+
+}  // namespace norvisk

@@ -1,0 +1,58 @@
+// Graph: the abstract graph both kinds derive from; plot layout, grid and value labels.
+#pragma once
+
+#include <memory>
+#include <string_view>
+
+#include "raster/canvas.h"
+
+namespace norvisk {
+
+// Bitmap resource of the 640 x 300 background gradient.
+constexpr int kBackgroundBitmap = 202;
+
+class Graph {
+ public:
+  Graph() = default;
+  Graph(const Graph&) = delete;
+  Graph& operator=(const Graph&) = delete;
+
+  virtual void DrawXLabels() = 0;
+  virtual void DrawLegend() {}
+  virtual void DrawData() = 0;
+  virtual ~Graph();
+  virtual bool SetWidth(int width) = 0;
+  virtual bool SetHeight(int height) = 0;
+  virtual void LoadData(std::string_view data) = 0;
+  virtual bool DrawToDC(DeviceContext target) = 0;
+  virtual bool SaveToFile(const char* fileName) = 0;
+  virtual void Clear() = 0;
+
+  // Puts bitmap resource `id` of `module` onto the canvas; the next draw renders anew.
+  bool LoadBackground(ModuleHandle module, int id);
+  // Frame and dotted grid of the rectangle (x, y, w, h) with `columns` vertical divisions.
+  void DrawGrid(int x, int y, int w, int h, int columns);
+  // The eleven value-axis labels left of x, from maxValue at y down to minValue at y + h.
+  void DrawValueLabels(int x, int y, int h, double minValue, double maxValue);
+
+  bool dirty = true;
+  std::unique_ptr<Canvas> canvas;
+  int plotTop = 0;
+  int plotLeft = 0;
+  int plotWidth = 0;
+  int plotHeight = 0;
+};
+
+// value * num / den in 64 bits, truncated toward zero: layout fractions of any int size.
+constexpr int ScaleInt(int value, int num, int den) {
+  return static_cast<int>(static_cast<long long>(value) * num / den);
+}
+
+// Font size of a graph of the given height, in points.
+constexpr int FontPointsFor(int height) { return ScaleInt(height, 3, 80); }
+
+// A pixel coordinate from a double, truncated toward zero. Infinities and values beyond any
+// surface are held at a far-off coordinate; false for not-a-number.
+bool ToPixel(double value, int* pixel);
+
+}  // namespace norvisk
