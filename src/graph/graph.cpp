@@ -46,15 +46,20 @@ void Graph::DrawGrid(int x, int y, int w, int h, int columns) {
   canvas->SetPen(0, 1, 0, 0, 0);
 }
 
+std::string ValueLabelText(double minValue, double maxValue, int i) {
+  // From the formula for each label, never by repeated subtraction; the product is formed left
+  // to right. Fixed point whatever the locale.
+  double value = maxValue - i * (maxValue - minValue) * 0.1;
+  char text[400];
+  auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 2);
+  return std::string(text, result.ptr);
+}
+
 void Graph::DrawValueLabels(int x, int y, int h, double minValue, double maxValue) {
   int fh = canvas->TextHeight("fg");
   canvas->SetBackgroundMode(1);
   for (int i = 0; i <= 10; ++i) {
-    // From the formula for each label, never by repeated subtraction.
-    double value = maxValue - i * (maxValue - minValue) * 0.1;
-    char text[400];
-    auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 2);
-    std::string_view label(text, static_cast<std::size_t>(result.ptr - text));
+    std::string label = ValueLabelText(minValue, maxValue, i);
     int tw = canvas->TextWidth(label);
     canvas->DrawText(x - tw - 2, y + ScaleInt(h, i, 10) - fh / 2, label);
   }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "raster/canvas.h"
@@ -42,6 +43,9 @@ class Graph {
   int plotWidth = 0;
   int plotHeight = 0;
 };
+
+// Text of value-axis label i (0 at the top, 10 at the bottom): fixed point, two decimals.
+std::string ValueLabelText(double minValue, double maxValue, int i);
 
 // value * num / den in 64 bits, truncated toward zero: layout fractions of any int size.
 constexpr int ScaleInt(int value, int num, int den) {
