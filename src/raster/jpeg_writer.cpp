@@ -1,0 +1,279 @@
+#include "raster/jpeg_writer.h"
+
+#include <array>
+#include <bit>
+#include <csetjmp>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+
+#include <jpeglib.h>
+
+namespace norvisk {
+namespace {
+
+constexpr std::array<unsigned char, 32> kLevels5 = [] {
+  std::array<unsigned char, 32> levels{};
+  for (int k = 1; k < 31; ++k) levels[k] = static_cast<unsigned char>(8 * k + 8);
+  levels[31] = 255;
+  return levels;
+}();
+
+// The library reports fatal errors through error_exit and expects it not to return; ours jumps
+// back into Compress instead of ending the process.
+struct ErrorExit {
+  jpeg_error_mgr mgr;  // first: the library only knows this part
+  std::jmp_buf jump;
+  char message[JMSG_LENGTH_MAX];
+};
+
+void LeaveCompression(j_common_ptr cinfo) {
+  ErrorExit* err = reinterpret_cast<ErrorExit*>(cinfo->err);
+  (*cinfo->err->format_message)(cinfo, err->message);
+  std::longjmp(err->jump, 1);
+}
+
+void DropMessage(j_common_ptr) {}
+
+// Everything the compression touches lives here, outside the frame that calls setjmp, so no
+// local of that frame changes between setjmp and a jump back.
+struct Session {
+  jpeg_compress_struct cinfo;
+  ErrorExit err;
+  std::FILE* file;
+};
+
+enum class Outcome { kDone, kCannotOpen, kLibraryError, kUnsupported };
+
+// Trivially destructible locals only: a longjmp lands in here.
+Outcome Compress(Session* s, const SurfaceBits* bitmap, int quality, const char* fileName) {
+  s->file = nullptr;
+  s->err.message[0] = '\0';
+  s->cinfo.err = jpeg_std_error(&s->err.mgr);
+  s->err.mgr.error_exit = LeaveCompression;
+  s->err.mgr.output_message = DropMessage;
+  if (setjmp(s->err.jump)) {
+    jpeg_destroy_compress(&s->cinfo);
+    if (s->file != nullptr) std::fclose(s->file);
+    s->file = nullptr;
+    return Outcome::kLibraryError;
+  }
+  jpeg_create_compress(&s->cinfo);
+
+  s->file = std::fopen(fileName, "wb");
+  if (s->file == nullptr) {
+    jpeg_destroy_compress(&s->cinfo);
+    return Outcome::kCannotOpen;
+  }
+  jpeg_stdio_dest(&s->cinfo, s->file);
+
+  const int width = bitmap->width;
+  const int height = bitmap->height;
+  // 24-bit rows go to the library as they are: it reads blue-green-red itself, with the same
+  // defaults and colour conversion as for red-green-blue input, so the file is the same.
+  const bool direct = bitmap->bitsPerPixel == 24;
+  s->cinfo.image_width = static_cast<JDIMENSION>(width);
+  s->cinfo.image_height = static_cast<JDIMENSION>(height);
+  s->cinfo.input_components = 3;
+  s->cinfo.in_color_space = direct ? JCS_EXT_BGR : JCS_RGB;
+  jpeg_set_defaults(&s->cinfo);
+  jpeg_set_quality(&s->cinfo, quality, TRUE);
+  jpeg_start_compress(&s->cinfo, TRUE);
+
+  JSAMPARRAY rows;
+  if (direct) {
+    rows = static_cast<JSAMPARRAY>((*s->cinfo.mem->alloc_small)(
+        reinterpret_cast<j_common_ptr>(&s->cinfo), JPOOL_IMAGE,
+        static_cast<std::size_t>(height) * sizeof(JSAMPROW)));
+    const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(RowBytes(width, 24));
+    JSAMPROW bottom = bitmap->bits;
+    for (int r = 0; r < height; ++r) rows[r] = bottom + (height - 1 - r) * stride;
+  } else {
+    const JDIMENSION samples = static_cast<JDIMENSION>(width) * 3;
+    rows = (*s->cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&s->cinfo), JPOOL_IMAGE,
+                                         samples, static_cast<JDIMENSION>(height));
+    if (!ToRgbRows(bitmap, static_cast<int>(samples), rows)) {
+      jpeg_abort_compress(&s->cinfo);
+      jpeg_destroy_compress(&s->cinfo);
+      std::fclose(s->file);
+      s->file = nullptr;
+      return Outcome::kUnsupported;
+    }
+  }
+  jpeg_write_scanlines(&s->cinfo, rows, static_cast<JDIMENSION>(height));
+  // Fails with "too few scanlines" should the library have taken fewer rows.
+  jpeg_finish_compress(&s->cinfo);
+
+  std::FILE* file = s->file;
+  s->file = nullptr;
+  const bool closed = std::fclose(file) == 0;
+  jpeg_destroy_compress(&s->cinfo);
+  if (!closed) {
+    std::snprintf(s->err.message, sizeof s->err.message, "Output file write error");
+    return Outcome::kLibraryError;
+  }
+  return Outcome::kDone;
+}
+
+}  // namespace
+
+JpegWriter::~JpegWriter() = default;
+
+bool JpegWriter::WriteJpeg(const SurfaceBits* bitmap, int quality, const char* fileName) {
+  try {
+    if (quality < 0 || quality > 100 || bitmap == nullptr || bitmap->bits == nullptr ||
+        fileName == nullptr) {
+      lastError_ = "Invalid input data";
+      return false;
+    }
+    lastError_.clear();
+    Session session{};  // zeroed: destroy is safe whatever step failed
+    switch (Compress(&session, bitmap, quality, fileName)) {
+      case Outcome::kDone:
+        return true;
+      case Outcome::kCannotOpen:
+        lastError_ = std::string("Cannot open ") + fileName;
+        return false;
+      case Outcome::kUnsupported:
+        lastError_ = "Unsupported bits per pixel";
+        return false;
+      case Outcome::kLibraryError:
+        lastError_ = session.err.message;
+        return false;
+    }
+  } catch (...) {
+    // Only the error text can fail to allocate; the result stays a plain false.
+  }
+  return false;
+}
+
+void Expand555(std::uint16_t pixel, unsigned char* red, unsigned char* green,
+               unsigned char* blue) {
+  *red = kLevels5[(pixel >> 10) & 0x1F];
+  *green = kLevels5[(pixel >> 5) & 0x1F];
+  *blue = kLevels5[pixel & 0x1F];
+}
+
+namespace {
+
+std::uint64_t Load64(const std::uint8_t* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+void Store64(unsigned char* p, std::uint64_t v) { std::memcpy(p, &v, sizeof v); }
+
+constexpr bool kLittleEndian = std::endian::native == std::endian::little;
+
+// Blue-green-red to red-green-blue. Two pixels a step through one 64-bit word: green stays, red
+// and blue trade places. The word's last two bytes belong to the next pixel and are written
+// again by the next step, so a step needs a third pixel after its two.
+void Row24(const std::uint8_t* __restrict src, unsigned char* __restrict dst, int width) {
+  int j = 0;
+  if constexpr (kLittleEndian) {
+    constexpr std::uint64_t kKeep = 0x0000'00FF'0000'FF00;  // bytes 1 and 4
+    constexpr std::uint64_t kDown = 0x0000'0000'FF00'00FF;  // bytes 0 and 3
+    constexpr std::uint64_t kUp = 0x0000'FF00'00FF'0000;    // bytes 2 and 5
+    for (; j + 3 <= width; j += 2) {
+      const std::uint64_t v = Load64(src + 3 * j);
+      Store64(dst + 3 * j, (v & kKeep) | ((v >> 16) & kDown) | ((v << 16) & kUp));
+    }
+  }
+  for (; j < width; ++j) {
+    dst[3 * j] = src[3 * j + 2];
+    dst[3 * j + 1] = src[3 * j + 1];
+    dst[3 * j + 2] = src[3 * j];
+  }
+}
+
+std::uint64_t BgrxToRgb(std::uint32_t v) {
+  return ((v >> 16) & 0xFF) | (v & 0xFF00) | ((v & 0xFF) << 16);
+}
+
+// Blue-green-red-unused to red-green-blue, two pixels a step as for 24 bits.
+void Row32(const std::uint8_t* __restrict src, unsigned char* __restrict dst, int width) {
+  int j = 0;
+  if constexpr (kLittleEndian) {
+    for (; j + 3 <= width; j += 2) {
+      const std::uint64_t v = Load64(src + 4 * j);
+      Store64(dst + 3 * j, BgrxToRgb(static_cast<std::uint32_t>(v)) |
+                               (BgrxToRgb(static_cast<std::uint32_t>(v >> 32)) << 24));
+    }
+  }
+  for (; j < width; ++j) {
+    dst[3 * j] = src[4 * j + 2];
+    dst[3 * j + 1] = src[4 * j + 1];
+    dst[3 * j + 2] = src[4 * j];
+  }
+}
+
+void Rows16(const std::uint8_t* bottom, std::ptrdiff_t stride, int width, int height,
+            unsigned char** rows) {
+  for (int r = 0; r < height; ++r) {
+    const std::uint8_t* src = bottom + (height - 1 - r) * stride;
+    unsigned char* dst = rows[r];
+    for (int j = 0; j < width; ++j) {
+      const auto pixel = static_cast<std::uint16_t>(src[2 * j] | (src[2 * j + 1] << 8));
+      Expand555(pixel, dst + 3 * j, dst + 3 * j + 1, dst + 3 * j + 2);
+    }
+  }
+}
+
+void RowsIndexed(const SurfaceBits& b, std::ptrdiff_t stride, unsigned char** rows) {
+  // Entries past the table (or without one) read as black.
+  unsigned char rgb[256][3] = {};
+  const int entries = b.colorTable == nullptr ? 0 : (b.colorCount < 256 ? b.colorCount : 256);
+  for (int i = 0; i < entries; ++i) {
+    rgb[i][0] = b.colorTable[4 * i + 2];
+    rgb[i][1] = b.colorTable[4 * i + 1];
+    rgb[i][2] = b.colorTable[4 * i];
+  }
+  const int bpp = b.bitsPerPixel;
+  const int perByte = 8 / bpp;
+  const unsigned mask = (1u << bpp) - 1;
+  for (int r = 0; r < b.height; ++r) {
+    const std::uint8_t* src = b.bits + (b.height - 1 - r) * stride;
+    unsigned char* dst = rows[r];
+    for (int j = 0; j < b.width; ++j) {
+      // The leftmost pixel is in the most significant bits.
+      const int shift = 8 - bpp * (j % perByte + 1);
+      const unsigned index = (src[j / perByte] >> shift) & mask;
+      std::memcpy(dst + 3 * j, rgb[index], 3);
+    }
+  }
+}
+
+}  // namespace
+
+bool ToRgbRows(const SurfaceBits* bitmap, int samplesPerRow, unsigned char** rows) {
+  if (bitmap == nullptr || bitmap->bits == nullptr || rows == nullptr || samplesPerRow <= 0 ||
+      bitmap->width <= 0 || bitmap->height <= 0 ||
+      samplesPerRow < static_cast<std::int64_t>(bitmap->width) * 3) {
+    return false;
+  }
+  const int bpp = bitmap->bitsPerPixel;
+  if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) return false;
+  const auto stride = static_cast<std::ptrdiff_t>(RowBytes(bitmap->width, bpp));
+  switch (bpp) {
+    case 24:
+      for (int r = 0; r < bitmap->height; ++r) {
+        Row24(bitmap->bits + (bitmap->height - 1 - r) * stride, rows[r], bitmap->width);
+      }
+      break;
+    case 32:
+      for (int r = 0; r < bitmap->height; ++r) {
+        Row32(bitmap->bits + (bitmap->height - 1 - r) * stride, rows[r], bitmap->width);
+      }
+      break;
+    case 16:
+      Rows16(bitmap->bits, stride, bitmap->width, bitmap->height, rows);
+      break;
+    default:
+      RowsIndexed(*bitmap, stride, rows);
+      break;
+  }
+  return true;
+}
+
+}  // namespace norvisk

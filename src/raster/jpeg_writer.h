@@ -1,0 +1,36 @@
+// JPEG export of a surface: baseline JFIF, 4:2:0 YCbCr, quality 0..100.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "raster/canvas.h"
+
+namespace norvisk {
+
+class JpegWriter {
+ public:
+  virtual ~JpegWriter();
+
+  // Compresses `bitmap` (1, 4, 8, 16, 24 or 32 bits per pixel, bottom-up rows) into a new file
+  // `fileName`. False on bad input, when the file cannot be created or on any compression or
+  // write failure; lastError() then says why. Never ends the process.
+  bool WriteJpeg(const SurfaceBits* bitmap, int quality, const char* fileName);
+
+  const std::string& lastError() const { return lastError_; }
+
+ private:
+  std::string lastError_;
+};
+
+// Converts `bitmap` into top-down rows of red, green, blue samples: rows[0] is the top row and
+// each row receives width * 3 samples. samplesPerRow is the capacity of one output row.
+// False without a bitmap or pixels, with too small rows or for an unsupported depth.
+bool ToRgbRows(const SurfaceBits* bitmap, int samplesPerRow, unsigned char** rows);
+
+// Widens a 5-5-5 pixel (blue bits 0-4, green 5-9, red 10-14, bit 15 ignored) to 8 bits a channel
+// through a fixed level table: 0 stays 0, 31 becomes 255, the others 8 * level + 8.
+void Expand555(std::uint16_t pixel, unsigned char* red, unsigned char* green,
+               unsigned char* blue);
+
+}  // namespace norvisk
