@@ -1,0 +1,402 @@
+// Canvas::SaveImage: BMP and JPEG files of a canvas, and the file-name rule choosing between them.
+#include <gtest/gtest.h>
+
+#include <csetjmp>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <jpeglib.h>
+
+#include "raster/canvas.h"
+#include "raster/jpeg_writer.h"
+
+#if !defined(_WIN32)
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace norvisk {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::uint8_t> ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::uint32_t Le16(const std::vector<std::uint8_t>& f, std::size_t at) {
+  return f[at] | (f[at + 1] << 8);
+}
+std::uint32_t Le32(const std::vector<std::uint8_t>& f, std::size_t at) {
+  return f[at] | (f[at + 1] << 8) | (f[at + 2] << 16) | (static_cast<std::uint32_t>(f[at + 3]) << 24);
+}
+
+// Sets pixel (x, y) through the surface memory: bottom-up rows of blue, green, red.
+void Poke(Canvas& canvas, int x, int y, Color c) {
+  const SurfaceBits bits = canvas.Bits();
+  std::uint8_t* p = bits.bits + static_cast<std::size_t>(bits.height - 1 - y) * bits.rowBytes +
+                    3 * static_cast<std::size_t>(x);
+  p[0] = static_cast<std::uint8_t>(BlueOf(c));
+  p[1] = static_cast<std::uint8_t>(GreenOf(c));
+  p[2] = static_cast<std::uint8_t>(RedOf(c));
+}
+
+// 6 x 5: blue, red upper half, a yellow top-left corner and a white bottom-right corner.
+void PaintSmallPicture(Canvas& canvas) {
+  for (int y = 0; y < 5; ++y) {
+    for (int x = 0; x < 6; ++x) Poke(canvas, x, y, y < 2 ? MakeColor(255, 0, 0) : MakeColor(0, 0, 255));
+  }
+  Poke(canvas, 0, 0, MakeColor(255, 255, 0));
+  Poke(canvas, 5, 4, MakeColor(255, 255, 255));
+}
+
+// Decoding with the library, failures returned instead of ending the process.
+struct DecodeError {
+  jpeg_error_mgr mgr;
+  std::jmp_buf jump;
+};
+
+void LeaveDecoding(j_common_ptr cinfo) {
+  std::longjmp(reinterpret_cast<DecodeError*>(cinfo->err)->jump, 1);
+}
+
+struct Decoded {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint8_t> rgb;
+  Color At(int x, int y) const {
+    const std::uint8_t* p = rgb.data() + (static_cast<std::size_t>(y) * width + x) * 3;
+    return MakeColor(p[0], p[1], p[2]);
+  }
+};
+
+struct DecodeSession {
+  jpeg_decompress_struct cinfo;
+  DecodeError err;
+};
+
+bool DecodeInto(DecodeSession* s, const std::vector<std::uint8_t>* file, Decoded* out) {
+  s->cinfo.err = jpeg_std_error(&s->err.mgr);
+  s->err.mgr.error_exit = LeaveDecoding;
+  if (setjmp(s->err.jump)) {
+    jpeg_destroy_decompress(&s->cinfo);
+    return false;
+  }
+  jpeg_create_decompress(&s->cinfo);
+  jpeg_mem_src(&s->cinfo, file->data(), static_cast<unsigned long>(file->size()));
+  jpeg_read_header(&s->cinfo, TRUE);
+  s->cinfo.out_color_space = JCS_RGB;
+  // Plain pixel replication: smoothing would blend chroma across the 16-pixel blocks.
+  s->cinfo.do_fancy_upsampling = FALSE;
+  jpeg_start_decompress(&s->cinfo);
+  out->width = static_cast<int>(s->cinfo.output_width);
+  out->height = static_cast<int>(s->cinfo.output_height);
+  out->rgb.resize(static_cast<std::size_t>(out->width) * out->height * 3);
+  while (s->cinfo.output_scanline < s->cinfo.output_height) {
+    JSAMPROW row = out->rgb.data() + static_cast<std::size_t>(s->cinfo.output_scanline) * out->width * 3;
+    jpeg_read_scanlines(&s->cinfo, &row, 1);
+  }
+  jpeg_finish_decompress(&s->cinfo);
+  jpeg_destroy_decompress(&s->cinfo);
+  return true;
+}
+
+bool Decode(const std::vector<std::uint8_t>& file, Decoded* out) {
+  DecodeSession session;
+  return DecodeInto(&session, &file, out);
+}
+
+bool Near(Color a, Color b, int tolerance) {
+  return std::abs(static_cast<int>(RedOf(a)) - static_cast<int>(RedOf(b))) <= tolerance &&
+         std::abs(static_cast<int>(GreenOf(a)) - static_cast<int>(GreenOf(b))) <= tolerance &&
+         std::abs(static_cast<int>(BlueOf(a)) - static_cast<int>(BlueOf(b))) <= tolerance;
+}
+
+class ImageExportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+#if defined(_WIN32)
+    dir_ = fs::temp_directory_path() / "norvisk-image-test";
+    fs::create_directories(dir_);
+#else
+    char pattern[] = "/tmp/norvisk-image-XXXXXX";  // no dot: names are matched anywhere
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+#endif
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+
+  fs::path dir_;
+};
+
+// --- BMP --------------------------------------------------------------------------------------
+
+struct BmpCase {
+  int width, height;
+  std::uint32_t rowBytes, imageSize, fileSize;
+};
+
+void PrintTo(const BmpCase& c, std::ostream* os) { *os << c.width << "x" << c.height; }
+
+class BmpLayoutTest : public ImageExportTest, public ::testing::WithParamInterface<BmpCase> {};
+
+TEST_P(BmpLayoutTest, HeadersDescribeTheSurface) {
+  const BmpCase c = GetParam();
+  Canvas canvas(c.width, c.height);
+  ASSERT_TRUE(canvas.ready());
+  ASSERT_TRUE(canvas.SaveImage(Path("chart.bmp").c_str()));
+  const std::vector<std::uint8_t> f = ReadFile(Path("chart.bmp"));
+  ASSERT_EQ(f.size(), c.fileSize);
+
+  EXPECT_EQ(f[0], 'B');
+  EXPECT_EQ(f[1], 'M');
+  EXPECT_EQ(Le32(f, 2), c.fileSize);
+  EXPECT_EQ(Le32(f, 6), 0u);  // both reserved words
+  EXPECT_EQ(Le32(f, 10), 54u);
+
+  const SurfaceDesc& desc = canvas.surfaceDesc();
+  EXPECT_EQ(Le32(f, 14), 40u);
+  EXPECT_EQ(Le32(f, 18), static_cast<std::uint32_t>(c.width));
+  EXPECT_EQ(Le32(f, 22), static_cast<std::uint32_t>(c.height));
+  EXPECT_EQ(Le16(f, 26), 1u);
+  EXPECT_EQ(Le16(f, 28), 24u);
+  EXPECT_EQ(Le32(f, 30), 0u);
+  EXPECT_EQ(Le32(f, 34), c.imageSize);
+  EXPECT_EQ(Le32(f, 38), static_cast<std::uint32_t>(desc.xPelsPerMeter));
+  EXPECT_EQ(Le32(f, 42), static_cast<std::uint32_t>(desc.yPelsPerMeter));
+  EXPECT_EQ(Le32(f, 46), desc.colorsUsed);
+  EXPECT_EQ(Le32(f, 50), desc.colorsImportant);
+  EXPECT_EQ(c.imageSize, c.rowBytes * c.height);
+}
+
+TEST_P(BmpLayoutTest, PixelDataIsTheSurfaceBottomRowFirst) {
+  const BmpCase c = GetParam();
+  Canvas canvas(c.width, c.height);
+  ASSERT_TRUE(canvas.ready());
+  const int right = c.width - 1;
+  const int bottom = c.height - 1;
+  Poke(canvas, 0, bottom, MakeColor(0x11, 0x22, 0x33));
+  Poke(canvas, right, bottom, MakeColor(0x44, 0x55, 0x66));
+  Poke(canvas, 0, 0, MakeColor(0x77, 0x88, 0x99));
+  Poke(canvas, right, 0, MakeColor(0xAA, 0xBB, 0xCC));
+  // The canvas agrees on where those pixels are.
+  ASSERT_EQ(canvas.GetPixel(0, bottom), MakeColor(0x11, 0x22, 0x33));
+  ASSERT_EQ(canvas.GetPixel(right, 0), MakeColor(0xAA, 0xBB, 0xCC));
+
+  ASSERT_TRUE(canvas.SaveImage(Path("pixels.bmp").c_str()));
+  const std::vector<std::uint8_t> f = ReadFile(Path("pixels.bmp"));
+  ASSERT_EQ(f.size(), c.fileSize);
+
+  auto pixel = [&](int x, int rowFromBottom) {
+    const std::size_t at = 54 + static_cast<std::size_t>(rowFromBottom) * c.rowBytes + 3 * x;
+    return MakeColor(f[at + 2], f[at + 1], f[at]);
+  };
+  // Blue, green, red of the bottom-left pixel come first.
+  EXPECT_EQ(f[54], 0x33);
+  EXPECT_EQ(f[55], 0x22);
+  EXPECT_EQ(f[56], 0x11);
+  EXPECT_EQ(pixel(right, 0), MakeColor(0x44, 0x55, 0x66));
+  EXPECT_EQ(pixel(0, bottom), MakeColor(0x77, 0x88, 0x99));
+  EXPECT_EQ(pixel(right, bottom), MakeColor(0xAA, 0xBB, 0xCC));
+  EXPECT_EQ(pixel(1, 0), MakeColor(0, 0, 0));
+
+  for (int row = 0; row < c.height; ++row) {
+    for (std::uint32_t i = 3 * c.width; i < c.rowBytes; ++i) {
+      ASSERT_EQ(f[54 + row * c.rowBytes + i], 0) << "padding of row " << row;
+    }
+  }
+  const SurfaceBits bits = canvas.Bits();
+  EXPECT_EQ(std::memcmp(f.data() + 54, bits.bits, c.imageSize), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, BmpLayoutTest,
+                         ::testing::Values(BmpCase{640, 300, 1920, 576000, 576054},
+                                           BmpCase{641, 300, 1924, 577200, 577254},
+                                           BmpCase{6, 5, 20, 100, 154}));
+
+TEST_F(ImageExportTest, BmpReplacesAnExistingFile) {
+  {
+    std::ofstream old(Path("old.bmp"), std::ios::binary);
+    old << std::string(5000, 'x');
+  }
+  Canvas canvas(6, 5);
+  PaintSmallPicture(canvas);
+  ASSERT_TRUE(canvas.SaveImage(Path("old.bmp").c_str()));
+  const std::vector<std::uint8_t> f = ReadFile(Path("old.bmp"));
+  ASSERT_EQ(f.size(), 154u);
+  // Top-left yellow is the first pixel of the last row.
+  EXPECT_EQ(f[54 + 4 * 20], 0x00);
+  EXPECT_EQ(f[54 + 4 * 20 + 1], 0xFF);
+  EXPECT_EQ(f[54 + 4 * 20 + 2], 0xFF);
+}
+
+// --- File-name rule ---------------------------------------------------------------------------
+
+enum class Format { None, Bmp, Jpeg };
+
+TEST_F(ImageExportTest, FormatComesFromTheNameCaseSensitively) {
+  struct Case {
+    const char* name;
+    Format format;
+  };
+  const Case cases[] = {
+      {"chart.bmp", Format::Bmp},     {"chart.jpg", Format::Jpeg},
+      {"x.bmp.jpg", Format::Bmp},     {"x.jpg.bmp", Format::Bmp},
+      {"chart.bmp.old", Format::Bmp}, {"a.jpgz", Format::Jpeg},
+      {"OUT.BMP", Format::None},      {"OUT.JPG", Format::None},
+      {"out.jpeg", Format::None},     {"chart", Format::None},
+      {"chartbmp", Format::None},     {"chart.png", Format::None},
+  };
+  Canvas canvas(6, 5);
+  PaintSmallPicture(canvas);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = Path(c.name);
+    const bool saved = canvas.SaveImage(path.c_str());
+    const std::vector<std::uint8_t> f = ReadFile(path);
+    switch (c.format) {
+      case Format::None:
+        EXPECT_FALSE(saved);
+        EXPECT_FALSE(fs::exists(path));
+        break;
+      case Format::Bmp:
+        EXPECT_TRUE(saved);
+        ASSERT_EQ(f.size(), 154u);
+        EXPECT_EQ(f[0], 'B');
+        EXPECT_EQ(f[1], 'M');
+        break;
+      case Format::Jpeg:
+        EXPECT_TRUE(saved);
+        ASSERT_GT(f.size(), 2u);
+        EXPECT_EQ(f[0], 0xFF);
+        EXPECT_EQ(f[1], 0xD8);
+        break;
+    }
+  }
+  EXPECT_FALSE(canvas.SaveImage(nullptr));
+  EXPECT_FALSE(canvas.SaveImage(""));
+}
+
+TEST_F(ImageExportTest, CanvasWithoutSurfaceWritesNothing) {
+  for (const int width : {0, -5}) {
+    Canvas canvas(width, 10);
+    ASSERT_FALSE(canvas.ready());
+    EXPECT_FALSE(canvas.SaveImage(Path("none.bmp").c_str()));
+    EXPECT_FALSE(canvas.SaveImage(Path("none.jpg").c_str()));
+    EXPECT_FALSE(fs::exists(Path("none.bmp")));
+    EXPECT_FALSE(fs::exists(Path("none.jpg")));
+  }
+}
+
+// --- JPEG -------------------------------------------------------------------------------------
+
+TEST_F(ImageExportTest, JpegIsTheWriterAtQuality90) {
+  Canvas canvas(37, 23);
+  for (int y = 0; y < 23; ++y) {
+    for (int x = 0; x < 37; ++x) Poke(canvas, x, y, MakeColor(x * 7, y * 11, (x * y) & 0xFF));
+  }
+  ASSERT_TRUE(canvas.SaveImage(Path("saved.jpg").c_str()));
+  const SurfaceBits bits = canvas.Bits();
+  JpegWriter writer;
+  ASSERT_TRUE(writer.WriteJpeg(&bits, 90, Path("direct.jpg").c_str()));
+  const std::vector<std::uint8_t> saved = ReadFile(Path("saved.jpg"));
+  EXPECT_FALSE(saved.empty());
+  EXPECT_TRUE(saved == ReadFile(Path("direct.jpg")));
+
+  ASSERT_TRUE(writer.WriteJpeg(&bits, 89, Path("other.jpg").c_str()));
+  EXPECT_FALSE(saved == ReadFile(Path("other.jpg")));
+}
+
+TEST_F(ImageExportTest, JpegDecodesToTheCanvasPicture) {
+  // Areas aligned to the 16-pixel blocks of subsampled chroma keep their colours through
+  // compression: green top-left block, red rest of the top band, blue below. Width 50 pads rows.
+  const Color green = MakeColor(0, 200, 0);
+  const Color red = MakeColor(230, 20, 20);
+  const Color blue = MakeColor(10, 30, 220);
+  Canvas canvas(50, 30);
+  for (int y = 0; y < 30; ++y) {
+    for (int x = 0; x < 50; ++x) Poke(canvas, x, y, y >= 16 ? blue : x < 16 ? green : red);
+  }
+  ASSERT_TRUE(canvas.SaveImage(Path("round.jpg").c_str()));
+  Decoded d;
+  ASSERT_TRUE(Decode(ReadFile(Path("round.jpg")), &d));
+  ASSERT_EQ(d.width, 50);
+  ASSERT_EQ(d.height, 30);
+  constexpr int kTolerance = 10;
+  for (int x = 0; x < 50; ++x) {
+    EXPECT_TRUE(Near(d.At(x, 0), canvas.GetPixel(x, 0), kTolerance)) << "top row, x " << x;
+    EXPECT_TRUE(Near(d.At(x, 29), canvas.GetPixel(x, 29), kTolerance)) << "bottom row, x " << x;
+  }
+  EXPECT_TRUE(Near(d.At(8, 8), green, kTolerance));
+  EXPECT_TRUE(Near(d.At(40, 8), red, kTolerance));
+  EXPECT_TRUE(Near(d.At(8, 24), blue, kTolerance));
+}
+
+TEST_F(ImageExportTest, JpegIntoMissingFolderFails) {
+  Canvas canvas(6, 5);
+  EXPECT_FALSE(canvas.SaveImage(Path("missing/chart.jpg").c_str()));
+  EXPECT_FALSE(canvas.SaveImage(Path("missing/chart.bmp").c_str()));
+}
+
+// --- Write failures ---------------------------------------------------------------------------
+
+#if !defined(_WIN32)
+TEST_F(ImageExportTest, FullDeviceReturnsFalse) {
+  // The small file fails only when flushed on close, the large one already while writing.
+  for (const int width : {6, 640}) {
+    Canvas canvas(width, width == 6 ? 5 : 300);
+    ASSERT_TRUE(canvas.ready());
+    // "/dev/full" has no extension: reach it through a name that has one.
+    const std::string bmp = Path("full.bmp");
+    const std::string jpg = Path("full.jpg");
+    ASSERT_EQ(symlink("/dev/full", bmp.c_str()), 0);
+    ASSERT_EQ(symlink("/dev/full", jpg.c_str()), 0);
+    EXPECT_FALSE(canvas.SaveImage(bmp.c_str())) << width;
+    EXPECT_FALSE(canvas.SaveImage(jpg.c_str())) << width;
+    fs::remove(bmp);
+    fs::remove(jpg);
+  }
+}
+
+TEST_F(ImageExportTest, FileSizeLimitReturnsFalseInsteadOfEndingTheProcess) {
+  Canvas canvas(640, 300);
+  for (int y = 0; y < 300; ++y) {
+    for (int x = 0; x < 640; ++x) Poke(canvas, x, y, MakeColor(x & 0xFF, y & 0xFF, (x ^ y) & 0xFF));
+  }
+  for (const char* name : {"limited.bmp", "limited.jpg"}) {
+    SCOPED_TRACE(name);
+    const std::string path = Path(name);
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+      // Writes past the limit fail with EFBIG instead of raising the signal.
+      std::signal(SIGXFSZ, SIG_IGN);
+      rlimit limit{1000, 1000};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(10);
+      _exit(canvas.SaveImage(path.c_str()) ? 11 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "child ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "10: no limit, 11: returned true";
+  }
+}
+#endif
+
+}  // namespace
+}  // namespace norvisk
