@@ -1,0 +1,145 @@
+// JPEG export speed: the bare library with row-by-row RGB input against the writer on a surface.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <jpeglib.h>
+
+#include "raster/canvas.h"
+#include "raster/jpeg_writer.h"
+
+namespace {
+
+constexpr int kWidth = 640;
+constexpr int kHeight = 300;
+
+unsigned char Red(int x, int) { return static_cast<unsigned char>(x * 255 / (kWidth - 1)); }
+unsigned char Green(int, int y) { return static_cast<unsigned char>(y * 255 / (kHeight - 1)); }
+unsigned char Blue(int x, int y) { return static_cast<unsigned char>((x + 2 * y) & 0xFF); }
+
+std::string OutputPath(const char* name) {
+  return (std::filesystem::temp_directory_path() / name).string();
+}
+
+// The gradient as top-down RGB rows, the input the library documents.
+std::vector<unsigned char> GradientRgb() {
+  std::vector<unsigned char> rgb(static_cast<std::size_t>(kWidth) * kHeight * 3);
+  for (int y = 0; y < kHeight; ++y) {
+    for (int x = 0; x < kWidth; ++x) {
+      unsigned char* p = rgb.data() + (static_cast<std::size_t>(y) * kWidth + x) * 3;
+      p[0] = Red(x, y);
+      p[1] = Green(x, y);
+      p[2] = Blue(x, y);
+    }
+  }
+  return rgb;
+}
+
+// The same gradient on a canvas surface (bottom-up, blue-green-red).
+void PaintGradient(norvisk::Canvas& canvas) {
+  const norvisk::SurfaceBits bits = canvas.Bits();
+  for (int y = 0; y < kHeight; ++y) {
+    for (int x = 0; x < kWidth; ++x) {
+      unsigned char* p = bits.bits + static_cast<std::size_t>(kHeight - 1 - y) * bits.rowBytes +
+                         3 * static_cast<std::size_t>(x);
+      p[0] = Blue(x, y);
+      p[1] = Green(x, y);
+      p[2] = Red(x, y);
+    }
+  }
+}
+
+void BM_BareLibjpeg640x300(benchmark::State& state) {
+  const std::vector<unsigned char> rgb = GradientRgb();
+  const std::string path = OutputPath("norvisk-bench-bare.jpg");
+  for (auto _ : state) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+      state.SkipWithError("cannot create the output file");
+      break;
+    }
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr err;
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_compress(&cinfo);
+    jpeg_stdio_dest(&cinfo, file);
+    cinfo.image_width = kWidth;
+    cinfo.image_height = kHeight;
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 90, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height) {
+      JSAMPROW row = const_cast<unsigned char*>(rgb.data()) +
+                     static_cast<std::size_t>(cinfo.next_scanline) * kWidth * 3;
+      jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    std::fclose(file);
+  }
+  state.SetItemsProcessed(state.iterations() * kWidth * kHeight);
+}
+BENCHMARK(BM_BareLibjpeg640x300);
+
+void BM_WriteJpegSurface(benchmark::State& state) {
+  norvisk::Canvas canvas(kWidth, kHeight);
+  if (!canvas.ready()) {
+    state.SkipWithError("no surface");
+    return;
+  }
+  PaintGradient(canvas);
+  const norvisk::SurfaceBits bits = canvas.Bits();
+  const std::string path = OutputPath("norvisk-bench-surface.jpg");
+  for (auto _ : state) {
+    norvisk::JpegWriter writer;
+    if (!writer.WriteJpeg(&bits, 90, path.c_str())) {
+      state.SkipWithError("WriteJpeg failed");
+      break;
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * kWidth * kHeight);
+}
+BENCHMARK(BM_WriteJpegSurface);
+
+// The conversion the writer runs for surfaces other than 24 bits (argument: bits per pixel).
+void BM_ToRgbRows640x300(benchmark::State& state) {
+  const int bpp = static_cast<int>(state.range(0));
+  const int rowBytes = static_cast<int>(norvisk::RowBytes(kWidth, bpp));
+  std::vector<std::uint8_t> memory(static_cast<std::size_t>(rowBytes) * kHeight);
+  for (int y = 0; y < kHeight; ++y) {
+    for (int x = 0; x < kWidth; ++x) {
+      std::uint8_t* p = memory.data() + static_cast<std::size_t>(kHeight - 1 - y) * rowBytes +
+                        static_cast<std::size_t>(x) * (bpp / 8);
+      p[0] = Blue(x, y);
+      p[1] = Green(x, y);
+      p[2] = Red(x, y);
+    }
+  }
+  norvisk::SurfaceBits bits;
+  bits.bits = memory.data();
+  bits.width = kWidth;
+  bits.height = kHeight;
+  bits.bitsPerPixel = bpp;
+  bits.rowBytes = rowBytes;
+  std::vector<unsigned char> rgb(static_cast<std::size_t>(kWidth) * kHeight * 3);
+  std::vector<unsigned char*> rows(kHeight);
+  for (int r = 0; r < kHeight; ++r) rows[r] = rgb.data() + static_cast<std::size_t>(r) * kWidth * 3;
+  for (auto _ : state) {
+    if (!norvisk::ToRgbRows(&bits, kWidth * 3, rows.data())) {
+      state.SkipWithError("ToRgbRows failed");
+      break;
+    }
+    benchmark::DoNotOptimize(rgb.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations() * kWidth * kHeight);
+}
+BENCHMARK(BM_ToRgbRows640x300)->Arg(24)->Arg(32);
+
+}  // namespace
