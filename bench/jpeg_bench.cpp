@@ -7,8 +7,7 @@
 #include <string>
 #include <vector>
 
-#include <jpeglib.h>
-
+#include "bench/bare_jpeg.h"
 #include "raster/canvas.h"
 #include "raster/jpeg_writer.h"
 
@@ -26,17 +25,17 @@ std::string OutputPath(const char* name) {
 }
 
 // The gradient as top-down RGB rows, the input the library documents.
-std::vector<unsigned char> GradientRgb() {
-  std::vector<unsigned char> rgb(static_cast<std::size_t>(kWidth) * kHeight * 3);
+norvisk_bench::RgbPicture GradientRgb() {
+  norvisk_bench::RgbPicture picture(kWidth, kHeight);
   for (int y = 0; y < kHeight; ++y) {
     for (int x = 0; x < kWidth; ++x) {
-      unsigned char* p = rgb.data() + (static_cast<std::size_t>(y) * kWidth + x) * 3;
+      unsigned char* p = picture.rgb.data() + (static_cast<std::size_t>(y) * kWidth + x) * 3;
       p[0] = Red(x, y);
       p[1] = Green(x, y);
       p[2] = Blue(x, y);
     }
   }
-  return rgb;
+  return picture;
 }
 
 // The same gradient on a canvas surface (bottom-up, blue-green-red).
@@ -54,34 +53,13 @@ void PaintGradient(norvisk::Canvas& canvas) {
 }
 
 void BM_BareLibjpeg640x300(benchmark::State& state) {
-  const std::vector<unsigned char> rgb = GradientRgb();
+  const norvisk_bench::RgbPicture picture = GradientRgb();
   const std::string path = OutputPath("norvisk-bench-bare.jpg");
   for (auto _ : state) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
-      state.SkipWithError("cannot create the output file");
+    if (!norvisk_bench::CompressToFile(picture, path)) {
+      state.SkipWithError("cannot write the output file");
       break;
     }
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr err;
-    cinfo.err = jpeg_std_error(&err);
-    jpeg_create_compress(&cinfo);
-    jpeg_stdio_dest(&cinfo, file);
-    cinfo.image_width = kWidth;
-    cinfo.image_height = kHeight;
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 90, TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
-    while (cinfo.next_scanline < cinfo.image_height) {
-      JSAMPROW row = const_cast<unsigned char*>(rgb.data()) +
-                     static_cast<std::size_t>(cinfo.next_scanline) * kWidth * 3;
-      jpeg_write_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    std::fclose(file);
   }
   state.SetItemsProcessed(state.iterations() * kWidth * kHeight);
 }

@@ -130,9 +130,11 @@ int run_parse(int argc, char** argv) {
     out += "{\"name\":";
     json_string(out, d.bars[i].name);
     out += ",\"values\":[";
-    for (std::size_t j = 0; j < d.bars[i].values.size(); ++j) {
-      if (j) out += ',';
-      json_number(out, d.bars[i].values[j]);
+    bool first = true;
+    for (double value : d.ValuesOf(d.bars[i])) {
+      if (!first) out += ',';
+      first = false;
+      json_number(out, value);
     }
     out += "]}";
   }

@@ -1,9 +1,22 @@
 // BarGraph: data, the bar data string, and drawing of stacked bars.
 #include "graph/bar_graph.h"
 
+#include <algorithm>
+
 #include "graph/number_reader.h"
 
 namespace norvisk {
+
+namespace {
+
+// Makes room for `more` elements, keeping the growth geometric across repeated calls.
+template <class Vector>
+void grow_for(Vector& v, std::size_t more) {
+  std::size_t needed = v.size() + more;
+  if (needed > v.capacity()) v.reserve(std::max(needed, 2 * v.capacity()));
+}
+
+}  // namespace
 
 Color SeriesColor(int index) {
   static constexpr Color kColors[] = {
@@ -46,7 +59,7 @@ void BarGraph::AddLegend(std::string_view text) {
 
 void BarGraph::AddBar(std::string_view name) {
   data_.runningTotal = 0.0;
-  data_.bars.push_back(Bar{std::string(name), {}});
+  data_.bars.push_back(Bar{std::string(name), data_.values.size(), 0});
   data_.currentBar = static_cast<int>(data_.bars.size()) - 1;
   ++data_.barCount;
   dirty = true;
@@ -55,7 +68,8 @@ void BarGraph::AddBar(std::string_view name) {
 void BarGraph::AddValue(double value) {
   // Without a bar there is nothing to stack the value on.
   if (data_.currentBar < 0) return;
-  data_.bars[data_.currentBar].values.push_back(value);
+  data_.values.push_back(value);
+  ++data_.bars[data_.currentBar].valueCount;
   data_.runningTotal += value;
   if (data_.runningTotal > data_.maxTotal) data_.maxTotal = data_.runningTotal;
   dirty = true;
@@ -91,6 +105,14 @@ void BarGraph::LoadData(std::string_view s) {
     AddLegend(legendSection.substr(0, semi));
     if (semi == std::string_view::npos) break;
     legendSection.remove_prefix(semi + 1);
+  }
+
+  if (s.size() > 4096) {
+    // Room for every bar and value at once: a long text is read without regrowing the lists.
+    std::size_t groups = static_cast<std::size_t>(std::count(s.begin(), s.end(), ')'));
+    std::size_t fields = static_cast<std::size_t>(std::count(s.begin(), s.end(), ';'));
+    grow_for(data_.bars, groups);
+    grow_for(data_.values, groups + fields);
   }
 
   for (std::size_t q; (q = s.find(')')) != std::string_view::npos;) {
@@ -133,7 +155,7 @@ void BarGraph::DrawData() {
     ++k;
     double below = 0.0;
     int j = 0;
-    for (double value : bar.values) {
+    for (double value : data_.ValuesOf(bar)) {
       double above = below + value;
       Color color = SeriesColor(j++);
       canvas->SetBrushColor(color);
@@ -195,6 +217,7 @@ void BarGraph::Clear() {
   data_.currentBar = -1;
   data_.legends.clear();
   data_.bars.clear();
+  data_.values.clear();
   data_.legendCount = 0;
   data_.barCount = 0;
   data_.runningTotal = 0.0;

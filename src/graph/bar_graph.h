@@ -1,6 +1,7 @@
 // BarGraph: stacked bars, one column per bar, one colour per series, with a legend box.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,7 +12,8 @@ namespace norvisk {
 
 struct Bar {
   std::string name;
-  std::vector<double> values;  // stacked bottom-up
+  std::size_t firstValue = 0;  // where the bar's values start in BarData::values
+  std::size_t valueCount = 0;
 };
 
 class BarData {
@@ -21,10 +23,17 @@ class BarData {
   int currentBar = -1;  // index of the bar AddValue appends to; -1 before the first bar
   std::vector<std::string> legends;
   std::vector<Bar> bars;
+  // The values of all bars, bar after bar, each bar's stacked bottom-up. Only the last bar
+  // grows, so one array holds them all.
+  std::vector<double> values;
   int legendCount = 0;
   int barCount = 0;
   double runningTotal = 0.0;
   double maxTotal = 0.0;  // the highest stack reached since the last Clear; never below 0
+
+  std::span<const double> ValuesOf(const Bar& bar) const {
+    return std::span<const double>(values).subspan(bar.firstValue, bar.valueCount);
+  }
 };
 
 // Colour of series `index`: legend k and value k of every bar.

@@ -43,8 +43,7 @@ bool Canvas::Resize(int width, int height) {
 
   device_.reset();
   ready_ = false;
-  if (width <= 0 || height <= 0) return false;
-  if (RowBytes(width, desc_.bitsPerPixel) * height > kMaxSurfaceBytes) return false;
+  if (!SurfaceFits(width, height, desc_.bitsPerPixel)) return false;
 
   device_ = backend_.CreateDevice(desc_);
   if (!device_) return false;

@@ -69,6 +69,11 @@ constexpr std::int64_t RowBytes(std::int64_t width, int bitsPerPixel) {
 // Surfaces whose pixel memory would exceed this are refused.
 constexpr std::int64_t kMaxSurfaceBytes = std::int64_t{256} << 20;
 
+// Whether a 24-bit or other surface of this size is within the limit (sizes above 0).
+constexpr bool SurfaceFits(std::int64_t width, std::int64_t height, int bitsPerPixel) {
+  return width > 0 && height > 0 && RowBytes(width, bitsPerPixel) <= kMaxSurfaceBytes / height;
+}
+
 // A view of a surface's pixel memory, as a bitmap query reports it.
 struct SurfaceBits {
   std::uint8_t* bits = nullptr;  // bottom row first

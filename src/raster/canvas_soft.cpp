@@ -32,10 +32,10 @@ constexpr Color kWhite = 0x00FFFFFF;
 
 // Binary raster operations 1..16: bit k of (mode - 1) is the result for pen bit P and
 // destination bit D with k = 2P + D.
-template <int Mode>
-inline std::uint8_t rop(std::uint8_t d, std::uint8_t p) {
+template <int Mode, class T>
+inline T rop(T d, T p) {
   constexpr unsigned t = Mode - 1;
-  std::uint8_t r = 0;
+  T r = 0;
   if (t & 1) r |= ~p & ~d;
   if (t & 2) r |= ~p & d;
   if (t & 4) r |= p & ~d;
@@ -43,12 +43,72 @@ inline std::uint8_t rop(std::uint8_t d, std::uint8_t p) {
   return r;
 }
 
+// The operation works bit by bit, so whole words are combined at once.
 template <int Mode>
-void apply_span(std::uint8_t* dst, const std::uint8_t* pattern, std::size_t bytes) {
-  for (std::size_t i = 0; i < bytes; ++i) dst[i] = rop<Mode>(dst[i], pattern[i]);
+void apply_span(std::uint8_t* __restrict dst, const std::uint8_t* __restrict pattern,
+                std::size_t bytes) {
+  std::size_t i = 0;
+  for (; i + 8 <= bytes; i += 8) {
+    std::uint64_t d, p;
+    std::memcpy(&d, dst + i, 8);
+    std::memcpy(&p, pattern + i, 8);
+    d = rop<Mode>(d, p);
+    std::memcpy(dst + i, &d, 8);
+  }
+  for (; i < bytes; ++i) dst[i] = rop<Mode>(dst[i], pattern[i]);
 }
 
+// The same down a column: `count` pixels, `stride` bytes apart, each combined with one colour.
+template <int Mode>
+void apply_column(std::uint8_t* dst, std::ptrdiff_t stride, std::size_t count,
+                  const std::uint8_t* pixel) {
+  for (std::size_t i = 0; i < count; ++i, dst += stride) {
+    dst[0] = rop<Mode>(dst[0], pixel[0]);
+    dst[1] = rop<Mode>(dst[1], pixel[1]);
+    dst[2] = rop<Mode>(dst[2], pixel[2]);
+  }
+}
+
+// A line along a row or a column: `count` pixels `stride` bytes apart, in pattern runs that
+// alternate between the pen colour (`on`) and the gap colour (`gap`; null leaves gaps alone).
+struct DashedLine {
+  std::uint8_t* dst;
+  std::ptrdiff_t stride;
+  long long count;
+  const int* runs;
+  int runCount;
+  int run;          // run of the first pixel
+  long long phase;  // pixels of that run already passed
+  const std::uint8_t* on;
+  const std::uint8_t* gap;
+};
+
+template <int Mode>
+void apply_dashed(const DashedLine& line) {
+  std::uint8_t* dst = line.dst;
+  int run = line.run;
+  long long left = line.runs[run] - line.phase;
+  for (long long i = 0; i < line.count;) {
+    long long n = std::min(left, line.count - i);
+    const std::uint8_t* color = run % 2 == 0 ? line.on : line.gap;
+    if (color) {
+      std::uint8_t* p = dst;
+      for (long long k = 0; k < n; ++k, p += line.stride) {
+        p[0] = rop<Mode>(p[0], color[0]);
+        p[1] = rop<Mode>(p[1], color[1]);
+        p[2] = rop<Mode>(p[2], color[2]);
+      }
+    }
+    dst += n * line.stride;
+    i += n;
+    if (++run == line.runCount) run = 0;
+    left = line.runs[run];
+  }
+}
+
+using DashedFn = void (*)(const DashedLine&);
 using SpanFn = void (*)(std::uint8_t*, const std::uint8_t*, std::size_t);
+using ColumnFn = void (*)(std::uint8_t*, std::ptrdiff_t, std::size_t, const std::uint8_t*);
 
 template <int... Modes>
 constexpr SpanFn span_for(int mode, std::integer_sequence<int, Modes...>) {
@@ -58,11 +118,28 @@ constexpr SpanFn span_for(int mode, std::integer_sequence<int, Modes...>) {
 
 SpanFn span_fn(int mode) { return span_for(mode, std::make_integer_sequence<int, 16>{}); }
 
+template <int... Modes>
+constexpr ColumnFn column_for(int mode, std::integer_sequence<int, Modes...>) {
+  ColumnFn table[] = {&apply_column<Modes + 1>...};
+  return table[mode - 1];
+}
+
+ColumnFn column_fn(int mode) { return column_for(mode, std::make_integer_sequence<int, 16>{}); }
+
+template <int... Modes>
+constexpr DashedFn dashed_for(int mode, std::integer_sequence<int, Modes...>) {
+  DashedFn table[] = {&apply_dashed<Modes + 1>...};
+  return table[mode - 1];
+}
+
+DashedFn dashed_fn(int mode) { return dashed_for(mode, std::make_integer_sequence<int, 16>{}); }
+
 // Pen patterns of a width-1 pen, in pixels along the major axis, starting "on".
 struct Dashes {
   const int* runs;
   int count;
 };
+constexpr int kSolid[] = {1};
 constexpr int kDash[] = {18, 6};
 constexpr int kDot[] = {3, 3};
 constexpr int kDashDot[] = {9, 6, 3, 6};
@@ -134,9 +211,16 @@ class SoftDevice final : public Device {
       if (brush_.style == 0) FillRect(l, t, r - 1, b - 1, brush_.color);
       return;
     }
-    if (brush_.style == 0) FillRect(l + 1, t + 1, r - 1, b - 1, brush_.color);
     // The outline runs through (left, top) and (right - 1, bottom - 1).
     int w = std::max(1, pen_.width);
+    if (w == 1 && brush_.style == 0 && r - l > 2 && b - t > 2) {
+      // Thin outline around a fill: each inner row is one span of pen, brush, pen.
+      FillRect(l, t, r, t + 1, pen_.color);
+      FillRect(l, b - 1, r, b, pen_.color);
+      FillRows(l, t + 1, r, b - 1, pen_.color, brush_.color);
+      return;
+    }
+    if (brush_.style == 0) FillRect(l + 1, t + 1, r - 1, b - 1, brush_.color);
     long long out = (w - 1) / 2, in = w / 2;
     long long ol = l - out, ot = t - out, orr = r + out, ob = b + out;  // outer, exclusive
     long long il = l + 1 + in, it = t + 1 + in, ir = r - 1 - in, ib = b - 1 - in;
@@ -244,10 +328,34 @@ class SoftDevice final : public Device {
     r = std::min<long long>(r, width_);
     b = std::min<long long>(b, height_);
     if (l >= r || t >= b) return;
+    std::uint8_t* start = Pixel(static_cast<int>(l), static_cast<int>(t));
+    if (r - l == 1) {
+      // One column: one call down the rows rather than one per row.
+      column_fn(rop2_)(start, -static_cast<std::ptrdiff_t>(rowBytes_), static_cast<std::size_t>(b - t),
+                       Pattern(c, 3));
+      return;
+    }
     std::size_t bytes = static_cast<std::size_t>(r - l) * 3;
     const std::uint8_t* pattern = Pattern(c, bytes);
     SpanFn fn = span_fn(rop2_);
-    for (long long y = t; y < b; ++y) fn(Pixel(static_cast<int>(l), static_cast<int>(y)), pattern, bytes);
+    for (long long y = t; y < b; ++y, start -= rowBytes_) fn(start, pattern, bytes);
+  }
+
+  // Rows [t, b) of columns [l, r): the first and last column in `edge`, the rest in `inside`.
+  void FillRows(long long l, long long t, long long r, long long b, Color edge, Color inside) {
+    long long cl = std::max<long long>(l, 0), cr = std::min<long long>(r, width_);
+    t = std::max<long long>(t, 0);
+    b = std::min<long long>(b, height_);
+    if (cl >= cr || t >= b) return;
+    std::size_t bytes = static_cast<std::size_t>(cr - cl) * 3;
+    rowBuffer_.resize(bytes);
+    std::memcpy(rowBuffer_.data(), Pattern(inside, bytes), bytes);
+    const std::uint8_t* pen = Pattern(edge, 3);
+    if (l >= cl) std::memcpy(rowBuffer_.data(), pen, 3);
+    if (r <= cr) std::memcpy(rowBuffer_.data() + bytes - 3, pen, 3);
+    SpanFn fn = span_fn(rop2_);
+    std::uint8_t* start = Pixel(static_cast<int>(cl), static_cast<int>(t));
+    for (long long y = t; y < b; ++y, start -= rowBytes_) fn(start, rowBuffer_.data(), bytes);
   }
 
   // Like FillRect, but plain copies whatever the mix mode.
@@ -263,35 +371,44 @@ class SoftDevice final : public Device {
       std::memcpy(Pixel(static_cast<int>(l), static_cast<int>(y)), pattern, bytes);
   }
 
-  // The colour repeated as blue-green-red bytes, at least `bytes` long.
+  // The colour repeated as blue-green-red bytes, at least `bytes` long. Two colours are kept,
+  // since dotted lines alternate between the pen and the background colour.
   const std::uint8_t* Pattern(Color c, std::size_t bytes) {
-    if (patternColor_ != c || pattern_.size() < bytes) {
-      std::size_t size = std::max(bytes, pattern_.size());
-      pattern_.resize(size);
-      for (std::size_t i = 0; i + 2 < size; i += 3) {
-        pattern_[i] = static_cast<std::uint8_t>(BlueOf(c));
-        pattern_[i + 1] = static_cast<std::uint8_t>(GreenOf(c));
-        pattern_[i + 2] = static_cast<std::uint8_t>(RedOf(c));
-      }
-      patternColor_ = c;
+    PatternSlot* slot = patterns_[0].color == c ? &patterns_[0]
+                        : patterns_[1].color == c ? &patterns_[1]
+                                                  : nullptr;
+    if (!slot) {
+      slot = &patterns_[nextPattern_];
+      nextPattern_ ^= 1;
+      slot->color = c;
+      slot->bytes.clear();
     }
-    return pattern_.data();
+    std::vector<std::uint8_t>& data = slot->bytes;
+    if (data.size() < bytes) {
+      std::size_t size = std::max<std::size_t>(bytes, 48);
+      data.resize(size);
+      data[0] = static_cast<std::uint8_t>(BlueOf(c));
+      data[1] = static_cast<std::uint8_t>(GreenOf(c));
+      data[2] = static_cast<std::uint8_t>(RedOf(c));
+      for (std::size_t filled = 3; filled < size; filled *= 2)
+        std::memcpy(data.data() + filled, data.data(), std::min(filled, size - filled));
+    }
+    return data.data();
   }
 
+  // Glyph pixels become the text colour, run by run, clipped to the surface.
   void DrawGlyph(const Glyph& g, long long left, long long top) {
-    const std::uint8_t b = BlueOf(textColor_), gr = GreenOf(textColor_), r = RedOf(textColor_);
-    for (int row = 0; row < g.height; ++row) {
-      long long y = top + row;
+    if (left >= width_ || top >= height_ || left + g.width <= 0 || top + g.height <= 0) return;
+    const std::uint8_t pixel[3] = {static_cast<std::uint8_t>(BlueOf(textColor_)),
+                                   static_cast<std::uint8_t>(GreenOf(textColor_)),
+                                   static_cast<std::uint8_t>(RedOf(textColor_))};
+    for (const Glyph::Span& span : g.ink) {
+      long long y = top + span.row;
       if (y < 0 || y >= height_) continue;
-      const std::uint8_t* ink = g.ink.data() + static_cast<std::size_t>(row) * g.width;
-      for (int col = 0; col < g.width; ++col) {
-        long long x = left + col;
-        if (!ink[col] || x < 0 || x >= width_) continue;
-        std::uint8_t* p = Pixel(static_cast<int>(x), static_cast<int>(y));
-        p[0] = b;
-        p[1] = gr;
-        p[2] = r;
-      }
+      long long x0 = std::max<long long>(left + span.col, 0);
+      long long x1 = std::min<long long>(left + span.col + span.length, width_);
+      std::uint8_t* p = bits_ + static_cast<std::size_t>(height_ - 1 - y) * rowBytes_ + 3 * x0;
+      for (long long x = x0; x < x1; ++x, p += 3) std::memcpy(p, pixel, 3);
     }
   }
 
@@ -329,32 +446,72 @@ class SoftDevice final : public Device {
         default: break;
       }
     }
+    if (first > last) return;
+    if (dashes.count == 0) dashes = {kSolid, 1};
+    bool fillGaps = bkMode_ == kOpaque;
+    SpanFn fn = span_fn(rop2_);
+
+    // Walk the pattern run by run from the first visible step; it restarts at the start point
+    // of every line.
     int period = 0;
     for (int k = 0; k < dashes.count; ++k) period += dashes.runs[k];
-    bool fillGaps = bkMode_ == kOpaque;
-    long long spanLow = -(width - 1) / 2, spanHigh = width / 2;
+    int run = 0;
+    long long phase = dashes.count > 1 ? first % period : 0;
+    while (dashes.count > 1 && phase >= dashes.runs[run]) phase -= dashes.runs[run++];
 
+    if (minorDelta == 0 && width == 1) {
+      // Straight along a row or a column: one pass over the visible pixels.
+      if (minor0 < 0 || minor0 >= (xMajor ? height_ : width_)) return;
+      long long major = major0 + majorStep * first;
+      std::uint8_t* start = xMajor ? Pixel(static_cast<int>(major), static_cast<int>(minor0))
+                                   : Pixel(static_cast<int>(minor0), static_cast<int>(major));
+      std::ptrdiff_t stride = majorStep * (xMajor ? 3 : -static_cast<std::ptrdiff_t>(rowBytes_));
+      std::uint8_t on[3] = {static_cast<std::uint8_t>(BlueOf(pen_.color)),
+                            static_cast<std::uint8_t>(GreenOf(pen_.color)),
+                            static_cast<std::uint8_t>(RedOf(pen_.color))};
+      const std::uint8_t white[3] = {0xFF, 0xFF, 0xFF};
+      long long count = last - first + 1;
+      if (dashes.count == 1) {
+        if (xMajor && stride < 0) start -= 3 * (count - 1);
+        if (xMajor) {
+          std::size_t bytes = static_cast<std::size_t>(count) * 3;
+          fn(start, Pattern(pen_.color, bytes), bytes);
+        } else {
+          if (stride > 0) start += stride * (count - 1);
+          column_fn(rop2_)(start, -static_cast<std::ptrdiff_t>(rowBytes_), static_cast<std::size_t>(count), on);
+        }
+        return;
+      }
+      dashed_fn(rop2_)(DashedLine{start, stride, count, dashes.runs, dashes.count, run, phase, on,
+                                  fillGaps ? white : nullptr});
+      return;
+    }
+
+    // The minor coordinate is ceil((2 * delta * i - steps) / (2 * steps)) past minor0, kept as
+    // quotient and remainder and advanced without dividing.
+    const long long denominator = 2 * steps, increment = 2 * minorDelta;
+    __int128 numerator = static_cast<__int128>(increment) * first - steps;
+    long long quotient = static_cast<long long>(ceil_div(numerator, denominator));
+    long long remainder = static_cast<long long>(static_cast<__int128>(quotient) * denominator - numerator);
+    long long spanLow = -(width - 1) / 2, spanHigh = width / 2;
     for (long long i = first; i <= last; ++i) {
-      Color color = pen_.color;
-      if (dashes.count) {
-        // The pattern restarts at the start point of every line.
-        long long phase = i % period;
-        int k = 0;
-        while (phase >= dashes.runs[k]) phase -= dashes.runs[k++];
-        if (k % 2 == 1) {
-          if (!fillGaps) continue;
-          color = kWhite;
+      bool on = run % 2 == 0;
+      if (on || fillGaps) {
+        Color color = on ? pen_.color : kWhite;
+        long long major = major0 + majorStep * i, minor = minor0 + quotient;
+        for (long long s = spanLow; s <= spanHigh; ++s) {
+          if (xMajor)
+            Plot(major, minor + s, color);
+          else
+            Plot(minor + s, major, color);
         }
       }
-      long long major = major0 + majorStep * i;
-      long long minor =
-          minor0 + static_cast<long long>(ceil_div(static_cast<__int128>(2) * minorDelta * i - steps,
-                                                   static_cast<__int128>(2) * steps));
-      for (long long s = spanLow; s <= spanHigh; ++s) {
-        if (xMajor)
-          Plot(major, minor + s, color);
-        else
-          Plot(minor + s, major, color);
+      remainder -= increment;
+      while (remainder < 0) ++quotient, remainder += denominator;
+      while (remainder >= denominator) --quotient, remainder -= denominator;
+      if (dashes.count > 1 && ++phase == dashes.runs[run]) {
+        phase = 0;
+        if (++run == dashes.count) run = 0;
       }
     }
   }
@@ -373,16 +530,20 @@ class SoftDevice final : public Device {
   Color textColor_ = 0;
   int curX_ = 0;
   int curY_ = 0;
-  std::vector<std::uint8_t> pattern_;
-  Color patternColor_ = kInvalidColor;
+  struct PatternSlot {
+    Color color = kInvalidColor;
+    std::vector<std::uint8_t> bytes;
+  };
+  PatternSlot patterns_[2];
+  std::vector<std::uint8_t> rowBuffer_;
+  int nextPattern_ = 0;
 };
 
 class SoftBackendImpl final : public Backend {
  public:
   std::unique_ptr<Device> CreateDevice(const SurfaceDesc& desc) const override {
-    if (desc.width <= 0 || desc.height <= 0 || desc.bitsPerPixel != 24) return nullptr;
+    if (!SurfaceFits(desc.width, desc.height, 24) || desc.bitsPerPixel != 24) return nullptr;
     std::int64_t bytes = RowBytes(desc.width, 24) * desc.height;
-    if (bytes > kMaxSurfaceBytes) return nullptr;
     // A new surface is all black.
     auto* bits = static_cast<std::uint8_t*>(std::calloc(static_cast<std::size_t>(bytes), 1));
     if (!bits) return nullptr;

@@ -155,12 +155,16 @@ void FontInstance::Render(char32_t code, Glyph* glyph) {
   glyph->top = slot->bitmap_top;
   glyph->width = static_cast<int>(bitmap.width);
   glyph->height = static_cast<int>(bitmap.rows);
-  glyph->ink.assign(static_cast<std::size_t>(glyph->width) * glyph->height, 0);
   for (int row = 0; row < glyph->height; ++row) {
     const unsigned char* bits = bitmap.buffer + static_cast<std::ptrdiff_t>(row) * bitmap.pitch;
-    for (int col = 0; col < glyph->width; ++col)
-      glyph->ink[static_cast<std::size_t>(row) * glyph->width + col] =
-          (bits[col >> 3] >> (7 - (col & 7))) & 1;
+    auto inked = [&](int col) { return col < glyph->width && ((bits[col >> 3] >> (7 - (col & 7))) & 1); };
+    for (int col = 0; col < glyph->width; ++col) {
+      if (!inked(col)) continue;
+      int end = col;
+      while (inked(end)) ++end;
+      glyph->ink.push_back(Glyph::Span{row, col, end - col});
+      col = end;
+    }
   }
 }
 

@@ -17,7 +17,12 @@ struct Glyph {
   int width = 0;
   int height = 0;
   int advance = 0;  // whole pixels
-  std::vector<std::uint8_t> ink;  // width * height, 1 where the glyph is drawn
+  struct Span {
+    int row;
+    int col;
+    int length;
+  };
+  std::vector<Span> ink;  // runs of drawn pixels, row by row
 };
 
 class FontInstance {

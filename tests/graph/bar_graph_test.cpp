@@ -25,7 +25,10 @@ Parsed Parse(std::string_view data) {
   BarGraph g(0, 0);
   g.LoadData(data);
   Parsed p{g.data().legends, {}, g.data().maxTotal};
-  for (const Bar& b : g.data().bars) p.bars.emplace_back(b.name, b.values);
+  for (const Bar& b : g.data().bars) {
+    auto values = g.data().ValuesOf(b);
+    p.bars.emplace_back(b.name, std::vector<double>(values.begin(), values.end()));
+  }
   EXPECT_EQ(g.data().legendCount, static_cast<int>(p.legends.size()));
   EXPECT_EQ(g.data().barCount, static_cast<int>(p.bars.size()));
   return p;
@@ -77,7 +80,8 @@ TEST(BarDataString, SuccessiveLoadsAccumulate) {
   g.LoadData("(B)(y;2;3)");
   EXPECT_EQ(g.data().legends, (Texts{"A", "B"}));
   ASSERT_EQ(g.data().bars.size(), 2u);
-  EXPECT_EQ(g.data().bars[1].values, (std::vector<double>{2, 3}));
+  auto second = g.data().ValuesOf(g.data().bars[1]);
+  EXPECT_EQ(std::vector<double>(second.begin(), second.end()), (std::vector<double>{2, 3}));
   EXPECT_EQ(g.data().maxTotal, 5);
 }
 

@@ -1,0 +1,51 @@
+// The yardstick of the JPEG benchmarks: libjpeg alone, rows handed over one by one as RGB.
+#pragma once
+
+#include <jpeglib.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace norvisk_bench {
+
+struct RgbPicture {
+  RgbPicture(int w, int h) : width(w), height(h), rgb(static_cast<std::size_t>(w) * h * 3) {}
+  int width;
+  int height;
+  std::vector<unsigned char> rgb;  // top row first
+};
+
+inline std::string TempPath(const std::string& name) {
+  return (std::filesystem::temp_directory_path() / ("norvisk-bench-" + name)).string();
+}
+
+// Compresses the picture into a file with the settings the writer documents: defaults for RGB
+// input, quality 90 with baseline tables.
+inline bool CompressToFile(const RgbPicture& picture, const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) return false;
+  jpeg_compress_struct cinfo;
+  jpeg_error_mgr err;
+  cinfo.err = jpeg_std_error(&err);
+  jpeg_create_compress(&cinfo);
+  jpeg_stdio_dest(&cinfo, file);
+  cinfo.image_width = static_cast<JDIMENSION>(picture.width);
+  cinfo.image_height = static_cast<JDIMENSION>(picture.height);
+  cinfo.input_components = 3;
+  cinfo.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, 90, TRUE);
+  jpeg_start_compress(&cinfo, TRUE);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    JSAMPROW row = const_cast<unsigned char*>(picture.rgb.data()) +
+                   static_cast<std::size_t>(cinfo.next_scanline) * picture.width * 3;
+    jpeg_write_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  return std::fclose(file) == 0;
+}
+
+}  // namespace norvisk_bench
