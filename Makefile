@@ -15,7 +15,7 @@ deps:
 
 build: deps
 	@cmake --preset native >/dev/null
-	@cmake --build --preset native -j$(JOBS)
+	@cmake --build --preset native -j$(JOBS) -- --no-print-directory
 
 build-asan: deps
 	@cmake --preset native-asan >/dev/null
@@ -25,8 +25,7 @@ demo: build
 	@mkdir -p out
 	@$(NATIVE) bar out/bar.bmp '$(EXAMPLE_BAR)'
 	@$(NATIVE) bar out/bar.jpg '$(EXAMPLE_BAR)'
-	@$(NATIVE) bar out/bar-wide.jpg '$(EXAMPLE_BAR)' --width 800 --height 400
-	@echo "Example charts:"; for f in out/bar.bmp out/bar.jpg out/bar-wide.jpg; do echo "  $$PWD/$$f"; done
+	@echo "Example charts:"; for f in out/bar.bmp out/bar.jpg; do echo "  $$PWD/$$f"; done
 
 test: build build-asan
 	@ctest --preset native-asan --timeout 300 -j$(JOBS)

@@ -460,7 +460,7 @@ TEST_F(JpegWriterTest, QualityLimitsAreAccepted) {
   const Surface s = Make24(6, 5, Distinct);
   for (const int quality : {0, 100}) {
     JpegWriter writer;
-    const std::string name = Path("q" + std::to_string(quality) + ".jpg");
+    const std::string name = Path(quality == 0 ? "q0.jpg" : "q100.jpg");
     EXPECT_TRUE(writer.WriteJpeg(&s.bits, quality, name.c_str())) << quality;
     EXPECT_EQ(writer.lastError(), "");
     EXPECT_TRUE(fs::exists(name));
