@@ -1,3 +1,4 @@
+// JpegWriter: a surface compressed by libjpeg into a baseline JPEG file, never ending the process.
 #include "raster/jpeg_writer.h"
 
 #include <array>

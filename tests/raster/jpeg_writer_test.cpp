@@ -1,3 +1,4 @@
+// JpegWriter, ToRgbRows and Expand555: file structure, pixels read back, and failures.
 #include "raster/jpeg_writer.h"
 
 #include <gtest/gtest.h>
