@@ -1,0 +1,161 @@
+// XYGraph: points, the XY data string, and drawing of the line and its labels.
+#include "graph/xy_graph.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "graph/number_reader.h"
+
+namespace norvisk {
+
+void XYData::Add(std::string_view label, double value) {
+  points.push_back(XYPoint{std::string(label), value});
+  ++count;
+  if (count == 1) {
+    minValue = value;
+    maxValue = value;
+    cursor = 0;
+  } else {
+    if (value < minValue) minValue = value;
+    if (value > maxValue) maxValue = value;
+  }
+}
+
+void XYData::Clear() {
+  points.clear();
+  count = 0;
+  cursor = 0;
+}
+
+bool XYData::First() {
+  cursor = 0;
+  return count != 0 && !points.empty();
+}
+
+bool XYData::Next() {
+  if (cursor >= points.size()) return false;
+  ++cursor;
+  return cursor < points.size();
+}
+
+XYGraph::XYGraph(int width, int height) : width(width), height(height) {
+  SetWidthGeometry();
+  SetHeightGeometry();
+  canvas = std::make_unique<Canvas>(width, height);
+  canvas->SetFontSize(FontPointsFor(height));
+}
+
+XYGraph::~XYGraph() { canvas.reset(); }
+
+void XYGraph::SetWidthGeometry() {
+  plotLeft = ScaleInt(width, 3, 32);
+  plotWidth = ScaleInt(width, 14, 16);
+}
+
+void XYGraph::SetHeightGeometry() {
+  plotTop = height / 15;
+  plotHeight = ScaleInt(height, 2, 3);
+}
+
+void XYGraph::AddXYValue(std::string_view label, double value) {
+  xyData.Add(label, value);
+  dirty = true;
+}
+
+// "(label;number)(label;number)...": the first character is skipped, then each label runs to
+// the next ";", each number to the next ")", and one character after the ")" is skipped.
+// Views only move forward, so the time is linear in the length of the text.
+void XYGraph::LoadData(std::string_view s) {
+  dirty = true;
+  if (!s.empty()) s.remove_prefix(1);
+  for (std::size_t semi; (semi = s.find(';')) != std::string_view::npos;) {
+    std::string_view label = s.substr(0, semi);
+    s.remove_prefix(semi + 1);
+    std::size_t close = s.find(')');
+    // Without a ")" the number is the whole rest, and the rest is used up.
+    std::string_view number = s.substr(0, close);
+    s.remove_prefix(close == std::string_view::npos ? s.size() : std::min(close + 2, s.size()));
+    AddXYValue(label, ReadNumber(number));
+  }
+}
+
+int XYGraph::PointX(int k) const {
+  int n = xyData.Count();
+  if (k <= 0) return plotLeft;
+  if (k >= n - 1) return plotLeft + plotWidth;
+  return plotLeft + static_cast<int>(static_cast<long long>(plotWidth) * k / (n - 1));
+}
+
+int XYGraph::PointY(double value) const {
+  int bottom = plotTop + plotHeight;
+  double range = xyData.MaxValue() - xyData.MinValue();
+  // A flat series has no scale: every point sits half-way up the plot.
+  int flat = plotTop + plotHeight / 2;
+  if (!(range > 0.0) || !std::isfinite(range)) return flat;
+  double scale = plotHeight / range;
+  int y = flat;
+  if (!ToPixel(bottom - (value - xyData.MinValue()) * scale, &y)) return flat;
+  return y;
+}
+
+void XYGraph::Render() {
+  if (!dirty) return;
+  dirty = false;
+  DrawGrid(plotLeft, plotTop, plotWidth, plotHeight + 1, xyData.Count());
+  DrawValueLabels(plotLeft, plotTop, plotHeight, xyData.MinValue(), xyData.MaxValue());
+  DrawData();
+  DrawXLabels();
+}
+
+// The line, in the pen and mix mode the grid leaves: solid black, one pixel.
+void XYGraph::DrawData() {
+  if (!xyData.First()) return;
+  canvas->MoveTo(PointX(0), PointY(xyData.CurrentValue()));
+  for (int k = 1; k < xyData.Count() && xyData.Next(); ++k)
+    canvas->LineTo(PointX(k), PointY(xyData.CurrentValue()));
+}
+
+void XYGraph::DrawXLabels() {
+  int yLabel = plotTop + plotHeight + 5;
+  if (!xyData.First()) return;
+  int k = 0;
+  do {
+    canvas->DrawVerticalText(PointX(k) - 7, yLabel, xyData.CurrentLabelRef());
+    ++k;
+  } while (k < xyData.Count() && xyData.Next());
+}
+
+bool XYGraph::SetWidth(int w) {
+  dirty = true;
+  width = w;
+  SetWidthGeometry();
+  return canvas->Resize(width, height);
+}
+
+bool XYGraph::SetHeight(int h) {
+  height = h;
+  SetHeightGeometry();
+  dirty = true;
+  bool resized = canvas->Resize(width, height);
+  canvas->SetFontSize(FontPointsFor(height));
+  return resized;
+}
+
+bool XYGraph::DrawToDC(DeviceContext target) {
+  if (xyData.Count() == 0) return false;
+  Render();
+  return canvas->CopyTo(target, 0, 0, width, height, 0, 0);
+}
+
+bool XYGraph::SaveToFile(const char* fileName) {
+  if (xyData.Count() == 0) return false;
+  Render();
+  return canvas->SaveImage(fileName);
+}
+
+void XYGraph::Clear() {
+  xyData.Clear();
+  dirty = true;
+}
+
+}  // namespace norvisk
