@@ -1,6 +1,7 @@
 // Graph base: background, grid and value labels shared by both kinds.
 #include "graph/graph.h"
 
+#include <atomic>
 #include <charconv>
 #include <cmath>
 
@@ -8,7 +9,15 @@
 
 namespace norvisk {
 
-Graph::~Graph() = default;
+namespace {
+std::atomic<int> live_graphs{0};
+}
+
+Graph::Graph() { live_graphs.fetch_add(1, std::memory_order_relaxed); }
+
+Graph::~Graph() { live_graphs.fetch_sub(1, std::memory_order_relaxed); }
+
+int Graph::LiveCount() { return live_graphs.load(std::memory_order_relaxed); }
 
 bool ToPixel(double value, int* pixel) {
   if (std::isnan(value)) return false;

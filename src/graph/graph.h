@@ -14,7 +14,7 @@ constexpr int kBackgroundBitmap = 202;
 
 class Graph {
  public:
-  Graph() = default;
+  Graph();
   Graph(const Graph&) = delete;
   Graph& operator=(const Graph&) = delete;
 
@@ -35,6 +35,9 @@ class Graph {
   void DrawGrid(int x, int y, int w, int h, int columns);
   // The eleven value-axis labels left of x, from maxValue at y down to minValue at y + h.
   void DrawValueLabels(int x, int y, int h, double minValue, double maxValue);
+
+  // Graphs alive in this process, to find leaks.
+  static int LiveCount();
 
   bool dirty = true;
   std::unique_ptr<Canvas> canvas;

@@ -2,6 +2,7 @@
 #include "raster/canvas.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstring>
 
@@ -25,16 +26,24 @@ int MulDiv(int a, int b, int c) {
   return static_cast<int>(result);
 }
 
+namespace {
+std::atomic<int> live_canvases{0};
+}
+
 Canvas::Canvas(int width, int height) : Canvas(width, height, DefaultBackend()) {}
 
 Canvas::Canvas(int width, int height, const Backend& backend) : backend_(backend) {
+  live_canvases.fetch_add(1, std::memory_order_relaxed);
   Resize(width, height);
 }
 
 Canvas::~Canvas() {
   // The surface and its context go first, so that no object is released while selected.
   device_.reset();
+  live_canvases.fetch_sub(1, std::memory_order_relaxed);
 }
+
+int Canvas::LiveCount() { return live_canvases.load(std::memory_order_relaxed); }
 
 bool Canvas::Resize(int width, int height) {
   if (width == desc_.width && height == desc_.height) return true;

@@ -149,6 +149,9 @@ class Canvas {
   void SetBrushStyle(unsigned style);
   void SetBrushColor(Color color);
 
+  // Canvases alive in this process, to find leaks.
+  static int LiveCount();
+
   // Read access for image export and tests.
   bool ready() const { return ready_; }
   const SurfaceDesc& surfaceDesc() const { return desc_; }

@@ -1,0 +1,105 @@
+// GraphHolder: graph replacement, kind checks and adding, shared by both graph objects.
+#include "objects/graph_holder.h"
+
+#include <new>
+
+#include "graph/bar_graph.h"
+#include "graph/xy_graph.h"
+
+namespace norvisk {
+
+GraphHolder::~GraphHolder() = default;
+
+HRESULT GraphHolder::Replace(GraphKind kind, int width, int height) {
+  graph_.reset();
+  graphKind_ = kind;
+  try {
+    if (kind == GraphKind::Bar)
+      graph_ = std::make_unique<BarGraph>(width, height);
+    else
+      graph_ = std::make_unique<XYGraph>(width, height);
+  } catch (const std::bad_alloc&) {
+    // Never a kind without a graph.
+    graph_.reset();
+    graphKind_ = GraphKind::None;
+    return E_OUTOFMEMORY;
+  }
+  return S_OK;
+}
+
+void GraphHolder::LoadBackground() {
+  if (graph_) graph_->LoadBackground(module_, kBackgroundBitmap);
+}
+
+HRESULT GraphHolder::LoadData(TextArg data) {
+  try {
+    std::string storage;
+    std::string_view text;
+    if (!GraphText(data, &storage, &text)) return E_OUTOFMEMORY;
+    graph_->LoadData(text);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  return S_OK;
+}
+
+HRESULT GraphHolder::SaveGraph(const TextArg& fileName) {
+  try {
+    std::string storage;
+    std::string_view name;
+    if (!GraphText(fileName, &storage, &name)) return E_OUTOFMEMORY;
+    std::string terminated(name);
+    graph_->SaveToFile(terminated.c_str());
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  return S_OK;
+}
+
+// Runs `add` with the converted text on the current graph when it is of kind `Kind`.
+template <class Kind, class Add>
+static HRESULT add_text(GraphKind want, GraphKind have, Graph* graph, const TextArg& text,
+                        Add add) {
+  if (have != want) return S_FALSE;
+  try {
+    std::string storage;
+    std::string_view converted;
+    if (!GraphText(text, &storage, &converted)) return E_OUTOFMEMORY;
+    add(static_cast<Kind*>(graph), converted);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  return S_OK;
+}
+
+HRESULT GraphHolder::AddBarBar(TextArg legend) {
+  return add_text<BarGraph>(GraphKind::Bar, graphKind_, graph_.get(), legend,
+                            [](BarGraph* g, std::string_view t) { g->AddBar(t); });
+}
+
+HRESULT GraphHolder::AddBarLegend(TextArg legend) {
+  return add_text<BarGraph>(GraphKind::Bar, graphKind_, graph_.get(), legend,
+                            [](BarGraph* g, std::string_view t) { g->AddLegend(t); });
+}
+
+HRESULT GraphHolder::AddBarValue(double value) {
+  if (graphKind_ != GraphKind::Bar) return S_FALSE;
+  try {
+    static_cast<BarGraph*>(graph_.get())->AddValue(value);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  return S_OK;
+}
+
+HRESULT GraphHolder::AddXYValue(TextArg legend, double value) {
+  return add_text<XYGraph>(GraphKind::XY, graphKind_, graph_.get(), legend,
+                           [value](XYGraph* g, std::string_view t) { g->AddXYValue(t, value); });
+}
+
+HRESULT GraphHolder::Clear() {
+  if (graph_) graph_->Clear();
+  return S_OK;
+}
+
+}  // namespace norvisk

@@ -1,0 +1,51 @@
+// GraphHolder: the current graph of a graph object, its kind, and what both classes share.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "graph/graph.h"
+#include "objects/status.h"
+#include "objects/text.h"
+
+namespace norvisk {
+
+enum class GraphKind : std::int32_t { None = 0, XY = 1, Bar = 2 };
+
+class GraphHolder {
+ public:
+  explicit GraphHolder(ModuleHandle module) : module_(module) {}
+  GraphHolder(const GraphHolder&) = delete;
+  GraphHolder& operator=(const GraphHolder&) = delete;
+  ~GraphHolder();
+
+  // The adding methods, each only for its own kind of graph (else S_FALSE).
+  HRESULT AddBarBar(TextArg legend);
+  HRESULT AddBarLegend(TextArg legend);
+  HRESULT AddBarValue(double value);
+  HRESULT AddXYValue(TextArg legend, double value);
+  HRESULT Clear();
+
+  GraphKind graphKind() const { return graphKind_; }
+  Graph* graph() const { return graph_.get(); }
+  ModuleHandle module() const { return module_; }
+
+ protected:
+  // Destroys the current graph and makes a new, empty one of `kind`. E_OUTOFMEMORY, with no
+  // graph and kind None, when it cannot be allocated.
+  HRESULT Replace(GraphKind kind, int width, int height);
+  // Puts the background image back into the current graph's canvas.
+  void LoadBackground();
+  // Reads `data` into the current graph; E_OUTOFMEMORY when it cannot be converted or stored.
+  HRESULT LoadData(TextArg data);
+  // The current graph renders what is pending and writes its canvas to the file; whether a
+  // file came of it is not reported.
+  HRESULT SaveGraph(const TextArg& fileName);
+
+ private:
+  GraphKind graphKind_ = GraphKind::None;
+  std::unique_ptr<Graph> graph_;
+  ModuleHandle module_;
+};
+
+}  // namespace norvisk
