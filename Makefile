@@ -4,6 +4,8 @@ JOBS ?= $(shell nproc)
 PACKAGES := g++ make cmake pkg-config libjpeg62-turbo-dev libfreetype-dev libfontconfig-dev \
 	fontconfig fonts-liberation2 googletest libgtest-dev libbenchmark-dev
 NATIVE := build/native/norvisk
+# Only for make bench: the tools the whole-process comparison runs against.
+BENCH_PACKAGES := gnuplot-nox hyperfine
 EXAMPLE_BAR := (Q1;Q2;Q3)(North;10;20;30)(South;15;25;35)(East;5;10;5)(West;30;20;25)
 
 .PHONY: all deps build build-asan demo test bench resources clean
@@ -32,7 +34,9 @@ test: build build-asan
 	@ctest --preset native --timeout 300 -j$(JOBS)
 
 bench: build
+	@cmake/install-deps.sh $(BENCH_PACKAGES)
 	@for b in build/native/bench/*_bench; do echo "== $$b"; $$b --benchmark_min_time=0.2; done
+	@echo "== bench/compare_gnuplot.sh"; bench/compare_gnuplot.sh
 
 # Redraws the bitmaps kept in src/resources.
 resources: build
