@@ -21,6 +21,12 @@ void XYData::Add(std::string_view label, double value) {
   }
 }
 
+void XYData::Reserve(std::size_t more) {
+  // Geometric growth is kept across repeated calls.
+  std::size_t needed = points.size() + more;
+  if (needed > points.capacity()) points.reserve(std::max(needed, 2 * points.capacity()));
+}
+
 void XYData::Clear() {
   points.clear();
   count = 0;
@@ -68,6 +74,8 @@ void XYGraph::AddXYValue(std::string_view label, double value) {
 void XYGraph::LoadData(std::string_view s) {
   dirty = true;
   if (!s.empty()) s.remove_prefix(1);
+  // A long text gets room for all its points at once (at most one per ";").
+  if (s.size() > 4096) xyData.Reserve(static_cast<std::size_t>(std::count(s.begin(), s.end(), ';')));
   for (std::size_t semi; (semi = s.find(';')) != std::string_view::npos;) {
     std::string_view label = s.substr(0, semi);
     s.remove_prefix(semi + 1);

@@ -22,6 +22,8 @@ class XYData {
 
   void Add(std::string_view label, double value);
   void Clear();
+  // Makes room for `more` points ahead of adding them.
+  void Reserve(std::size_t more);
   int Count() const { return count; }
   double MinValue() const { return minValue; }
   double MaxValue() const { return maxValue; }

@@ -1,0 +1,67 @@
+// XY graph speed: reading data strings, and whole charts written as JPEG through NVGraph.
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "bench/bare_jpeg.h"
+#include "graph/xy_graph.h"
+#include "objects/nv_graph.h"
+
+namespace {
+
+using norvisk::XYGraph;
+
+std::string XYData(std::size_t bytes) {
+  std::string data;
+  for (int i = 0; data.size() < bytes; ++i)
+    data += "(Point " + std::to_string(i) + ";" + std::to_string(i % 97) + ".25)";
+  return data;
+}
+
+std::string Points(int n) {
+  std::string data;
+  for (int i = 0; i < n; ++i) data += "(M" + std::to_string(i) + ";" + std::to_string((i * 37) % 23) + ")";
+  return data;
+}
+
+void BM_ReadXYData(benchmark::State& state) {
+  const std::string data = XYData(static_cast<std::size_t>(state.range(0)) << 20);
+  for (auto _ : state) {
+    XYGraph graph(0, 0);
+    graph.LoadData(data);
+    benchmark::DoNotOptimize(graph.data().MaxValue());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * data.size());
+}
+BENCHMARK(BM_ReadXYData)->Arg(1)->Arg(10)->Unit(benchmark::kMillisecond);
+
+// A client's DrawXYGraph to a .jpg file: new graph, background, data, file.
+void BM_DrawXYGraphJpeg(benchmark::State& state) {
+  const std::string data = Points(static_cast<int>(state.range(0)));
+  const std::string path = norvisk_bench::TempPath("xy.jpg");
+  norvisk::NVGraph object;
+  for (auto _ : state) benchmark::DoNotOptimize(object.DrawXYGraph(path, data));
+}
+BENCHMARK(BM_DrawXYGraphJpeg)->Arg(12)->Arg(200)->Unit(benchmark::kMicrosecond);
+
+// The yardstick: libjpeg alone compressing the same chart, as RGB rows, to a file.
+void BM_BareLibjpegXY(benchmark::State& state) {
+  XYGraph graph(640, 300);
+  graph.LoadBackground(nullptr, norvisk::kBackgroundBitmap);
+  graph.LoadData(Points(static_cast<int>(state.range(0))));
+  graph.Render();
+  norvisk_bench::RgbPicture picture(640, 300);
+  for (int y = 0; y < 300; ++y)
+    for (int x = 0; x < 640; ++x) {
+      norvisk::Color c = graph.canvas->GetPixel(x, y);
+      unsigned char* p = &picture.rgb[(static_cast<std::size_t>(y) * 640 + x) * 3];
+      p[0] = static_cast<unsigned char>(norvisk::RedOf(c));
+      p[1] = static_cast<unsigned char>(norvisk::GreenOf(c));
+      p[2] = static_cast<unsigned char>(norvisk::BlueOf(c));
+    }
+  const std::string path = norvisk_bench::TempPath("xy-bare.jpg");
+  for (auto _ : state) benchmark::DoNotOptimize(norvisk_bench::CompressToFile(picture, path));
+}
+BENCHMARK(BM_BareLibjpegXY)->Arg(12)->Arg(200)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
