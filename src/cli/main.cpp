@@ -1,8 +1,9 @@
 // The norvisk command: charts from data strings, written as BMP or JPEG files.
+#include <cerrno>
 #include <charconv>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <iostream>
 #include <iterator>
 #include <memory>
@@ -11,19 +12,15 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/cli.h"
 #include "graph/bar_graph.h"
-#include "raster/soft_font.h"
+#include "graph/xy_graph.h"
 
+namespace norvisk::cli {
 namespace {
 
-using norvisk::BarGraph;
-
-constexpr int kWritten = 0;
-constexpr int kNotWritten = 1;
-constexpr int kUsage = 2;
-
 constexpr const char* kHelp =
-    "norvisk - stacked bar charts from data strings, as BMP or JPEG files\n"
+    "norvisk - stacked bar and XY line charts from data strings, as BMP or JPEG files\n"
     "\n"
     "Usage:\n"
     "  norvisk bar OUTPUT DATA [--width W] [--height H]\n"
@@ -31,22 +28,106 @@ constexpr const char* kHelp =
     "      format: \".bmp\" anywhere gives a bitmap, else \".jpg\" anywhere a JPEG (case matters).\n"
     "      The chart is 640 x 300 unless --width or --height resize it. DATA \"-\" reads stdin.\n"
     "      Example: norvisk bar sales.jpg \"(Q1;Q2)(North;10;20)(South;15;25)\"\n"
-    "  norvisk parse bar DATA\n"
+    "  norvisk xy OUTPUT DATA [--width W] [--height H]\n"
+    "      The same for an XY line chart; DATA is \"(label;number)\" pairs. Without a point\n"
+    "      nothing is written.\n"
+    "      Example: norvisk xy visits.bmp \"(Jan;10)(Feb;20)(Mar;15)\"\n"
+    "  norvisk parse bar|xy DATA\n"
     "      Prints what a chart holds after reading DATA, as one JSON object.\n"
-    "      Example: norvisk parse bar \"(Q1;Q2)(North;10;20)\"\n"
+    "      Example: norvisk parse xy \"(Jan;10)(Feb;20)\"\n"
+    "  norvisk run [SCRIPT|-] [--trace] [--com]\n"
+    "      Makes the graph object calls of SCRIPT (standard input when \"-\" or none), one a\n"
+    "      line: the method, then its arguments separated by blanks; texts with blanks or\n"
+    "      quotes in double quotes (\\\" and \\\\ inside); \"#\" starts a comment line.\n"
+    "      --trace prints each method and its status (S_OK, S_FALSE or 0x8007000E).\n"
+    "      --com makes the calls through the registered class (Windows build only).\n"
+    "      Example: norvisk run examples/quarterly.run --trace\n"
     "  norvisk --help      this text\n"
     "  norvisk --version   the version\n"
     "\n"
-    "Exit status: 0 the file was written, 1 it was not (one line on stderr says why),\n"
-    "2 the command line could not be used.\n";
+    "Exit status: 0 the file was written (the JSON printed, the script ran to its end);\n"
+    "1 it was not, or the script could not be read (one line on stderr says why);\n"
+    "2 the command line could not be used, or a script line could not be read (its number\n"
+    "is given; the lines before it were run).\n";
 
-int usage(const std::string& why) {
-  std::cerr << "norvisk: " << why << " (see norvisk --help)\n";
-  return kUsage;
+// What the `bar` and `xy` commands and `parse` need to know of a kind of graph.
+struct ChartKind {
+  std::string_view name;
+  std::unique_ptr<Graph> (*make)(int width, int height);
+  // Why the data read gives no picture, or nullptr when it does.
+  const char* (*nothingToDraw)(const Graph& graph);
+  void (*json)(std::string& out, const Graph& graph);
+};
+
+void BarJson(std::string& out, const Graph& graph) {
+  const BarData& d = static_cast<const BarGraph&>(graph).data();
+  out += "{\"legends\":[";
+  for (std::size_t i = 0; i < d.legends.size(); ++i) {
+    if (i) out += ',';
+    JsonString(out, d.legends[i]);
+  }
+  out += "],\"bars\":[";
+  for (std::size_t i = 0; i < d.bars.size(); ++i) {
+    if (i) out += ',';
+    out += "{\"name\":";
+    JsonString(out, d.bars[i].name);
+    out += ",\"values\":[";
+    bool first = true;
+    for (double value : d.ValuesOf(d.bars[i])) {
+      if (!first) out += ',';
+      first = false;
+      JsonNumber(out, value);
+    }
+    out += "]}";
+  }
+  out += "],\"maxTotal\":";
+  JsonNumber(out, d.maxTotal);
+  out += '}';
+}
+
+void XYJson(std::string& out, const Graph& graph) {
+  const XYData& d = static_cast<const XYGraph&>(graph).data();
+  out += "{\"points\":[";
+  bool first = true;
+  for (const XYPoint& p : d.Points()) {
+    if (!first) out += ',';
+    first = false;
+    out += "{\"label\":";
+    JsonString(out, p.label);
+    out += ",\"value\":";
+    JsonNumber(out, p.value);
+    out += '}';
+  }
+  out += ']';
+  // The running minimum and maximum mean something only once there is a point.
+  if (d.Count() > 0) {
+    out += ",\"min\":";
+    JsonNumber(out, d.MinValue());
+    out += ",\"max\":";
+    JsonNumber(out, d.MaxValue());
+  }
+  out += '}';
+}
+
+constexpr ChartKind kKinds[] = {
+    {"bar", [](int w, int h) -> std::unique_ptr<Graph> { return std::make_unique<BarGraph>(w, h); },
+     [](const Graph&) -> const char* { return nullptr; }, BarJson},
+    {"xy", [](int w, int h) -> std::unique_ptr<Graph> { return std::make_unique<XYGraph>(w, h); },
+     [](const Graph& g) -> const char* {
+       return static_cast<const XYGraph&>(g).data().Count() == 0 ? "the data held no point"
+                                                                 : nullptr;
+     },
+     XYJson},
+};
+
+const ChartKind* FindKind(std::string_view name) {
+  for (const ChartKind& kind : kKinds)
+    if (kind.name == name) return &kind;
+  return nullptr;
 }
 
 // DATA, or standard input when it is "-".
-bool read_data(const char* arg, std::string* data) {
+bool ReadData(const char* arg, std::string* data) {
   if (std::strcmp(arg, "-") != 0) {
     *data = arg;
     return true;
@@ -55,117 +136,53 @@ bool read_data(const char* arg, std::string* data) {
   return !std::cin.bad();
 }
 
-bool parse_size(const char* text, int* value) {
+bool ParseSize(const char* text, int* value) {
   std::string_view s(text);
   auto result = std::from_chars(s.data(), s.data() + s.size(), *value);
   return result.ec == std::errc() && result.ptr == s.data() + s.size();
 }
 
-void json_string(std::string& out, std::string_view text) {
-  out += '"';
-  norvisk::DecodeText(text, [&](char32_t c) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20 || c == 0x7F) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
-      out += buf;
-    } else if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else {
-      // Re-encoded as UTF-8: bytes that were not UTF-8 were read as Latin-1.
-      if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-      } else {
-        if (c < 0x10000) {
-          out += static_cast<char>(0xE0 | (c >> 12));
-        } else {
-          out += static_cast<char>(0xF0 | (c >> 18));
-          out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        }
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      }
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  });
-  out += '"';
-}
-
-// Shortest text that reads back to the same double; infinities as numbers too large for a
-// double, which JSON readers take as infinite; not-a-number as null.
-void json_number(std::string& out, double value) {
-  if (std::isnan(value)) {
-    out += "null";
-  } else if (std::isinf(value)) {
-    out += value < 0 ? "-1e999" : "1e999";
-  } else {
-    char buf[32];
-    auto result = std::to_chars(buf, buf + sizeof buf, value);
-    out.append(buf, result.ptr);
-  }
-}
-
-int run_parse(int argc, char** argv) {
-  if (argc != 4) return usage("parse takes a kind and DATA");
-  std::string kind = argv[2];
-  if (kind != "bar") return usage("unknown kind \"" + kind + "\"");
+int ParseCommand(int argc, char** argv) {
+  if (argc != 4) return Usage("parse takes a kind and DATA");
+  const ChartKind* kind = FindKind(argv[2]);
+  if (!kind) return Usage("unknown kind \"" + std::string(argv[2]) + "\"");
   std::string data;
-  if (!read_data(argv[3], &data)) {
+  if (!ReadData(argv[3], &data)) {
     std::cerr << "norvisk: cannot read the data from standard input\n";
     return kNotWritten;
   }
   // The reader never draws: a graph without a surface holds the data only.
-  BarGraph graph(0, 0);
-  graph.LoadData(data);
-  const norvisk::BarData& d = graph.data();
-  std::string out = "{\"legends\":[";
-  for (std::size_t i = 0; i < d.legends.size(); ++i) {
-    if (i) out += ',';
-    json_string(out, d.legends[i]);
-  }
-  out += "],\"bars\":[";
-  for (std::size_t i = 0; i < d.bars.size(); ++i) {
-    if (i) out += ',';
-    out += "{\"name\":";
-    json_string(out, d.bars[i].name);
-    out += ",\"values\":[";
-    bool first = true;
-    for (double value : d.ValuesOf(d.bars[i])) {
-      if (!first) out += ',';
-      first = false;
-      json_number(out, value);
-    }
-    out += "]}";
-  }
-  out += "],\"maxTotal\":";
-  json_number(out, d.maxTotal);
-  out += "}\n";
+  std::unique_ptr<Graph> graph = kind->make(0, 0);
+  graph->LoadData(data);
+  std::string out;
+  kind->json(out, *graph);
+  out += '\n';
   std::fwrite(out.data(), 1, out.size(), stdout);
   return std::fflush(stdout) == 0 ? kWritten : kNotWritten;
 }
 
-int run_bar(int argc, char** argv) {
+// `bar` and `xy`: a new graph of the kind, resized, on the background, with the data, saved.
+int DrawCommand(const ChartKind& kind, int argc, char** argv) {
   std::vector<const char*> positional;
-  int width = 0, height = 0;
+  int width = 640, height = 300;
   bool hasWidth = false, hasHeight = false;
   for (int i = 2; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--width" || arg == "--height") {
-      if (i + 1 >= argc) return usage(arg + " needs a number");
+      if (i + 1 >= argc) return Usage(arg + " needs a number");
       int* target = arg == "--width" ? &width : &height;
-      if (!parse_size(argv[++i], target)) return usage(arg + " needs a whole number");
+      if (!ParseSize(argv[++i], target)) return Usage(arg + " needs a whole number");
       (arg == "--width" ? hasWidth : hasHeight) = true;
-    } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
-      return usage("unknown option " + arg);
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return Usage("unknown option " + arg);
     } else {
       positional.push_back(argv[i]);
     }
   }
-  if (positional.size() != 2) return usage("bar takes OUTPUT and DATA");
+  if (positional.size() != 2) return Usage(std::string(kind.name) + " takes OUTPUT and DATA");
   const char* output = positional[0];
   std::string data;
-  if (!read_data(positional[1], &data)) {
+  if (!ReadData(positional[1], &data)) {
     std::cerr << "norvisk: cannot read the data from standard input\n";
     return kNotWritten;
   }
@@ -176,46 +193,65 @@ int run_bar(int argc, char** argv) {
     return kNotWritten;
   }
 
-  BarGraph graph(640, 300);
-  if (hasWidth) graph.SetWidth(width);
-  if (hasHeight) graph.SetHeight(height);
-  if (!graph.canvas->ready()) {
-    std::cerr << "norvisk: " << output << ": not written: a picture of " << graph.width << " x "
-              << graph.height << " pixels cannot be made\n";
+  std::unique_ptr<Graph> graph = kind.make(640, 300);
+  if (hasWidth) graph->SetWidth(width);
+  if (hasHeight) graph->SetHeight(height);
+  if (!graph->canvas->ready()) {
+    std::cerr << "norvisk: " << output << ": not written: a picture of " << width << " x "
+              << height << " pixels cannot be made\n";
     return kNotWritten;
   }
-  graph.LoadBackground(nullptr, norvisk::kBackgroundBitmap);
-  graph.LoadData(data);
-  if (!graph.SaveToFile(output)) {
-    std::cerr << "norvisk: " << output << ": not written: " << std::strerror(errno) << "\n";
+  graph->LoadBackground(nullptr, kBackgroundBitmap);
+  graph->LoadData(data);
+  if (const char* why = kind.nothingToDraw(*graph)) {
+    std::cerr << "norvisk: " << output << ": not written: " << why << "\n";
+    return kNotWritten;
+  }
+  errno = 0;
+  if (!graph->SaveToFile(output)) {
+    std::cerr << "norvisk: " << output << ": not written: "
+              << (errno ? std::strerror(errno) : "the file could not be made") << "\n";
     return kNotWritten;
   }
   return kWritten;
 }
 
-int run(int argc, char** argv) {
-  if (argc < 2) return usage("no command given");
-  std::string command = argv[1];
+int Main(int argc, char** argv) {
+  if (argc < 2) return Usage("no command given");
+  std::string_view command = argv[1];
   if (command == "--help" || command == "-h") {
     std::fputs(kHelp, stdout);
-    return kWritten;
+    return std::fflush(stdout) == 0 ? kWritten : kNotWritten;
   }
   if (command == "--version") {
     std::printf("norvisk %s\n", NORVISK_VERSION);
-    return kWritten;
+    return std::fflush(stdout) == 0 ? kWritten : kNotWritten;
   }
-  if (command == "bar") return run_bar(argc, argv);
-  if (command == "parse") return run_parse(argc, argv);
-  return usage("unknown command \"" + command + "\"");
+  if (command == "parse") return ParseCommand(argc, argv);
+  if (command == "run") return RunCommand(argc, argv);
+  if (const ChartKind* kind = FindKind(command)) return DrawCommand(*kind, argc, argv);
+  return Usage("unknown command \"" + std::string(command) + "\"");
 }
 
 }  // namespace
 
+int Usage(std::string_view why) {
+  std::cerr << "norvisk: " << why << " (see norvisk --help)\n";
+  return kUsage;
+}
+
+}  // namespace norvisk::cli
+
 int main(int argc, char** argv) {
+  using norvisk::cli::kNotWritten;
   try {
-    return run(argc, argv);
+    return norvisk::cli::Main(argc, argv);
   } catch (const std::bad_alloc&) {
-    std::cerr << "norvisk: not written: out of memory\n";
-    return kNotWritten;
+    std::cerr << "norvisk: out of memory\n";
+  } catch (const std::exception& e) {
+    std::cerr << "norvisk: " << e.what() << "\n";
+  } catch (...) {
+    std::cerr << "norvisk: stopped by an unknown error\n";
   }
+  return kNotWritten;
 }

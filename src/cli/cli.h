@@ -1,0 +1,24 @@
+// What the parts of the norvisk command share: exit statuses, messages, JSON text.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace norvisk::cli {
+
+constexpr int kWritten = 0;     // the file was written, the JSON printed, the script ran
+constexpr int kNotWritten = 1;  // it was not; one line on stderr says why
+constexpr int kUsage = 2;       // the command line or a script line could not be used
+
+// Prints "norvisk: <why> (see norvisk --help)" on stderr and returns kUsage.
+int Usage(std::string_view why);
+
+// Appends `text` as a JSON string; bytes that are not UTF-8 are read as Latin-1.
+void JsonString(std::string& out, std::string_view text);
+// Appends the shortest number that reads back to `value`; infinities as 1e999, NaN as null.
+void JsonNumber(std::string& out, double value);
+
+// The `run` command: argv[2..] are its arguments.
+int RunCommand(int argc, char** argv);
+
+}  // namespace norvisk::cli

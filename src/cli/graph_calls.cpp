@@ -1,0 +1,38 @@
+// GraphCalls on an NVGraph: each call passed straight through.
+#include "cli/graph_calls.h"
+
+#include "objects/nv_graph.h"
+
+namespace norvisk::cli {
+namespace {
+
+class NVGraphCalls final : public GraphCalls {
+ public:
+  HRESULT AddBarBar(std::string_view legend) override { return graph_.AddBarBar(legend); }
+  HRESULT AddBarLegend(std::string_view legend) override { return graph_.AddBarLegend(legend); }
+  HRESULT AddBarValue(double value) override { return graph_.AddBarValue(value); }
+  HRESULT AddXYValue(std::string_view legend, double value) override {
+    return graph_.AddXYValue(legend, value);
+  }
+  HRESULT Clear() override { return graph_.Clear(); }
+  HRESULT CreateXYGraph() override { return graph_.CreateXYGraph(); }
+  HRESULT SaveToFile(std::string_view fileName) override { return graph_.SaveToFile(fileName); }
+  HRESULT DrawBarGraph(std::string_view fileName, std::string_view data) override {
+    return graph_.DrawBarGraph(fileName, data);
+  }
+  HRESULT DrawXYGraph(std::string_view fileName, std::string_view data) override {
+    return graph_.DrawXYGraph(fileName, data);
+  }
+  HRESULT CreateBarGraph() override { return graph_.CreateBarGraph(); }
+  HRESULT SetWidth(int width) override { return graph_.SetWidth(width); }
+  HRESULT SetHeight(int height) override { return graph_.SetHeight(height); }
+
+ private:
+  NVGraph graph_;
+};
+
+}  // namespace
+
+std::unique_ptr<GraphCalls> MakeNVGraphCalls() { return std::make_unique<NVGraphCalls>(); }
+
+}  // namespace norvisk::cli

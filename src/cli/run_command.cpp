@@ -1,0 +1,83 @@
+// `norvisk run`: a script of graph object calls from a file or standard input.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "cli/cli.h"
+#include "cli/graph_calls.h"
+#include "cli/script.h"
+
+namespace norvisk::cli {
+namespace {
+
+// The whole stream at once, so lines are views into one buffer.
+bool ReadAll(std::FILE* file, std::string* text) {
+  char chunk[1 << 16];
+  std::size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) text->append(chunk, n);
+  return !std::ferror(file);
+}
+
+}  // namespace
+
+int RunCommand(int argc, char** argv) {
+  const char* script = nullptr;
+  bool trace = false;
+  bool com = false;
+  for (int i = 2; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    if (arg == "--trace") {
+      trace = true;
+    } else if (arg == "--com") {
+      com = true;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return Usage("unknown option " + std::string(arg));
+    } else if (script) {
+      return Usage("run takes one SCRIPT");
+    } else {
+      script = argv[i];
+    }
+  }
+  // The COM class exists only where it is registered; a Windows build puts a GraphCalls over
+  // it here instead of the NVGraph.
+  if (com) return Usage("--com needs the Windows build");
+
+  bool fromStdin = script == nullptr || std::strcmp(script, "-") == 0;
+  const char* name = fromStdin ? "<stdin>" : script;
+  std::string text;
+  if (fromStdin) {
+    if (!ReadAll(stdin, &text)) {
+      std::cerr << "norvisk: cannot read the script from standard input: "
+                << std::strerror(errno) << "\n";
+      return kNotWritten;
+    }
+  } else {
+    std::FILE* file = std::fopen(script, "rb");
+    bool read = file && ReadAll(file, &text);
+    int error = errno;
+    if (file) std::fclose(file);
+    if (!read) {
+      std::cerr << "norvisk: " << script << ": cannot read the script: " << std::strerror(error)
+                << "\n";
+      return kNotWritten;
+    }
+  }
+
+  std::unique_ptr<GraphCalls> target = MakeNVGraphCalls();
+  ScriptError error;
+  bool ran = RunScript(text, *target, trace ? stdout : nullptr, &error);
+  bool traced = std::fflush(stdout) == 0;
+  if (!ran) {
+    std::cerr << "norvisk: " << name << ":" << error.line << ": " << error.why << "\n";
+    return kUsage;
+  }
+  if (!traced) {
+    std::cerr << "norvisk: cannot write the trace: " << std::strerror(errno) << "\n";
+    return kNotWritten;
+  }
+  return kWritten;
+}
+
+}  // namespace norvisk::cli
