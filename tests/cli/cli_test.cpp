@@ -1,56 +1,14 @@
-// The norvisk command run as a process: outputs, messages and exit statuses.
+// The norvisk command run as a process: bar and xy charts, parse, help, exit statuses.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
+
+#include "cli_process.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
-struct Result {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-// Runs the command through the shell with stdout and stderr kept apart.
-Result Norvisk(const std::string& args, const std::string& input = "") {
-  fs::path dir = fs::temp_directory_path() / ("norvisk-cli-" + std::to_string(::getpid()));
-  fs::create_directories(dir);
-  std::string command = std::string("'") + NORVISK_BINARY + "' " + args + " >'" +
-                        (dir / "out").string() + "' 2>'" + (dir / "err").string() + "'";
-  if (!input.empty()) {
-    std::ofstream(dir / "in", std::ios::binary) << input;
-    command += " <'" + (dir / "in").string() + "'";
-  } else {
-    command += " </dev/null";
-  }
-  int raw = std::system(command.c_str());
-  auto slurp = [](const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-  };
-  return Result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(dir / "out"), slurp(dir / "err")};
-}
-
-class Cli : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir = fs::temp_directory_path() /
-          ("norvisk-cli-out-" + std::to_string(::getpid()) + "-" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir);
-  }
-  void TearDown() override { fs::remove_all(dir); }
-  std::string Path(const std::string& name) { return (dir / name).string(); }
-  fs::path dir;
-};
+using namespace norvisk_cli_test;
 
 const char* kFour = "'(Q1;Q2;Q3)(North;10;20;30)(South;15;25;35)(East;5;10;5)(West;30;20;25)'";
 
@@ -88,18 +46,82 @@ TEST_F(Cli, DataFromStandardInput) {
 }
 
 TEST_F(Cli, NotWrittenIsStatusOneWithOneLineSayingWhy) {
-  for (const std::string& args :
-       {"bar '" + Path("chart.BMP") + "' '(A)(x;1)'",
-        "bar '" + Path("chart.jpeg") + "' '(A)(x;1)'",
-        "bar '" + Path("no/such/folder/c.jpg") + "' '(A)(x;1)'",
-        "bar '" + Path("no/such/folder/c.bmp") + "' '(A)(x;1)'",
-        "bar '" + Path("z.bmp") + "' '(A)(x;1)' --width 0",
-        "bar '" + Path("z.bmp") + "' '(A)(x;1)' --width 100000 --height 100000"}) {
-    Result r = Norvisk(args);
-    EXPECT_EQ(r.status, 1) << args;
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-    EXPECT_EQ(r.err.rfind("norvisk: ", 0), 0u) << r.err;
+  // The same reasons for both kinds; the data reads as a bar chart and as one XY point.
+  for (const std::string kind : {"bar", "xy"}) {
+    for (const std::string& args :
+         {kind + " '" + Path("chart.BMP") + "' '(A;1)(x;1)'",
+          kind + " '" + Path("chart.jpeg") + "' '(A;1)(x;1)'",
+          kind + " '" + Path("no/such/folder/c.jpg") + "' '(A;1)(x;1)'",
+          kind + " '" + Path("no/such/folder/c.bmp") + "' '(A;1)(x;1)'",
+          kind + " '" + Path("z.bmp") + "' '(A;1)(x;1)' --width 0",
+          kind + " '" + Path("z.bmp") + "' '(A;1)(x;1)' --height -3",
+          kind + " '" + Path("z.bmp") + "' '(A;1)(x;1)' --width 100000 --height 100000",
+          kind + " '" + Path("z.jpg") + "' '(A;1)(x;1)' --width 2147483647"}) {
+      Result r = Norvisk(args);
+      EXPECT_EQ(r.status, 1) << args;
+      EXPECT_EQ(Lines(r.err), 1) << r.err;
+      EXPECT_EQ(r.err.rfind("norvisk: ", 0), 0u) << r.err;
+      EXPECT_TRUE(r.out.empty()) << args;
+    }
   }
+  EXPECT_TRUE(fs::is_empty(dir));
+}
+
+// Width and height from the SOF0 segment of a baseline JPEG; 0 x 0 when there is none.
+std::pair<int, int> JpegSize(const std::string& file) {
+  for (std::size_t i = 2; i + 9 < file.size();) {
+    if (static_cast<unsigned char>(file[i]) != 0xFF) break;
+    unsigned marker = static_cast<unsigned char>(file[i + 1]);
+    auto byte = [&](std::size_t k) { return static_cast<unsigned char>(file[k]); };
+    if (marker == 0xC0)
+      return {byte(i + 7) << 8 | byte(i + 8), byte(i + 5) << 8 | byte(i + 6)};
+    i += 2 + (byte(i + 2) << 8 | byte(i + 3));
+  }
+  return {0, 0};
+}
+
+const char* kHalfYear = "'(Jan;10)(Feb;20)(Mar;15)(Apr;12)(May;18)(Jun;25)'";
+
+TEST_F(Cli, XyWritesBmpAndJpegOfTheRequestedSize) {
+  Result r = Norvisk("xy '" + Path("a.bmp") + "' " + kHalfYear);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.out.empty());
+  EXPECT_TRUE(r.err.empty());
+  EXPECT_EQ(fs::file_size(Path("a.bmp")), BmpBytes(640, 300));
+  EXPECT_EQ(Slurp(Path("a.bmp")).substr(0, 2), "BM");
+
+  r = Norvisk("xy '" + Path("a.jpg") + "' " + kHalfYear);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(JpegSize(Slurp(Path("a.jpg"))), std::make_pair(640, 300));
+
+  r = Norvisk("xy --width 321 '" + Path("b.bmp") + "' " + kHalfYear + " --height 123");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(fs::file_size(Path("b.bmp")), BmpBytes(321, 123));
+  r = Norvisk("xy '" + Path("b.jpg") + "' - --height 450", "(a;1)(b;2)");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(JpegSize(Slurp(Path("b.jpg"))), std::make_pair(640, 450));
+}
+
+TEST_F(Cli, XyAndBarDrawDifferentCharts) {
+  // The same text read as the other kind gives another picture: the kind is really chosen.
+  ASSERT_EQ(Norvisk("xy '" + Path("x.bmp") + "' '(a;1)(b;2)'").status, 0);
+  ASSERT_EQ(Norvisk("bar '" + Path("b.bmp") + "' '(a;1)(b;2)'").status, 0);
+  EXPECT_EQ(fs::file_size(Path("x.bmp")), fs::file_size(Path("b.bmp")));
+  EXPECT_NE(Slurp(Path("x.bmp")), Slurp(Path("b.bmp")));
+}
+
+TEST_F(Cli, XyWithoutAPointWritesNothing) {
+  // No ";" after the first character means no point, whatever else the text holds.
+  for (const std::string data : {"", "(Jan)(Feb)", "(Jan 10)(Feb 20)", "x"}) {
+    for (const std::string name : {"p.bmp", "p.jpg"}) {
+      Result r = Norvisk("xy '" + Path(name) + "' '" + data + "'");
+      EXPECT_EQ(r.status, 1) << data;
+      EXPECT_EQ(Lines(r.err), 1) << r.err;
+      EXPECT_NE(r.err.find("no point"), std::string::npos) << r.err;
+    }
+  }
+  Result r = Norvisk("xy '" + Path("p.bmp") + "' -", "(Jan)");
+  EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(fs::is_empty(dir));
 }
 
@@ -109,10 +131,16 @@ TEST_F(Cli, UsageErrorsAreStatusTwo) {
         "bar '" + Path("a.bmp") + "'", "bar '" + Path("a.bmp") + "' d extra",
         "bar '" + Path("a.bmp") + "' d --width", "bar '" + Path("a.bmp") + "' d --width 12px",
         "bar '" + Path("a.bmp") + "' d --colour red", std::string("parse"),
-        std::string("parse pie '(A)'"), std::string("parse bar")}) {
+        std::string("parse pie '(A)'"), std::string("parse bar"), std::string("xy"),
+        "xy '" + Path("a.bmp") + "'", "xy '" + Path("a.bmp") + "' '(a;1)' extra",
+        "xy '" + Path("a.bmp") + "' '(a;1)' --height", "xy '" + Path("a.bmp") + "' '(a;1)' --width 1e3",
+        "xy '" + Path("a.bmp") + "' '(a;1)' --width 99999999999", "xy '" + Path("a.bmp") + "' '(a;1)' -v",
+        std::string("parse xy"), std::string("parse xy '(a;1)' '(b;2)'"), std::string("parse XY '(a;1)'"),
+        std::string("XY a.bmp '(a;1)'")}) {
     Result r = Norvisk(args);
     EXPECT_EQ(r.status, 2) << args;
-    EXPECT_FALSE(r.err.empty()) << args;
+    EXPECT_EQ(Lines(r.err), 1) << args << ": " << r.err;
+    EXPECT_TRUE(r.out.empty()) << args;
   }
   EXPECT_TRUE(fs::is_empty(dir));
 }
@@ -120,8 +148,17 @@ TEST_F(Cli, UsageErrorsAreStatusTwo) {
 TEST_F(Cli, HelpAndVersion) {
   Result help = Norvisk("--help");
   EXPECT_EQ(help.status, 0);
-  EXPECT_NE(help.out.find("norvisk bar OUTPUT DATA"), std::string::npos);
-  EXPECT_NE(help.out.find("norvisk parse bar DATA"), std::string::npos);
+  EXPECT_TRUE(help.err.empty());
+  for (const char* usage :
+       {"norvisk bar OUTPUT DATA", "norvisk xy OUTPUT DATA", "norvisk parse bar|xy DATA",
+        "norvisk run [SCRIPT|-] [--trace] [--com]", "norvisk --help", "norvisk --version",
+        "Exit status: 0", "\n1 ", "\n2 "})
+    EXPECT_NE(help.out.find(usage), std::string::npos) << usage;
+  // Every subcommand shows one way to use it.
+  for (const char* example :
+       {"Example: norvisk bar ", "Example: norvisk xy ", "Example: norvisk parse ",
+        "Example: norvisk run "})
+    EXPECT_NE(help.out.find(example), std::string::npos) << example;
   Result version = Norvisk("--version");
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out.rfind("norvisk ", 0), 0u);
@@ -140,6 +177,42 @@ TEST_F(Cli, ParsePrintsTheDataAsJson) {
   EXPECT_EQ(r.out,
             "{\"legends\":[\"a\\\"b\\\\c\\u0009x\xc3\xa9\"],\"bars\":[{\"name\":\"\xc3\xa9\","
             "\"values\":[1]}],\"maxTotal\":1}\n");
+}
+
+TEST_F(Cli, ParseXyPrintsThePointsAsJson) {
+  Result r = Norvisk("parse xy " + std::string(kHalfYear));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(r.err.empty());
+  EXPECT_EQ(r.out,
+            "{\"points\":[{\"label\":\"Jan\",\"value\":10},{\"label\":\"Feb\",\"value\":20},"
+            "{\"label\":\"Mar\",\"value\":15},{\"label\":\"Apr\",\"value\":12},"
+            "{\"label\":\"May\",\"value\":18},{\"label\":\"Jun\",\"value\":25}],"
+            "\"min\":10,\"max\":25}\n");
+
+  // Labels keep their brackets: a label runs to the next ";".
+  r = Norvisk("parse xy '(f(x);0.1)(g) (b;-1.5e2)'");
+  EXPECT_EQ(r.out,
+            "{\"points\":[{\"label\":\"f(x)\",\"value\":0.1},{\"label\":\"g) (b\","
+            "\"value\":-150}],\"min\":-150,\"max\":0.1}\n");
+  // One character after each ")" is skipped, so a blank there makes "(b" a label; the last
+  // number runs to the end when no ")" closes it.
+  r = Norvisk("parse xy '(a;1) (b;-1.5e2)(c;1d400'");
+  EXPECT_EQ(r.out,
+            "{\"points\":[{\"label\":\"a\",\"value\":1},{\"label\":\"(b\",\"value\":-150},"
+            "{\"label\":\"c\",\"value\":1e999}],\"min\":-150,\"max\":1e999}\n");
+
+  // No point: no min and max, which would mean nothing.
+  for (const char* data : {"''", "'(Jan)(Feb)'", "'('"}) {
+    r = Norvisk(std::string("parse xy ") + data);
+    EXPECT_EQ(r.status, 0) << data;
+    EXPECT_EQ(r.out, "{\"points\":[]}\n") << data;
+  }
+
+  // Numbers read back exactly; labels are JSON text.
+  r = Norvisk("parse xy -", "(q\"t\\\x01;0.30000000000000004)(\xe9;-2)");
+  EXPECT_EQ(r.out,
+            "{\"points\":[{\"label\":\"q\\\"t\\\\\\u0001\",\"value\":0.30000000000000004},"
+            "{\"label\":\"\xc3\xa9\",\"value\":-2}],\"min\":-2,\"max\":0.30000000000000004}\n");
 }
 
 }  // namespace
