@@ -27,7 +27,11 @@ demo: build
 	@mkdir -p out
 	@$(NATIVE) bar out/bar.bmp '$(EXAMPLE_BAR)'
 	@$(NATIVE) bar out/bar.jpg '$(EXAMPLE_BAR)'
-	@echo "Example charts:"; for f in out/bar.bmp out/bar.jpg; do echo "  $$PWD/$$f"; done
+	@$(NATIVE) xy out/xy.bmp '(Jan;10)(Feb;20)(Mar;15)(Apr;12)(May;18)(Jun;25)'
+	@$(NATIVE) xy out/xy.jpg '(Jan;10)(Feb;20)(Mar;15)(Apr;12)(May;18)(Jun;25)'
+	@$(NATIVE) run examples/quarterly.run
+	@echo "Example charts:"; for f in out/bar.bmp out/bar.jpg out/xy.bmp out/xy.jpg \
+		out/quarterly.bmp out/quarterly.jpg; do echo "  $$PWD/$$f"; done
 
 test: build build-asan
 	@ctest --preset native-asan --timeout 300 -j$(JOBS)
