@@ -3,23 +3,35 @@ SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 PACKAGES := g++ make cmake pkg-config libjpeg62-turbo-dev libfreetype-dev libfontconfig-dev \
 	fontconfig fonts-liberation2 googletest libgtest-dev libbenchmark-dev
+# The Windows build: cross compilers, Wine to run what they build, Xvfb for windows, and what
+# libjpeg-turbo's source build needs (nasm for its SIMD code).
+WINDOWS_PACKAGES := mingw-w64 mingw-w64-tools gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix \
+	wine wine64 libwine-dev nasm xvfb xauth dpkg-dev googletest
+JPEG_MINGW := build/deps/libjpeg-turbo-mingw
 NATIVE := build/native/norvisk
 # Only for make bench: the tools the whole-process comparison runs against.
 BENCH_PACKAGES := gnuplot-nox hyperfine
 EXAMPLE_BAR := (Q1;Q2;Q3)(North;10;20;30)(South;15;25;35)(East;5;10;5)(West;30;20;25)
 
-.PHONY: all deps build build-asan demo test bench resources clean
+.PHONY: all deps deps-native deps-windows build build-asan build-windows test-windows demo test \
+	bench resources clean
 
 all: build
 
-deps:
+deps: deps-native deps-windows
+
+deps-native:
 	@cmake/install-deps.sh $(PACKAGES)
 
-build: deps
+deps-windows:
+	@cmake/install-deps.sh $(WINDOWS_PACKAGES)
+	@cmake/build-libjpeg-turbo.sh $(JPEG_MINGW)
+
+build: deps-native
 	@cmake --preset native >/dev/null
 	@cmake --build --preset native -j$(JOBS) -- --no-print-directory
 
-build-asan: deps
+build-asan: deps-native
 	@cmake --preset native-asan >/dev/null
 	@cmake --build --preset native-asan -j$(JOBS)
 
@@ -33,9 +45,18 @@ demo: build
 	@echo "Example charts:"; for f in out/bar.bmp out/bar.jpg out/xy.bmp out/xy.jpg \
 		out/quarterly.bmp out/quarterly.jpg; do echo "  $$PWD/$$f"; done
 
-test: build build-asan
+build-windows: deps-windows
+	@cmake --preset windows >/dev/null
+	@cmake --build --preset windows -j$(JOBS) -- --no-print-directory
+
+# The Windows tests run under Wine in one fresh prefix per run, under the build folder.
+test-windows: build-windows
+	@cmake/wine-session.sh build/windows/wine ctest --test-dir build/windows --timeout 300 -j$(JOBS)
+
+test: build build-asan build-windows
 	@ctest --preset native-asan --timeout 300 -j$(JOBS)
 	@ctest --preset native --timeout 300 -j$(JOBS)
+	@$(MAKE) --no-print-directory test-windows
 
 bench: build
 	@cmake/install-deps.sh $(BENCH_PACKAGES)

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #if defined(_WIN32)
+typedef long HRESULT;  // as the platform's headers declare it, without all of <windows.h>
 #include <winerror.h>
 #else
 using HRESULT = std::int32_t;

@@ -259,7 +259,8 @@ class SoftDevice final : public Device {
     long long w = 0;
     DecodeText(text, [&](char32_t c) { w += font->GlyphFor(c).advance; });
     *width = static_cast<int>(std::min<long long>(w, 0x7FFFFFFF));
-    *height = font->ascent() + font->descent();
+    // As GDI measures it, an empty text has no height either.
+    *height = text.empty() ? 0 : font->ascent() + font->descent();
     return true;
   }
 

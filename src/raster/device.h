@@ -66,6 +66,8 @@ class Backend {
 
 // The software back end, built everywhere.
 const Backend& SoftBackend();
+// The GDI back end (Windows builds only).
+const Backend& GdiBackend();
 // The platform's own back end: GDI on Windows, the software back end elsewhere.
 const Backend& DefaultBackend();
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "raster/resource_image.h"
+#include "support/test_support.h"
 
 namespace norvisk {
 namespace {
@@ -338,14 +339,10 @@ TEST(BarRender, DrawToDCCopiesTheWholeCanvas) {
   BarGraph g(64, 30);
   g.LoadBackground(nullptr, kBackgroundBitmap);
   g.LoadData("(A)(x;1)");
-  std::vector<std::uint8_t> memory(64 * 3 * 30);
-  PixelTarget target{memory.data(), 64, 30, 64 * 3};
-  EXPECT_TRUE(g.DrawToDC(&target));
+  norvisk_test::TargetSurface target(64, 30);
+  EXPECT_TRUE(g.DrawToDC(target.target()));
   for (int y = 0; y < 30; y += 7)
-    for (int x = 0; x < 64; x += 5) {
-      const std::uint8_t* p = memory.data() + y * 64 * 3 + x * 3;
-      EXPECT_EQ(MakeColor(p[2], p[1], p[0]), g.canvas->GetPixel(x, y));
-    }
+    for (int x = 0; x < 64; x += 5) EXPECT_EQ(target.At(x, y), g.canvas->GetPixel(x, y));
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/test_support.h"
+
 #include <cmath>
 #include <filesystem>
 #include <limits>
@@ -199,15 +201,14 @@ TEST(XYRender, WithoutPointsNothingIsDrawnOrSaved) {
   EXPECT_TRUE(g.dirty);
   PixelTarget target;
   EXPECT_FALSE(g.DrawToDC(&target));
-  auto path = std::filesystem::temp_directory_path() / "norvisk-xy-empty.bmp";
-  std::filesystem::remove(path);
-  EXPECT_FALSE(g.SaveToFile(path.c_str()));
+  norvisk_test::TestDir folder;
+  auto path = folder.path() / "empty.bmp";
+  EXPECT_FALSE(g.SaveToFile(path.string().c_str()));
   EXPECT_FALSE(std::filesystem::exists(path));
   EXPECT_TRUE(g.dirty);  // left set
   g.AddXYValue("a", 1);
-  EXPECT_TRUE(g.SaveToFile(path.c_str()));
+  EXPECT_TRUE(g.SaveToFile(path.string().c_str()));
   EXPECT_FALSE(g.dirty);
-  std::filesystem::remove(path);
 }
 
 TEST(XYRender, ImpossibleSizesDrawNothingAndSurvive) {

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 #include <vector>
 
 #include "graph/bar_graph.h"
 #include "raster/resource_image.h"
+#include "support/test_support.h"
 
 namespace norvisk {
 namespace {
@@ -33,18 +35,16 @@ class FakeWindow : public ControlWindow {
     if (acquired) ADD_FAILURE() << "target acquired twice";
     acquired = true;
     ++draws;
-    pixels.assign(static_cast<std::size_t>(width) * height * 3, 0x11);
-    target = PixelTarget{pixels.data(), width, height, width * 3};
-    return &target;
+    surface = std::make_unique<norvisk_test::TargetSurface>(width, height);
+    return surface->target();
   }
   void ReleaseTarget(DeviceContext t) override {
-    if (t != &target || !acquired) ADD_FAILURE() << "released a target it did not get";
+    if (!surface || t != surface->target() || !acquired) ADD_FAILURE() << "released a target it did not get";
     acquired = false;
+    pixels = surface->Pixels();
   }
-  Color At(int x, int y) const {
-    const std::uint8_t* p = &pixels[(static_cast<std::size_t>(y) * width + x) * 3];
-    return MakeColor(p[2], p[1], p[0]);
-  }
+  // What the window showed after the last drawing.
+  Color At(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
 
   bool exists = true;
   int width = 400;
@@ -53,8 +53,8 @@ class FakeWindow : public ControlWindow {
   long extentY = 2540;
   bool acquired = false;
   int draws = 0;
-  std::vector<std::uint8_t> pixels;
-  PixelTarget target;
+  std::vector<Color> pixels;
+  std::unique_ptr<norvisk_test::TargetSurface> surface;
 };
 
 Color BackgroundAt(int x, int y) {
@@ -99,26 +99,26 @@ TEST(VGraph, SaveBeforeAnyDrawHoldsNoBackgroundAfterDrawGraphThePictureShown) {
   o.AddBarBar("North");
   o.AddBarValue(10);
   EXPECT_EQ(w.draws, 0);  // adding draws nothing
-  fs::path file = fs::temp_directory_path() / ("norvisk-vgraph-" + std::to_string(::getpid()) + ".bmp");
-  EXPECT_EQ(o.SaveToFile(file.c_str()), S_OK);
+  norvisk_test::TestDir folder;
+  fs::path file = folder.path() / "saved.bmp";
+  EXPECT_EQ(o.SaveToFile(file.string().c_str()), S_OK);
   EXPECT_EQ(o.graph()->canvas->GetPixel(2, 2), 0u);  // the canvas's initial black
   EXPECT_EQ(o.DrawGraph(), S_OK);
   EXPECT_EQ(w.draws, 1);
   EXPECT_EQ(w.At(2, 2), BackgroundAt(2, 2));
-  EXPECT_EQ(o.SaveToFile(file.c_str()), S_OK);
+  EXPECT_EQ(o.SaveToFile(file.string().c_str()), S_OK);
   EXPECT_EQ(fs::file_size(file), 54u + 1200u * 200u);
   for (int y = 0; y < 200; y += 13)
     for (int x = 0; x < 400; x += 17) ASSERT_EQ(o.graph()->canvas->GetPixel(x, y), w.At(x, y));
-  fs::remove(file);
 }
 
 TEST(VGraph, DrawGraphTwiceShowsTheSameCompleteGraph) {
   FakeWindow w;
   VGraph o(w);
   o.DrawBarGraph("(Q1;Q2)(North;10;20)(South;15;25)");
-  std::vector<std::uint8_t> first = w.pixels;
+  std::vector<Color> first = w.pixels;
   o.DrawGraph();
-  std::vector<std::uint8_t> second = w.pixels;
+  std::vector<Color> second = w.pixels;
   o.DrawGraph();
   EXPECT_EQ(second, first);
   EXPECT_EQ(w.pixels, first);

@@ -1,6 +1,8 @@
 // Canvas::SaveImage: BMP and JPEG files of a canvas, and the file-name rule choosing between them.
 #include <gtest/gtest.h>
 
+#include "support/test_support.h"
+
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
@@ -125,23 +127,10 @@ bool Near(Color a, Color b, int tolerance) {
 
 class ImageExportTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-#if defined(_WIN32)
-    dir_ = fs::temp_directory_path() / "norvisk-image-test";
-    fs::create_directories(dir_);
-#else
-    char pattern[] = "/tmp/norvisk-image-XXXXXX";  // no dot: names are matched anywhere
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-#endif
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  std::string Path(const std::string& name) const { return folder_.File(name); }
 
-  fs::path dir_;
+  norvisk_test::TestDir folder_;
+  const fs::path& dir_ = folder_.path();
 };
 
 // --- BMP --------------------------------------------------------------------------------------

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/test_support.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -254,21 +256,7 @@ std::vector<std::vector<int>> QuantTables(const std::vector<Segment>& segments) 
 
 class JpegWriterTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-#if defined(_WIN32)
-    dir_ = fs::temp_directory_path() / "norvisk-jpeg-test";
-    fs::create_directories(dir_);
-#else
-    char pattern[] = "/tmp/norvisk-jpeg-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-#endif
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  std::string Path(const std::string& name) const { return folder_.File(name); }
 
   // WriteJpeg's file, empty when it failed.
   std::vector<std::uint8_t> Written(const SurfaceBits& bits, int quality,
@@ -283,7 +271,8 @@ class JpegWriterTest : public ::testing::Test {
     return ReadFile(Path(name));
   }
 
-  fs::path dir_;
+  norvisk_test::TestDir folder_;
+  const fs::path& dir_ = folder_.path();
 };
 
 // --- File structure ---------------------------------------------------------------------------
