@@ -1,0 +1,56 @@
+// The registrar: runs the component's registration scripts against a registry.
+//
+// The script language, as the component's scripts use it:
+//   HKCR                                  a root (HKCR, HKCU, HKLM, HKU, HKCC, or the long names)
+//   {
+//     [NoRemove|ForceRemove] name [= s 'text'] [{ ... }]     a key, with its default value
+//     val name = s 'text'                                     a named value of the enclosing key
+//   }
+// Names are bare words (letters, digits, and . _ - { } ... up to white space or '=') or quoted
+// with single quotes, where '' stands for one quote. In quoted texts %NAME% is replaced from the
+// replacements and %% gives one %.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "objects/status.h"
+
+namespace norvisk {
+
+// A registry as the scripts see it: keys below a root ("HKCR", ...), addressed by their path of
+// names separated by '\\'; values are strings; the empty name is the key's default value.
+class Registry {
+ public:
+  virtual ~Registry() = default;
+  virtual HRESULT CreateKey(const std::string& root, const std::string& path) = 0;  // creates missing parents too
+  virtual bool KeyExists(const std::string& root, const std::string& path) = 0;
+  virtual HRESULT SetString(const std::string& root, const std::string& path, const std::string& name,
+                            const std::string& value) = 0;
+  virtual HRESULT DeleteValue(const std::string& root, const std::string& path, const std::string& name) = 0;
+  virtual HRESULT DeleteKey(const std::string& root, const std::string& path) = 0;   // only a key without subkeys
+  virtual HRESULT DeleteTree(const std::string& root, const std::string& path) = 0;  // the key with everything under it
+  virtual bool IsEmpty(const std::string& root, const std::string& path) = 0;        // no subkeys and no named values
+};
+
+// Replacements such as {"MODULE", "C:\\path\\Norvisk.dll"} for %MODULE%.
+using Replacements = std::vector<std::pair<std::string, std::string>>;
+
+// The status of a script that cannot be read (syntax error, unknown root, unknown %NAME%):
+// DISP_E_EXCEPTION, as the platform's own registrar reports it. Nothing is written then.
+constexpr HRESULT kRegistrarScriptError = static_cast<HRESULT>(0x80020009u);
+
+// Runs a registration script in register or unregister mode. Returns S_OK, kRegistrarScriptError
+// when the script cannot be read, or the first failure the registry reports. A registration that
+// fails part-way is undone (the failing root's block is run in unregister mode) before returning.
+// Unregistering what is not there is not an error.
+HRESULT RunRegistrationScript(std::string_view script, bool registering, const Replacements& replacements,
+                              Registry& registry);
+
+// The Windows registry (registry_win.cpp; Windows builds only). Roots map to the predefined keys.
+std::unique_ptr<Registry> MakeWindowsRegistry();
+
+}  // namespace norvisk
