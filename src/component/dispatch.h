@@ -1,0 +1,117 @@
+// COM objects of the module: aggregation-aware reference counting and IDispatch through the
+// type library, written once for both classes.
+#pragma once
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include <new>
+
+#include "component/module_state.h"
+
+namespace norvisk {
+
+// The type information of one of the module's interfaces, loaded from the registered type
+// library on first use and kept until the module is unloaded.
+HRESULT GetInterfaceTypeInfo(REFIID iid, LCID lcid, ITypeInfo** info);
+void ReleaseTypeInfos();
+
+// A COM object answering IUnknown, IDispatch and its dual interface Iface. When aggregated,
+// the interface's IUnknown methods go to the outer object; the inner unknown counts references.
+template <class Iface, const IID& Iid>
+class DispatchObject : public Iface {
+ public:
+  explicit DispatchObject(IUnknown* outer) : inner_(this), outer_(outer ? outer : &inner_) {
+    LockModule();
+  }
+  virtual ~DispatchObject() { UnlockModule(); }
+  DispatchObject(const DispatchObject&) = delete;
+  DispatchObject& operator=(const DispatchObject&) = delete;
+
+  // The non-delegating unknown: what the class factory hands out.
+  IUnknown* inner() { return &inner_; }
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
+    return outer_->QueryInterface(riid, object);
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return outer_->AddRef(); }
+  STDMETHODIMP_(ULONG) Release() override { return outer_->Release(); }
+
+  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+    if (!count) return E_POINTER;
+    *count = 1;
+    return S_OK;
+  }
+  STDMETHODIMP GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override {
+    if (!info) return E_POINTER;
+    *info = nullptr;
+    if (index != 0) return DISP_E_BADINDEX;
+    return GetInterfaceTypeInfo(Iid, lcid, info);
+  }
+  STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
+                             DISPID* ids) override {
+    if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+    ITypeInfo* info = nullptr;
+    HRESULT hr = GetInterfaceTypeInfo(Iid, lcid, &info);
+    if (FAILED(hr)) return hr;
+    hr = DispGetIDsOfNames(info, names, count, ids);
+    info->Release();
+    return hr;
+  }
+  STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                      VARIANT* result, EXCEPINFO* exception, UINT* argError) override {
+    if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+    ITypeInfo* info = nullptr;
+    HRESULT hr = GetInterfaceTypeInfo(Iid, lcid, &info);
+    if (FAILED(hr)) return hr;
+    hr = DispInvoke(static_cast<Iface*>(this), info, id, flags, params, result, exception,
+                    argError);
+    info->Release();
+    return hr;
+  }
+
+ private:
+  class InnerUnknown : public IUnknown {
+   public:
+    explicit InnerUnknown(DispatchObject* owner) : owner_(owner) {}
+    STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
+      if (!object) return E_POINTER;
+      if (IsEqualIID(riid, IID_IUnknown))
+        *object = static_cast<IUnknown*>(this);
+      else if (IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, Iid))
+        *object = static_cast<Iface*>(owner_);
+      else {
+        *object = nullptr;
+        return E_NOINTERFACE;
+      }
+      static_cast<IUnknown*>(*object)->AddRef();
+      return S_OK;
+    }
+    // Plain counts: the objects live in one single-threaded apartment.
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+    STDMETHODIMP_(ULONG) Release() override {
+      ULONG left = --refs_;
+      if (left == 0) delete owner_;
+      return left;
+    }
+
+   private:
+    DispatchObject* owner_;
+    ULONG refs_ = 1;  // the creator's reference
+  };
+
+  InnerUnknown inner_;
+  IUnknown* outer_;
+};
+
+// Creates an object of class T (constructed with the outer unknown) and asks it for `riid`.
+template <class T>
+HRESULT CreateAggregatable(IUnknown* outer, REFIID riid, void** object) {
+  T* made = new (std::nothrow) T(outer);
+  if (!made) return E_OUTOFMEMORY;
+  HRESULT hr = made->inner()->QueryInterface(riid, object);
+  made->inner()->Release();  // the object now lives on the reference just handed out, if any
+  return hr;
+}
+
+}  // namespace norvisk
