@@ -145,6 +145,26 @@ constexpr int kDot[] = {3, 3};
 constexpr int kDashDot[] = {9, 6, 3, 6};
 constexpr int kDashDotDot[] = {9, 3, 3, 3, 3, 3};
 
+// A place in a pen pattern: the run and how many of its pixels are already passed.
+struct DashPos {
+  int run = 0;
+  long long phase = 0;
+};
+
+// Moves the place on by `pixels` pixels of the pattern.
+void Advance(const Dashes& dashes, DashPos* pos, long long pixels) {
+  if (dashes.count < 2) return;
+  long long period = 0, offset = pos->phase;
+  for (int k = 0; k < dashes.count; ++k) {
+    period += dashes.runs[k];
+    if (k < pos->run) offset += dashes.runs[k];
+  }
+  offset = (offset + pixels % period) % period;
+  pos->run = 0;
+  while (offset >= dashes.runs[pos->run]) offset -= dashes.runs[pos->run++];
+  pos->phase = offset;
+}
+
 // ceil(a / b) for b > 0.
 inline __int128 ceil_div(__int128 a, __int128 b) {
   __int128 q = a / b;
@@ -195,7 +215,8 @@ class SoftDevice final : public Device {
   }
 
   bool LineTo(int x, int y) override {
-    DrawLine(curX_, curY_, x, y);
+    DashPos dash;  // every line starts its pattern afresh
+    DrawLine(curX_, curY_, x, y, &dash);
     curX_ = x;
     curY_ = y;
     return true;
@@ -213,6 +234,19 @@ class SoftDevice final : public Device {
     }
     // The outline runs through (left, top) and (right - 1, bottom - 1).
     int w = std::max(1, pen_.width);
+    if (w == 1 && (Dashed() || r - l == 1 || b - t == 1)) {
+      // A closed outline of four lines, each leaving out its end point, the pattern running on
+      // from one to the next: from the top-right corner leftwards, down, rightwards and up. Where
+      // the rectangle is one pixel wide or high the lines pass twice over the same pixels, which
+      // shows in mix modes that are not idempotent, and a single pixel gets no outline at all.
+      DashPos dash;
+      DrawLine(right - 1, top, left, top, &dash);
+      DrawLine(left, top, left, bottom - 1, &dash);
+      DrawLine(left, bottom - 1, right - 1, bottom - 1, &dash);
+      DrawLine(right - 1, bottom - 1, right - 1, top, &dash);
+      if (brush_.style == 0) FillRect(l + 1, t + 1, r - 1, b - 1, brush_.color);
+      return;
+    }
     if (w == 1 && brush_.style == 0 && r - l > 2 && b - t > 2) {
       // Thin outline around a fill: each inner row is one span of pen, brush, pen.
       FillRect(l, t, r, t + 1, pen_.color);
@@ -413,13 +447,32 @@ class SoftDevice final : public Device {
     }
   }
 
+  // The pattern of the selected pen: only width-1 pens have one.
+  Dashes PenDashes() const {
+    if (std::max(1, pen_.width) == 1) {
+      switch (pen_.style) {
+        case 1: return {kDash, 2};
+        case 2: return {kDot, 2};
+        case 3: return {kDashDot, 4};
+        case 4: return {kDashDotDot, 6};
+        default: break;
+      }
+    }
+    return {kSolid, 1};
+  }
+  bool Dashed() const { return PenDashes().count > 1; }
+
   // Steps along the major axis from the start point (drawn) to the end point (left out); the
   // minor coordinate is the exact value rounded to nearest, halves to the smaller coordinate.
-  void DrawLine(int x0, int y0, int x1, int y1) {
+  // The pattern starts at `dash`, which is left where the line ends, clipped or not.
+  void DrawLine(int x0, int y0, int x1, int y1, DashPos* dash) {
     if (pen_.style == 5) return;
     long long dx = static_cast<long long>(x1) - x0, dy = static_cast<long long>(y1) - y0;
     long long steps = std::max(std::llabs(dx), std::llabs(dy));
     if (steps == 0) return;
+    const Dashes dashes = PenDashes();
+    const DashPos start = *dash;
+    Advance(dashes, dash, steps);
     bool xMajor = std::llabs(dx) >= std::llabs(dy);
     long long major0 = xMajor ? x0 : y0, minor0 = xMajor ? y0 : x0;
     long long majorStep = (xMajor ? dx : dy) > 0 ? 1 : -1;
@@ -437,28 +490,15 @@ class SoftDevice final : public Device {
     }
 
     int width = std::max(1, pen_.width);
-    Dashes dashes{nullptr, 0};
-    if (width == 1) {
-      switch (pen_.style) {
-        case 1: dashes = {kDash, 2}; break;
-        case 2: dashes = {kDot, 2}; break;
-        case 3: dashes = {kDashDot, 4}; break;
-        case 4: dashes = {kDashDotDot, 6}; break;
-        default: break;
-      }
-    }
     if (first > last) return;
-    if (dashes.count == 0) dashes = {kSolid, 1};
     bool fillGaps = bkMode_ == kOpaque;
     SpanFn fn = span_fn(rop2_);
 
-    // Walk the pattern run by run from the first visible step; it restarts at the start point
-    // of every line.
-    int period = 0;
-    for (int k = 0; k < dashes.count; ++k) period += dashes.runs[k];
-    int run = 0;
-    long long phase = dashes.count > 1 ? first % period : 0;
-    while (dashes.count > 1 && phase >= dashes.runs[run]) phase -= dashes.runs[run++];
+    // Walk the pattern run by run from the first visible step.
+    DashPos at = start;
+    Advance(dashes, &at, first);
+    int run = at.run;
+    long long phase = at.phase;
 
     if (minorDelta == 0 && width == 1) {
       // Straight along a row or a column: one pass over the visible pixels.
