@@ -1,9 +1,10 @@
 // Canvas::SaveImage: the picture as a BMP or JPEG file, chosen by the file name.
+#include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 
 #include "raster/canvas.h"
+#include "raster/file_sink.h"
 #include "raster/jpeg_writer.h"
 
 namespace norvisk {
@@ -86,15 +87,9 @@ bool Canvas::WriteBmp(const char* fileName) {
   p = Put32(p, infoHeader_.colorsUsed);
   Put32(p, infoHeader_.colorsImportant);
 
-  // Binary mode: a text-mode stream would expand every 0x0A byte on Windows.
-  std::FILE* file = std::fopen(fileName, "wb");
-  if (file == nullptr) return false;
-  bool written = std::fwrite(fileHeader, 1, sizeof fileHeader, file) == sizeof fileHeader &&
-                 std::fwrite(infoHeader, 1, sizeof infoHeader, file) == sizeof infoHeader &&
-                 std::fwrite(bits.bits, 1, size, file) == size;
-  // A full disk often shows only when the buffer is flushed on close.
-  written = std::fclose(file) == 0 && written;
-  return written;
+  const void* const parts[] = {fileHeader, infoHeader, bits.bits};
+  const std::size_t sizes[] = {sizeof fileHeader, sizeof infoHeader, size};
+  return WriteFileParts(fileName, parts, sizes, 3);
 }
 
 }  // namespace norvisk

@@ -18,6 +18,7 @@
 #include <jpeglib.h>
 
 #include "raster/canvas.h"
+#include "raster/file_sink.h"
 #include "raster/jpeg_writer.h"
 
 #if !defined(_WIN32)
@@ -340,9 +341,73 @@ TEST_F(ImageExportTest, JpegIntoMissingFolderFails) {
   Canvas canvas(6, 5);
   EXPECT_FALSE(canvas.SaveImage(Path("missing/chart.jpg").c_str()));
   EXPECT_FALSE(canvas.SaveImage(Path("missing/chart.bmp").c_str()));
+  EXPECT_FALSE(fs::exists(Path("missing")));
 }
 
 // --- Write failures ---------------------------------------------------------------------------
+
+TEST_F(ImageExportTest, ReadOnlyFileIsLeftAsItWas) {
+  const std::string path = Path("locked.bmp");
+  const std::string before(300, 'k');
+  {
+    std::ofstream old(path, std::ios::binary);
+    old << before;
+  }
+  // Read-only for everyone: the read-only attribute on Windows, mode 0444 elsewhere.
+  fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  const bool enforced = !std::ofstream(path, std::ios::binary | std::ios::app).is_open();
+  if (!enforced) {
+    fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
+    GTEST_SKIP() << "read-only files are writable for this user (root, or Wine run by root)";
+  }
+  Canvas canvas(6, 5);
+  PaintSmallPicture(canvas);
+  EXPECT_FALSE(canvas.SaveImage(path.c_str()));
+  const std::vector<std::uint8_t> f = ReadFile(path);
+  EXPECT_EQ(std::string(f.begin(), f.end()), before);
+  // Writable again, so that the folder can be removed.
+  fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
+  EXPECT_TRUE(canvas.SaveImage(path.c_str()));
+  EXPECT_EQ(ReadFile(path).size(), 154u);
+}
+
+TEST_F(ImageExportTest, FolderOfTheSameNameIsNotReplaced) {
+  const std::string path = Path("taken.bmp");
+  fs::create_directory(path);
+  Canvas canvas(6, 5);
+  EXPECT_FALSE(canvas.SaveImage(path.c_str()));
+  EXPECT_TRUE(fs::is_directory(path));
+}
+
+// --- Whole files from pieces ------------------------------------------------------------------
+
+TEST_F(ImageExportTest, FilePartsAreWrittenInOrderAndReplaceWhatWasThere) {
+  std::vector<std::uint8_t> large(70001);
+  for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<std::uint8_t>(i * 31 + 7);
+  const std::uint8_t head[] = {'B', 'M', 0x0A};  // 0x0A stays one byte: no text translation
+  const std::uint8_t tail[] = {0x0D};
+  const void* const parts[] = {head, tail, large.data(), tail};
+  const std::size_t sizes[] = {sizeof head, 0, large.size(), sizeof tail};
+  const std::string path = Path("parts.bin");
+  {
+    std::ofstream old(path, std::ios::binary);
+    old << std::string(100000, 'x');
+  }
+  ASSERT_TRUE(WriteFileParts(path.c_str(), parts, sizes, 4));
+  std::vector<std::uint8_t> want(head, head + sizeof head);
+  want.insert(want.end(), large.begin(), large.end());
+  want.push_back(0x0D);
+  EXPECT_TRUE(ReadFile(path) == want) << "size " << ReadFile(path).size();
+
+  // No pieces: an empty file.
+  ASSERT_TRUE(WriteFileParts(path.c_str(), parts, sizes, 0));
+  EXPECT_TRUE(fs::exists(path));
+  EXPECT_EQ(fs::file_size(path), 0u);
+
+  EXPECT_FALSE(WriteFileParts(Path("missing/parts.bin").c_str(), parts, sizes, 4));
+  EXPECT_FALSE(fs::exists(Path("missing")));
+  EXPECT_FALSE(WriteFileParts(nullptr, parts, sizes, 4));
+}
 
 #if !defined(_WIN32)
 TEST_F(ImageExportTest, FullDeviceReturnsFalse) {
