@@ -150,6 +150,20 @@ TEST(CanvasRectangle, NewCanvasDrawsHollowWithThinBlackPenAndEmptyRectanglesDraw
   EXPECT_EQ(Changed(c, kWhite).size(), 2u * 6 + 2u * 2);
 }
 
+TEST(CanvasRectangle, ThinOutlinesAreFourLinesLikeGdiDrawsThem) {
+  Canvas c(12, 12);
+  c.SetPen(0, 1, 255, 255, 255);
+  c.DrawRectangle(5, 5, 6, 6);  // 1 x 1: no line has a pixel to draw
+  EXPECT_TRUE(Changed(c, 0).empty());
+  // One column wide: the right edge runs down and the left edge back up over the same
+  // pixels, so under XOR the inner ones are drawn twice and come out unchanged.
+  c.SetMixMode(7);
+  c.DrawRectangle(2, 2, 3, 8);
+  std::string column;
+  for (int y = 0; y < 10; ++y) column += c.GetPixel(2, y) == kWhite ? '#' : '.';
+  EXPECT_EQ(column, "..#....#..");
+}
+
 // The pixel the GDI rule picks: the exact value rounded to nearest, halves down.
 int Expected(long long a0, long long a1, long long b0, long long b1, long long b) {
   double exact = a0 + static_cast<double>(a1 - a0) * (b - b0) / static_cast<double>(b1 - b0);
@@ -255,6 +269,20 @@ TEST(CanvasLine, DottedGapsAreBackgroundColourThroughTheMixModeWhenOpaque) {
   // Grey AND (10, 20, 30) on, white AND (10, 20, 30) unchanged in the gaps.
   EXPECT_EQ(c.GetPixel(0, 1), MakeColor(0, 0, 0));
   EXPECT_EQ(c.GetPixel(4, 1), MakeColor(10, 20, 30));
+}
+
+TEST(CanvasRectangle, DottedOutlinesCarryThePatternRoundTheCorners) {
+  Canvas c(20, 20);
+  Fill(c, kWhite);
+  c.SetBackgroundMode(1);
+  c.SetPen(2, 1, 0, 0, 0);
+  // As GDI draws it, the outline starts at the top right corner (6, 2), runs down the right
+  // edge, left along the bottom, up the left edge and back along the top, in one pattern.
+  c.DrawRectangle(2, 2, 7, 12);
+  EXPECT_EQ(Row(c, 2, 2, 7, 0), "..###");  // steps 22-25 of the path, then step 0
+  std::string right;
+  for (int y = 2; y < 12; ++y) right += c.GetPixel(6, y) == 0 ? '#' : '.';
+  EXPECT_EQ(right, "###...###.");  // steps 0-8; (6, 11) is step 9 of the bottom edge
 }
 
 TEST(CanvasLine, DashedPenIsEighteenOnSixOff) {
