@@ -6,9 +6,11 @@
 //     [NoRemove|ForceRemove] name [= s 'text'] [{ ... }]     a key, with its default value
 //     val name = s 'text'                                     a named value of the enclosing key
 //   }
-// Names are bare words (letters, digits, and . _ - { } ... up to white space or '=') or quoted
-// with single quotes, where '' stands for one quote. In quoted texts %NAME% is replaced from the
-// replacements and %% gives one %.
+// Names are bare words (up to white space, '=', a quote or a brace; "{GUID}", a brace pair with
+// only name characters between, is a name too) or quoted with single quotes, where '' stands for
+// one quote. A key name is one level: not empty, no '\'. In names and texts %NAME% is replaced
+// from the replacements (names compared without regard to case) and %% gives one %. Only string
+// values (s) exist; NUL is refused inside quotes.
 #pragma once
 
 #include <memory>
@@ -23,6 +25,9 @@ namespace norvisk {
 
 // A registry as the scripts see it: keys below a root ("HKCR", ...), addressed by their path of
 // names separated by '\\'; values are strings; the empty name is the key's default value.
+// Names compare without regard to case. The Delete* calls report something that is not there
+// with S_FALSE (or the platform's not-found status, which the registrar accepts as well); they
+// refuse the empty path, which would be the root itself.
 class Registry {
  public:
   virtual ~Registry() = default;
@@ -44,9 +49,10 @@ using Replacements = std::vector<std::pair<std::string, std::string>>;
 constexpr HRESULT kRegistrarScriptError = static_cast<HRESULT>(0x80020009u);
 
 // Runs a registration script in register or unregister mode. Returns S_OK, kRegistrarScriptError
-// when the script cannot be read, or the first failure the registry reports. A registration that
-// fails part-way is undone (the failing root's block is run in unregister mode) before returning.
-// Unregistering what is not there is not an error.
+// when the script cannot be read, or the first failure the registry reports. A registration stops
+// at its first failure and is undone (the failing root's block is run in unregister mode; blocks
+// of other roots before it stay) before returning. An unregistration removes all it can and
+// returns its first failure; removing what is not there is not an error.
 HRESULT RunRegistrationScript(std::string_view script, bool registering, const Replacements& replacements,
                               Registry& registry);
 
