@@ -15,6 +15,9 @@ namespace norvisk {
 // library on first use and kept until the module is unloaded.
 HRESULT GetInterfaceTypeInfo(REFIID iid, LCID lcid, ITypeInfo** info);
 void ReleaseTypeInfos();
+// How many arguments the interface's method `id` takes, as its loaded type information says;
+// -1 for a DISPID it has no method for, or before the type information is loaded.
+int MethodArgumentCount(REFIID iid, DISPID id);
 
 // A COM object answering IUnknown, IDispatch and its dual interface Iface. When aggregated,
 // the interface's IUnknown methods go to the outer object; the inner unknown counts references.
@@ -64,6 +67,13 @@ class DispatchObject : public Iface {
     ITypeInfo* info = nullptr;
     HRESULT hr = GetInterfaceTypeInfo(Iid, lcid, &info);
     if (FAILED(hr)) return hr;
+    // Every method takes a fixed number of arguments. Not every runtime's DispInvoke refuses
+    // extra ones, so they are counted here: a call with the wrong count is not made.
+    int wanted = MethodArgumentCount(Iid, id);
+    if (params && wanted >= 0 && params->cArgs != static_cast<UINT>(wanted)) {
+      info->Release();
+      return DISP_E_BADPARAMCOUNT;
+    }
     hr = DispInvoke(static_cast<Iface*>(this), info, id, flags, params, result, exception,
                     argError);
     info->Release();
