@@ -7,6 +7,7 @@
 
 #include "cli/cli.h"
 #include "cli/graph_calls.h"
+#include "cli/graph_calls_com.h"
 #include "cli/script.h"
 
 namespace norvisk::cli {
@@ -40,9 +41,18 @@ int RunCommand(int argc, char** argv) {
       script = argv[i];
     }
   }
-  // The COM class exists only where it is registered; a Windows build puts a GraphCalls over
-  // it here instead of the NVGraph.
-  if (com) return Usage("--com needs the Windows build");
+  // With --com the calls go to the registered class instead of this process's NVGraph. It is
+  // made before the script is read: a build without COM refuses the option outright.
+  std::unique_ptr<GraphCalls> target;
+  if (com) {
+    std::string why;
+    target = MakeComGraphCalls(&why);
+    if (!target) {
+      if (!kComBuild) return Usage(why);
+      std::cerr << "norvisk: " << why << "\n";
+      return kNotWritten;
+    }
+  }
 
   bool fromStdin = script == nullptr || std::strcmp(script, "-") == 0;
   const char* name = fromStdin ? "<stdin>" : script;
@@ -65,7 +75,7 @@ int RunCommand(int argc, char** argv) {
     }
   }
 
-  std::unique_ptr<GraphCalls> target = MakeNVGraphCalls();
+  if (!target) target = MakeNVGraphCalls();
   ScriptError error;
   bool ran = RunScript(text, *target, trace ? stdout : nullptr, &error);
   bool traced = std::fflush(stdout) == 0;
