@@ -89,7 +89,8 @@ void XYJson(std::string& out, const Graph& graph) {
   const XYData& d = static_cast<const XYGraph&>(graph).data();
   out += "{\"points\":[";
   bool first = true;
-  for (const XYPoint& p : d.Points()) {
+  for (int k = 0; k < d.Count(); ++k) {
+    const XYPoint p = d.Point(static_cast<std::size_t>(k));
     if (!first) out += ',';
     first = false;
     out += "{\"label\":";

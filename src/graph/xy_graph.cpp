@@ -9,7 +9,8 @@
 namespace norvisk {
 
 void XYData::Add(std::string_view label, double value) {
-  points.push_back(XYPoint{std::string(label), value});
+  points.push_back(Entry{labels.size(), label.size(), value});
+  labels.append(label);
   ++count;
   if (count == 1) {
     minValue = value;
@@ -21,14 +22,17 @@ void XYData::Add(std::string_view label, double value) {
   }
 }
 
-void XYData::Reserve(std::size_t more) {
+void XYData::Reserve(std::size_t more, std::size_t moreText) {
   // Geometric growth is kept across repeated calls.
   std::size_t needed = points.size() + more;
   if (needed > points.capacity()) points.reserve(std::max(needed, 2 * points.capacity()));
+  std::size_t text = labels.size() + moreText;
+  if (text > labels.capacity()) labels.reserve(std::max(text, 2 * labels.capacity()));
 }
 
 void XYData::Clear() {
   points.clear();
+  labels.clear();
   count = 0;
   cursor = 0;
 }
@@ -75,7 +79,7 @@ void XYGraph::LoadData(std::string_view s) {
   dirty = true;
   if (!s.empty()) s.remove_prefix(1);
   // A long text gets room for all its points at once (at most one per ";").
-  if (s.size() > 4096) xyData.Reserve(static_cast<std::size_t>(std::count(s.begin(), s.end(), ';')));
+  if (s.size() > 4096) xyData.Reserve(static_cast<std::size_t>(std::count(s.begin(), s.end(), ';')), s.size());
   for (std::size_t semi; (semi = s.find(';')) != std::string_view::npos;) {
     std::string_view label = s.substr(0, semi);
     s.remove_prefix(semi + 1);
@@ -128,7 +132,7 @@ void XYGraph::DrawXLabels() {
   if (!xyData.First()) return;
   int k = 0;
   do {
-    canvas->DrawVerticalText(PointX(k) - 7, yLabel, xyData.CurrentLabelRef());
+    canvas->DrawVerticalText(PointX(k) - 7, yLabel, xyData.Point(static_cast<std::size_t>(k)).label);
     ++k;
   } while (k < xyData.Count() && xyData.Next());
 }

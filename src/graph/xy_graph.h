@@ -9,33 +9,45 @@
 
 namespace norvisk {
 
+// One point as XYData hands it out: the label stays valid until the next point is added.
 struct XYPoint {
-  std::string label;
+  std::string_view label;
   double value = 0.0;
 };
 
 // The points of one XY graph, in the order they were added, with a running minimum and maximum
-// and one cursor for walking them.
+// and one cursor for walking them. The labels share one block of text, so that a long series
+// costs no allocation per point.
 class XYData {
  public:
   virtual ~XYData() = default;
 
   void Add(std::string_view label, double value);
   void Clear();
-  // Makes room for `more` points ahead of adding them.
-  void Reserve(std::size_t more);
+  // Makes room for `more` points with `moreText` bytes of labels ahead of adding them.
+  void Reserve(std::size_t more, std::size_t moreText);
   int Count() const { return count; }
   double MinValue() const { return minValue; }
   double MaxValue() const { return maxValue; }
   bool First();
   bool Next();
-  std::string CurrentLabel() const { return points[cursor].label; }
-  const std::string& CurrentLabelRef() const { return points[cursor].label; }
+  std::string CurrentLabel() const { return std::string(Label(cursor)); }
   double CurrentValue() const { return points[cursor].value; }
-  const std::vector<XYPoint>& Points() const { return points; }
+  // Point k, counted from 0 in the order of adding.
+  XYPoint Point(std::size_t k) const { return XYPoint{Label(k), points[k].value}; }
 
  private:
-  std::vector<XYPoint> points;
+  struct Entry {
+    std::size_t labelStart;
+    std::size_t labelLength;
+    double value;
+  };
+  std::string_view Label(std::size_t k) const {
+    return std::string_view(labels).substr(points[k].labelStart, points[k].labelLength);
+  }
+
+  std::string labels;
+  std::vector<Entry> points;
   int count = 0;
   double minValue = 0.0;  // meaningful only while count > 0; Clear leaves them
   double maxValue = 0.0;

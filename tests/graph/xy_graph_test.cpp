@@ -20,7 +20,10 @@ Points Parse(std::string_view data) {
   XYGraph g(0, 0);
   g.LoadData(data);
   Points out;
-  for (const XYPoint& p : g.data().Points()) out.emplace_back(p.label, p.value);
+  for (int k = 0; k < g.data().Count(); ++k) {
+    XYPoint p = g.data().Point(static_cast<std::size_t>(k));
+    out.emplace_back(std::string(p.label), p.value);
+  }
   EXPECT_EQ(g.data().Count(), static_cast<int>(out.size()));
   return out;
 }
@@ -55,7 +58,7 @@ TEST(XYAdding, MinMaxFollowTheValuesAndStartAfreshAfterClear) {
   g.LoadData("(a;3)(b;-2)");
   g.LoadData("(c;9)");
   EXPECT_EQ(g.data().Count(), 3);
-  EXPECT_EQ(g.data().Points()[2].label, "c");
+  EXPECT_EQ(g.data().Point(2).label, "c");
   EXPECT_EQ(g.data().MinValue(), -2);
   EXPECT_EQ(g.data().MaxValue(), 9);
   g.Clear();
@@ -97,7 +100,7 @@ TEST(XYGeometry, FollowsTheImageSize) {
 std::vector<std::pair<int, int>> Positions(XYGraph& g) {
   std::vector<std::pair<int, int>> out;
   for (int k = 0; k < g.data().Count(); ++k)
-    out.emplace_back(g.PointX(k), g.PointY(g.data().Points()[k].value));
+    out.emplace_back(g.PointX(k), g.PointY(g.data().Point(static_cast<std::size_t>(k)).value));
   return out;
 }
 
