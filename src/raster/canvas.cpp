@@ -5,6 +5,7 @@
 #include <atomic>
 #include <climits>
 #include <cstring>
+#include <new>
 
 #include "raster/device.h"
 #include "raster/resource_image.h"
@@ -39,6 +40,7 @@ Canvas::Canvas(int width, int height, const Backend& backend) : backend_(backend
 
 Canvas::~Canvas() {
   // The surface and its context go first, so that no object is released while selected.
+  scratch_.reset();
   device_.reset();
   live_canvases.fetch_sub(1, std::memory_order_relaxed);
 }
@@ -154,8 +156,17 @@ void Canvas::DrawVerticalText(int x, int y, std::string_view text) {
   int h = TextHeight(text);
   if (w == 0 || h == 0) return;
 
-  Canvas scratch(w, h, backend_);
-  if (!scratch.ready_) return;
+  // The scratch surface is kept and only grows: making one costs more than the text itself on
+  // some platforms. The opaque text fills its whole w x h cell, so whatever an earlier text left
+  // outside that cell is never read.
+  if (!scratch_ || scratch_->desc_.width < w || scratch_->desc_.height < h) {
+    int sw = scratch_ ? std::max(w, scratch_->desc_.width) : w;
+    int sh = scratch_ ? std::max(h, scratch_->desc_.height) : h;
+    scratch_.reset();
+    scratch_ = std::unique_ptr<Canvas>(new (std::nothrow) Canvas(sw, sh, backend_));
+  }
+  if (!scratch_ || !scratch_->ready_) return;
+  Canvas& scratch = *scratch_;
   scratch.device_->Select(DrawObject::Kind::Font, fontObject_.get());
   scratch.DrawText(0, 0, text);
   Color ink = scratch.TextColor();
@@ -168,12 +179,12 @@ void Canvas::DrawVerticalText(int x, int y, std::string_view text) {
   const std::uint8_t b = BlueOf(ink), g = GreenOf(ink), r = RedOf(ink);
   // Scratch pixel (j, i) goes to (x + i, y + w - j): a quarter turn counter-clockwise. Only
   // pixels of exactly the text colour are carried over, regardless of the mix mode.
-  for (int i = 0; i < src.height; ++i) {
+  for (int i = 0; i < h; ++i) {
     long long dx = static_cast<long long>(x) + i;
     if (dx < 0 || dx >= dst.width) continue;
     const std::uint8_t* row =
         src.bits + static_cast<std::size_t>(src.height - 1 - i) * src.rowBytes;
-    for (int j = 0; j < src.width; ++j) {
+    for (int j = 0; j < w; ++j) {
       const std::uint8_t* p = row + 3 * j;
       if (p[0] != b || p[1] != g || p[2] != r) continue;
       long long dy = static_cast<long long>(y) + w - j;

@@ -183,6 +183,7 @@ class Canvas {
   int italic_ = 0;
   int underline_ = 0;
   std::string faceName_ = "MS Sans Serif";
+  std::unique_ptr<Canvas> scratch_;  // where DrawVerticalText draws its text upright first
 };
 
 }  // namespace norvisk

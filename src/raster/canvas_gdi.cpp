@@ -7,8 +7,12 @@
 #undef CreateFont
 #undef GetObject
 
+#include <cstring>
 #include <memory>
+#include <mutex>
+#include <new>
 #include <string>
+#include <vector>
 
 #include "raster/device.h"
 
@@ -22,10 +26,70 @@ struct GdiObject : DrawObject {
   HGDIOBJ handle;
 };
 
+// A memory context with a DIB section selected.
+struct Surface {
+  HDC dc = nullptr;
+  HBITMAP bitmap = nullptr;
+  HGDIOBJ oldBitmap = nullptr;
+  std::uint8_t* bits = nullptr;
+  int width = 0;
+  int height = 0;
+};
+
+void destroy_surface(const Surface& s) {
+  SelectObject(s.dc, s.oldBitmap);
+  DeleteObject(s.bitmap);
+  DeleteDC(s.dc);
+}
+
+// Surfaces given back by canvases, for the next canvas of the same size. Making a DIB section
+// maps fresh memory, and its first touch costs more than drawing a whole chart; a graph made
+// for every call would pay it each time.
+class SurfacePool {
+ public:
+  ~SurfacePool() {
+    for (const Surface& s : kept_) destroy_surface(s);
+  }
+  bool Take(int width, int height, Surface* out) {
+    std::lock_guard<std::mutex> guard(lock_);
+    for (auto it = kept_.begin(); it != kept_.end(); ++it) {
+      if (it->width != width || it->height != height) continue;
+      *out = *it;
+      kept_.erase(it);
+      return true;
+    }
+    return false;
+  }
+  void Give(const Surface& s) {
+    if (RowBytes(s.width, 24) * s.height > kMaxKeptBytes) {
+      destroy_surface(s);
+      return;
+    }
+    std::lock_guard<std::mutex> guard(lock_);
+    if (kept_.size() == kMaxKept) {
+      destroy_surface(kept_.front());
+      kept_.erase(kept_.begin());
+    }
+    kept_.push_back(s);
+  }
+
+ private:
+  static constexpr std::size_t kMaxKept = 4;
+  static constexpr std::int64_t kMaxKeptBytes = std::int64_t{8} << 20;
+  std::mutex lock_;
+  std::vector<Surface> kept_;
+};
+
+SurfacePool& surface_pool() {
+  static SurfacePool pool;
+  return pool;
+}
+
 class GdiDevice final : public Device {
  public:
-  GdiDevice(HDC dc, HBITMAP bitmap, HGDIOBJ oldBitmap, std::uint8_t* bits, int width, int height)
-      : dc_(dc), bitmap_(bitmap), oldBitmap_(oldBitmap), bits_(bits), width_(width), height_(height) {
+  explicit GdiDevice(const Surface& surface)
+      : surface_(surface), dc_(surface.dc), bits_(surface.bits), width_(surface.width),
+        height_(surface.height) {
     // The objects a new context starts with, to select back before ours are released.
     oldPen_ = GetCurrentObject(dc_, OBJ_PEN);
     oldBrush_ = GetCurrentObject(dc_, OBJ_BRUSH);
@@ -35,9 +99,7 @@ class GdiDevice final : public Device {
     SelectObject(dc_, oldPen_);
     SelectObject(dc_, oldBrush_);
     SelectObject(dc_, oldFont_);
-    SelectObject(dc_, oldBitmap_);
-    DeleteObject(bitmap_);
-    DeleteDC(dc_);
+    surface_pool().Give(surface_);
   }
 
   SurfaceBits Bits() override {
@@ -79,9 +141,8 @@ class GdiDevice final : public Device {
   }
 
  private:
+  Surface surface_;
   HDC dc_;
-  HBITMAP bitmap_;
-  HGDIOBJ oldBitmap_;
   std::uint8_t* bits_;
   int width_;
   int height_;
@@ -92,10 +153,9 @@ class GdiDevice final : public Device {
 
 class GdiBackendImpl final : public Backend {
  public:
-  std::unique_ptr<Device> CreateDevice(const SurfaceDesc& desc) const override {
-    if (desc.bitsPerPixel != 24 || !SurfaceFits(desc.width, desc.height, 24)) return nullptr;
+  static bool MakeSurface(const SurfaceDesc& desc, Surface* out) {
     HDC dc = CreateCompatibleDC(nullptr);
-    if (!dc) return nullptr;
+    if (!dc) return false;
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     info.bmiHeader.biWidth = desc.width;
@@ -108,16 +168,36 @@ class GdiBackendImpl final : public Backend {
     if (!bitmap || !bits) {
       if (bitmap) DeleteObject(bitmap);
       DeleteDC(dc);
-      return nullptr;
+      return false;
     }
     HGDIOBJ old = SelectObject(dc, bitmap);
     if (!old || old == HGDI_ERROR) {
       DeleteObject(bitmap);
       DeleteDC(dc);
+      return false;
+    }
+    *out = Surface{dc, bitmap, old, static_cast<std::uint8_t*>(bits), desc.width, desc.height};
+    return true;
+  }
+
+  std::unique_ptr<Device> CreateDevice(const SurfaceDesc& desc) const override {
+    if (desc.bitsPerPixel != 24 || !SurfaceFits(desc.width, desc.height, 24)) return nullptr;
+    Surface surface;
+    if (surface_pool().Take(desc.width, desc.height, &surface)) {
+      // As a new context and a new section start: black, with the default drawing state.
+      GdiFlush();
+      std::memset(surface.bits, 0, static_cast<std::size_t>(RowBytes(desc.width, 24)) * desc.height);
+      SetBkMode(surface.dc, OPAQUE);
+      SetROP2(surface.dc, R2_COPYPEN);
+      SetTextColor(surface.dc, RGB(0, 0, 0));
+      SetBkColor(surface.dc, RGB(255, 255, 255));
+      MoveToEx(surface.dc, 0, 0, nullptr);
+    } else if (!MakeSurface(desc, &surface)) {
       return nullptr;
     }
-    return std::make_unique<GdiDevice>(dc, bitmap, old, static_cast<std::uint8_t*>(bits),
-                                       desc.width, desc.height);
+    auto device = std::unique_ptr<GdiDevice>(new (std::nothrow) GdiDevice(surface));
+    if (!device) destroy_surface(surface);
+    return device;
   }
 
   std::unique_ptr<DrawObject> CreatePen(const PenSpec& spec) const override {

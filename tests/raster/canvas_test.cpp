@@ -111,6 +111,23 @@ TEST(CanvasSurface, ResizeToTheSameSizeKeepsPictureAndStateAnotherSizeStartsAfre
   EXPECT_EQ(c.GetPixel(0, 0), kGrey);  // copy mix mode again; the grey pen was kept
 }
 
+TEST(CanvasSurface, ACanvasAfterAnotherOfTheSameSizeStartsAfresh) {
+  {
+    Canvas used(20, 10);
+    Fill(used, kWhite);
+    used.SetBackgroundMode(1);
+    used.SetMixMode(kMixMaskPen);
+    used.MoveTo(15, 8);
+  }
+  Canvas c(20, 10);
+  EXPECT_TRUE(Changed(c, 0).empty());
+  EXPECT_EQ(c.SetBackgroundMode(1), 2);
+  c.SetPen(0, 1, 200, 100, 50);
+  ASSERT_TRUE(c.LineTo(3, 0));  // from (0, 0), in the copy mix mode
+  EXPECT_EQ(c.GetPixel(0, 0), MakeColor(200, 100, 50));
+  EXPECT_EQ(c.GetPixel(2, 0), MakeColor(200, 100, 50));
+}
+
 TEST(CanvasPixels, GetPixelOutsideTheSurfaceIsInvalid) {
   Canvas c(4, 3);
   for (auto [x, y] : {std::pair{-1, 0}, {0, -1}, {4, 0}, {0, 3}, {1 << 30, 1}})
