@@ -1,6 +1,7 @@
 // GraphCalls on an NVGraph: each call passed straight through.
 #include "cli/graph_calls.h"
 
+#include "cli/script_text.h"
 #include "objects/nv_graph.h"
 
 namespace norvisk::cli {
@@ -8,20 +9,26 @@ namespace {
 
 class NVGraphCalls final : public GraphCalls {
  public:
-  HRESULT AddBarBar(std::string_view legend) override { return graph_.AddBarBar(legend); }
-  HRESULT AddBarLegend(std::string_view legend) override { return graph_.AddBarLegend(legend); }
+  HRESULT AddBarBar(std::string_view legend) override {
+    return graph_.AddBarBar(ScriptText(legend, &first_));
+  }
+  HRESULT AddBarLegend(std::string_view legend) override {
+    return graph_.AddBarLegend(ScriptText(legend, &first_));
+  }
   HRESULT AddBarValue(double value) override { return graph_.AddBarValue(value); }
   HRESULT AddXYValue(std::string_view legend, double value) override {
-    return graph_.AddXYValue(legend, value);
+    return graph_.AddXYValue(ScriptText(legend, &first_), value);
   }
   HRESULT Clear() override { return graph_.Clear(); }
   HRESULT CreateXYGraph() override { return graph_.CreateXYGraph(); }
-  HRESULT SaveToFile(std::string_view fileName) override { return graph_.SaveToFile(fileName); }
+  HRESULT SaveToFile(std::string_view fileName) override {
+    return graph_.SaveToFile(ScriptText(fileName, &first_));
+  }
   HRESULT DrawBarGraph(std::string_view fileName, std::string_view data) override {
-    return graph_.DrawBarGraph(fileName, data);
+    return graph_.DrawBarGraph(ScriptText(fileName, &first_), ScriptText(data, &second_));
   }
   HRESULT DrawXYGraph(std::string_view fileName, std::string_view data) override {
-    return graph_.DrawXYGraph(fileName, data);
+    return graph_.DrawXYGraph(ScriptText(fileName, &first_), ScriptText(data, &second_));
   }
   HRESULT CreateBarGraph() override { return graph_.CreateBarGraph(); }
   HRESULT SetWidth(int width) override { return graph_.SetWidth(width); }
@@ -29,6 +36,8 @@ class NVGraphCalls final : public GraphCalls {
 
  private:
   NVGraph graph_;
+  std::u16string first_;  // converted texts of the current call
+  std::u16string second_;
 };
 
 }  // namespace

@@ -78,6 +78,10 @@ run texts-native "$native" run --trace texts.run
 run texts-com wine "$exe" run --com --trace texts.run
 compare texts texts-native texts-com
 [[ -f "$work/texts-com/files/Zürich.bmp" ]] || fail "texts: no Zürich.bmp"
+# Without --com the script's UTF-8 reaches the graphs by the same conversion.
+run texts-plain wine "$exe" run --trace texts.run
+compare texts-plain texts-com texts-plain
+[[ -f "$work/texts-plain/files/Zürich.bmp" ]] || fail "texts without --com: no Zürich.bmp"
 
 # A line that cannot be read: the lines before it are made, then exit status 2 and its number.
 run bad-native "$native" run --trace bad.run
