@@ -1,7 +1,7 @@
 // The resources of Norvisk.dll, read from the module loaded as a data file: which resources there
-// are and their language, the registration scripts, the type library, the bitmaps, the property
-// page's dialog template, the string table and the version information; and the module's
-// exports by ordinal and by name.
+// are and their language, the registration scripts, the type library, the bitmaps, the dialog
+// template, the string table and the version information; and the module's exports by ordinal
+// and by name.
 #include "com_support.h"
 
 #include <winver.h>
