@@ -65,19 +65,11 @@ BENCHMARK(BM_DrawBarGraphJpeg)->Unit(benchmark::kMicrosecond);
 // The yardstick: libjpeg alone compressing the same 640 x 300 chart, as RGB rows, to a file.
 void BM_BareLibjpeg640x300(benchmark::State& state) {
   const std::string path = norvisk_bench::TempPath("bare.jpg");
-  norvisk_bench::RgbPicture picture(640, 300);
   BarGraph graph(640, 300);
   graph.LoadBackground(nullptr, norvisk::kBackgroundBitmap);
   graph.LoadData(kFourBars);
   graph.Render();
-  for (int y = 0; y < 300; ++y)
-    for (int x = 0; x < 640; ++x) {
-      norvisk::Color c = graph.canvas->GetPixel(x, y);
-      unsigned char* p = &picture.rgb[(static_cast<std::size_t>(y) * 640 + x) * 3];
-      p[0] = static_cast<unsigned char>(norvisk::RedOf(c));
-      p[1] = static_cast<unsigned char>(norvisk::GreenOf(c));
-      p[2] = static_cast<unsigned char>(norvisk::BlueOf(c));
-    }
+  const norvisk_bench::RgbPicture picture = norvisk_bench::FromCanvas(*graph.canvas);
   for (auto _ : state) benchmark::DoNotOptimize(norvisk_bench::CompressToFile(picture, path));
 }
 BENCHMARK(BM_BareLibjpeg640x300)->Unit(benchmark::kMicrosecond);

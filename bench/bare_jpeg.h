@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "raster/canvas.h"
+
 namespace norvisk_bench {
 
 struct RgbPicture {
@@ -16,6 +18,21 @@ struct RgbPicture {
   int height;
   std::vector<unsigned char> rgb;  // top row first
 };
+
+// A canvas's picture as RGB rows, top row first.
+inline RgbPicture FromCanvas(norvisk::Canvas& canvas) {
+  const int width = canvas.surfaceDesc().width, height = canvas.surfaceDesc().height;
+  RgbPicture picture(width, height);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      norvisk::Color c = canvas.GetPixel(x, y);
+      unsigned char* p = &picture.rgb[(static_cast<std::size_t>(y) * width + x) * 3];
+      p[0] = static_cast<unsigned char>(norvisk::RedOf(c));
+      p[1] = static_cast<unsigned char>(norvisk::GreenOf(c));
+      p[2] = static_cast<unsigned char>(norvisk::BlueOf(c));
+    }
+  return picture;
+}
 
 inline std::string TempPath(const std::string& name) {
   return (std::filesystem::temp_directory_path() / ("norvisk-bench-" + name)).string();

@@ -50,15 +50,7 @@ void BM_BareLibjpegXY(benchmark::State& state) {
   graph.LoadBackground(nullptr, norvisk::kBackgroundBitmap);
   graph.LoadData(Points(static_cast<int>(state.range(0))));
   graph.Render();
-  norvisk_bench::RgbPicture picture(640, 300);
-  for (int y = 0; y < 300; ++y)
-    for (int x = 0; x < 640; ++x) {
-      norvisk::Color c = graph.canvas->GetPixel(x, y);
-      unsigned char* p = &picture.rgb[(static_cast<std::size_t>(y) * 640 + x) * 3];
-      p[0] = static_cast<unsigned char>(norvisk::RedOf(c));
-      p[1] = static_cast<unsigned char>(norvisk::GreenOf(c));
-      p[2] = static_cast<unsigned char>(norvisk::BlueOf(c));
-    }
+  const norvisk_bench::RgbPicture picture = norvisk_bench::FromCanvas(*graph.canvas);
   const std::string path = norvisk_bench::TempPath("xy-bare.jpg");
   for (auto _ : state) benchmark::DoNotOptimize(norvisk_bench::CompressToFile(picture, path));
 }

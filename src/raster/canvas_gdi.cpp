@@ -200,23 +200,23 @@ class GdiBackendImpl final : public Backend {
     return device;
   }
 
-  std::unique_ptr<DrawObject> CreatePen(const PenSpec& spec) const override {
-    HPEN pen = ::CreatePen(spec.style, spec.width, spec.color);
+  std::unique_ptr<DrawObject> CreatePen(const PenSpec& settings) const override {
+    HPEN pen = ::CreatePen(settings.style, settings.width, settings.color);
     if (!pen) return nullptr;
     return std::make_unique<GdiObject>(DrawObject::Kind::Pen, pen);
   }
 
-  std::unique_ptr<DrawObject> CreateBrush(const BrushSpec& spec) const override {
-    LOGBRUSH record{spec.style, spec.color, static_cast<ULONG_PTR>(spec.hatch)};
+  std::unique_ptr<DrawObject> CreateBrush(const BrushSpec& settings) const override {
+    LOGBRUSH record{settings.style, settings.color, static_cast<ULONG_PTR>(settings.hatch)};
     HBRUSH brush = CreateBrushIndirect(&record);
     if (!brush) return nullptr;
     return std::make_unique<GdiObject>(DrawObject::Kind::Brush, brush);
   }
 
-  std::unique_ptr<DrawObject> CreateFont(const FontSpec& spec) const override {
-    HFONT font = CreateFontA(spec.height, 0, 0, 0, 0, spec.italic, spec.underline, 0,
+  std::unique_ptr<DrawObject> CreateFont(const FontSpec& settings) const override {
+    HFONT font = CreateFontA(settings.height, 0, 0, 0, 0, settings.italic, settings.underline, 0,
                              ANSI_CHARSET, OUT_DEFAULT_PRECIS, 15, DEFAULT_QUALITY,
-                             DEFAULT_PITCH | FF_DONTCARE, spec.face.c_str());
+                             DEFAULT_PITCH | FF_DONTCARE, settings.face.c_str());
     if (!font) return nullptr;
     return std::make_unique<GdiObject>(DrawObject::Kind::Font, font);
   }

@@ -12,16 +12,16 @@ namespace norvisk {
 namespace {
 
 struct SoftPen : DrawObject {
-  explicit SoftPen(const PenSpec& s) : DrawObject(Kind::Pen), spec(s) {}
-  PenSpec spec;
+  explicit SoftPen(const PenSpec& s) : DrawObject(Kind::Pen), settings(s) {}
+  PenSpec settings;
 };
 struct SoftBrush : DrawObject {
-  explicit SoftBrush(const BrushSpec& s) : DrawObject(Kind::Brush), spec(s) {}
-  BrushSpec spec;
+  explicit SoftBrush(const BrushSpec& s) : DrawObject(Kind::Brush), settings(s) {}
+  BrushSpec settings;
 };
 struct SoftFont : DrawObject {
-  explicit SoftFont(const FontSpec& s) : DrawObject(Kind::Font), spec(s) {}
-  FontSpec spec;
+  explicit SoftFont(const FontSpec& s) : DrawObject(Kind::Font), settings(s) {}
+  FontSpec settings;
   // Found at first use, so that a canvas that never draws text never pays for the lookup.
   mutable FontInstance* instance = nullptr;
   mutable bool looked = false;
@@ -186,11 +186,11 @@ class SoftDevice final : public Device {
   void Select(DrawObject::Kind kind, const DrawObject* object) override {
     switch (kind) {
       case DrawObject::Kind::Pen:
-        pen_ = object ? static_cast<const SoftPen*>(object)->spec : PenSpec{};
+        pen_ = object ? static_cast<const SoftPen*>(object)->settings : PenSpec{};
         break;
       case DrawObject::Kind::Brush:
         // The default brush of a new context is solid white.
-        brush_ = object ? static_cast<const SoftBrush*>(object)->spec : BrushSpec{0, kWhite, 0};
+        brush_ = object ? static_cast<const SoftBrush*>(object)->settings : BrushSpec{0, kWhite, 0};
         break;
       case DrawObject::Kind::Font:
         font_ = static_cast<const SoftFont*>(object);
@@ -342,7 +342,7 @@ class SoftDevice final : public Device {
     }
     if (!font_->looked) {
       font_->looked = true;
-      font_->instance = FontInstance::Get(font_->spec.face, font_->spec.height);
+      font_->instance = FontInstance::Get(font_->settings.face, font_->settings.height);
     }
     return font_->instance;
   }
@@ -590,14 +590,14 @@ class SoftBackendImpl final : public Backend {
     if (!bits) return nullptr;
     return std::make_unique<SoftDevice>(desc.width, desc.height, bits);
   }
-  std::unique_ptr<DrawObject> CreatePen(const PenSpec& spec) const override {
-    return std::make_unique<SoftPen>(spec);
+  std::unique_ptr<DrawObject> CreatePen(const PenSpec& settings) const override {
+    return std::make_unique<SoftPen>(settings);
   }
-  std::unique_ptr<DrawObject> CreateBrush(const BrushSpec& spec) const override {
-    return std::make_unique<SoftBrush>(spec);
+  std::unique_ptr<DrawObject> CreateBrush(const BrushSpec& settings) const override {
+    return std::make_unique<SoftBrush>(settings);
   }
-  std::unique_ptr<DrawObject> CreateFont(const FontSpec& spec) const override {
-    return std::make_unique<SoftFont>(spec);
+  std::unique_ptr<DrawObject> CreateFont(const FontSpec& settings) const override {
+    return std::make_unique<SoftFont>(settings);
   }
 };
 

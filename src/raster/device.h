@@ -59,9 +59,9 @@ class Backend {
   virtual ~Backend() = default;
   // A device with a new surface of desc's size and depth, all pixels 0; nullptr on refusal.
   virtual std::unique_ptr<Device> CreateDevice(const SurfaceDesc& desc) const = 0;
-  virtual std::unique_ptr<DrawObject> CreatePen(const PenSpec& spec) const = 0;
-  virtual std::unique_ptr<DrawObject> CreateBrush(const BrushSpec& spec) const = 0;
-  virtual std::unique_ptr<DrawObject> CreateFont(const FontSpec& spec) const = 0;
+  virtual std::unique_ptr<DrawObject> CreatePen(const PenSpec& settings) const = 0;
+  virtual std::unique_ptr<DrawObject> CreateBrush(const BrushSpec& settings) const = 0;
+  virtual std::unique_ptr<DrawObject> CreateFont(const FontSpec& settings) const = 0;
 };
 
 // The software back end, built everywhere.

@@ -18,7 +18,7 @@ using Rgb = std::array<int, 3>;
 
 // What a synthetic file holds. Pixel values come from a function of (x, y), y counted from the
 // top: a palette index for 1, 4 and 8 bits per pixel, otherwise a colour.
-struct BmpSpec {
+struct BmpLayout {
   int width = 6;
   int height = 5;  // negative: rows stored top-down
   int bpp = 24;
@@ -35,13 +35,13 @@ std::size_t SourceRowBytes(int width, int bpp) {
   return ((static_cast<std::size_t>(width) * bpp + 31) / 32) * 4;
 }
 
-std::vector<std::uint8_t> MakeBmp(const BmpSpec& spec,
+std::vector<std::uint8_t> MakeBmp(const BmpLayout& bmp,
                                   const std::function<std::uint32_t(int, int)>& index,
                                   const std::function<Rgb(int, int)>& color) {
-  const int h = std::abs(spec.height);
+  const int h = std::abs(bmp.height);
   const std::size_t entries =
-      spec.bpp > 8 ? 0 : (spec.colorsUsed != 0 ? spec.colorsUsed : std::size_t{1} << spec.bpp);
-  const std::size_t rowBytes = SourceRowBytes(spec.width, spec.bpp);
+      bmp.bpp > 8 ? 0 : (bmp.colorsUsed != 0 ? bmp.colorsUsed : std::size_t{1} << bmp.bpp);
+  const std::size_t rowBytes = SourceRowBytes(bmp.width, bmp.bpp);
   const std::uint32_t offBits = static_cast<std::uint32_t>(54 + 4 * entries);
 
   std::vector<std::uint8_t> out = {'B', 'M'};
@@ -49,36 +49,36 @@ std::vector<std::uint8_t> MakeBmp(const BmpSpec& spec,
   Put(out, 0, 4);
   Put(out, offBits, 4);
   Put(out, 40, 4);
-  Put(out, static_cast<std::uint32_t>(spec.width), 4);
-  Put(out, static_cast<std::uint32_t>(spec.height), 4);
+  Put(out, static_cast<std::uint32_t>(bmp.width), 4);
+  Put(out, static_cast<std::uint32_t>(bmp.height), 4);
   Put(out, 1, 2);
-  Put(out, static_cast<std::uint32_t>(spec.bpp), 2);
+  Put(out, static_cast<std::uint32_t>(bmp.bpp), 2);
   Put(out, 0, 4);
   Put(out, static_cast<std::uint32_t>(rowBytes * h), 4);
   Put(out, 0, 4);
   Put(out, 0, 4);
-  Put(out, spec.colorsUsed, 4);
+  Put(out, bmp.colorsUsed, 4);
   Put(out, 0, 4);
   for (std::size_t i = 0; i < entries; ++i) {
-    const Rgb c = i < spec.palette.size() ? spec.palette[i] : Rgb{0, 0, 0};
+    const Rgb c = i < bmp.palette.size() ? bmp.palette[i] : Rgb{0, 0, 0};
     Put(out, static_cast<std::uint32_t>(c[2] | (c[1] << 8) | (c[0] << 16)), 4);
   }
   for (int fileRow = 0; fileRow < h; ++fileRow) {
-    const int y = spec.height < 0 ? fileRow : h - 1 - fileRow;
+    const int y = bmp.height < 0 ? fileRow : h - 1 - fileRow;
     std::vector<std::uint8_t> row(rowBytes, 0xEE);  // padding deliberately not zero
-    if (spec.bpp <= 8) std::fill(row.begin(), row.begin() + (spec.width * spec.bpp + 7) / 8, 0);
-    for (int x = 0; x < spec.width; ++x) {
-      if (spec.bpp > 8) {
+    if (bmp.bpp <= 8) std::fill(row.begin(), row.begin() + (bmp.width * bmp.bpp + 7) / 8, 0);
+    for (int x = 0; x < bmp.width; ++x) {
+      if (bmp.bpp > 8) {
         const Rgb c = color(x, y);
-        const std::size_t at = static_cast<std::size_t>(x) * (spec.bpp / 8);
+        const std::size_t at = static_cast<std::size_t>(x) * (bmp.bpp / 8);
         row[at] = static_cast<std::uint8_t>(c[2]);
         row[at + 1] = static_cast<std::uint8_t>(c[1]);
         row[at + 2] = static_cast<std::uint8_t>(c[0]);
-        if (spec.bpp == 32) row[at + 3] = spec.fourthByte;
+        if (bmp.bpp == 32) row[at + 3] = bmp.fourthByte;
         continue;
       }
-      const int bit = x * spec.bpp;
-      row[bit / 8] |= static_cast<std::uint8_t>(index(x, y) << (8 - spec.bpp - bit % 8));
+      const int bit = x * bmp.bpp;
+      row[bit / 8] |= static_cast<std::uint8_t>(index(x, y) << (8 - bmp.bpp - bit % 8));
     }
     out.insert(out.end(), row.begin(), row.end());
   }
@@ -136,14 +136,14 @@ TEST(DecodeBmpTest, DecodesEveryDepthInBothRowOrders) {
   for (const Case& c : cases) {
     for (const bool topDown : {false, true}) {
       SCOPED_TRACE(testing::Message() << c.bpp << " bpp, " << (topDown ? "top-down" : "bottom-up"));
-      BmpSpec spec;
-      spec.bpp = c.bpp;
-      spec.width = c.width;
-      spec.height = topDown ? -5 : 5;
-      spec.palette = Palette(c.paletteSize);
-      spec.fourthByte = 0xAB;
+      BmpLayout bmp;
+      bmp.bpp = c.bpp;
+      bmp.width = c.width;
+      bmp.height = topDown ? -5 : 5;
+      bmp.palette = Palette(c.paletteSize);
+      bmp.fourthByte = 0xAB;
       const auto index = [&](int x, int y) { return Scatter(x, y) % (1u << std::min(c.bpp, 8)); };
-      const auto file = MakeBmp(spec, index, TrueColor);
+      const auto file = MakeBmp(bmp, index, TrueColor);
 
       std::vector<std::uint8_t> pixels;
       int w = 0, h = 0;
@@ -153,7 +153,7 @@ TEST(DecodeBmpTest, DecodesEveryDepthInBothRowOrders) {
       ExpectPadding(pixels, w, h);
       for (int y = 0; y < 5; ++y)
         for (int x = 0; x < c.width; ++x) {
-          const Rgb want = c.bpp > 8 ? TrueColor(x, y) : spec.palette[index(x, y)];
+          const Rgb want = c.bpp > 8 ? TrueColor(x, y) : bmp.palette[index(x, y)];
           EXPECT_EQ(PixelAt(pixels, w, h, x, y), want) << "x " << x << " y " << y;
         }
     }
@@ -161,13 +161,13 @@ TEST(DecodeBmpTest, DecodesEveryDepthInBothRowOrders) {
 }
 
 TEST(DecodeBmpTest, IndexesBeyondAShortPaletteAreBlack) {
-  BmpSpec spec;
-  spec.bpp = 8;
-  spec.width = 6;
-  spec.palette = Palette(7);
-  spec.colorsUsed = 7;
+  BmpLayout bmp;
+  bmp.bpp = 8;
+  bmp.width = 6;
+  bmp.palette = Palette(7);
+  bmp.colorsUsed = 7;
   const auto index = [](int x, int y) { return static_cast<std::uint32_t>(x + 6 * y) % 12 + (y == 4 ? 240 : 0); };
-  const auto file = MakeBmp(spec, index, TrueColor);
+  const auto file = MakeBmp(bmp, index, TrueColor);
 
   std::vector<std::uint8_t> pixels;
   int w = 0, h = 0;
@@ -175,12 +175,12 @@ TEST(DecodeBmpTest, IndexesBeyondAShortPaletteAreBlack) {
   for (int y = 0; y < 5; ++y)
     for (int x = 0; x < 6; ++x) {
       const std::uint32_t i = index(x, y);
-      const Rgb want = i < 7 ? spec.palette[i] : Rgb{0, 0, 0};
+      const Rgb want = i < 7 ? bmp.palette[i] : Rgb{0, 0, 0};
       EXPECT_EQ(PixelAt(pixels, w, h, x, y), want) << "x " << x << " y " << y;
     }
 
   // Same for a 1-bit image whose table has a single entry.
-  BmpSpec mono;
+  BmpLayout mono;
   mono.bpp = 1;
   mono.width = 9;
   mono.height = 2;
@@ -204,11 +204,11 @@ void Set16(std::vector<std::uint8_t>& file, std::size_t at, std::uint32_t v) {
 
 // A valid 8-bit file for the malformed cases to break one field of.
 std::vector<std::uint8_t> ValidIndexedFile() {
-  BmpSpec spec;
-  spec.bpp = 8;
-  spec.width = 6;
-  spec.palette = Palette(256);
-  return MakeBmp(spec, [](int x, int y) { return static_cast<std::uint32_t>(x * 40 + y); }, TrueColor);
+  BmpLayout bmp;
+  bmp.bpp = 8;
+  bmp.width = 6;
+  bmp.palette = Palette(256);
+  return MakeBmp(bmp, [](int x, int y) { return static_cast<std::uint32_t>(x * 40 + y); }, TrueColor);
 }
 
 TEST(DecodeBmpTest, RejectsMalformedHeaders) {
@@ -258,12 +258,12 @@ TEST(DecodeBmpTest, RejectsPicturesOverTheMemoryLimit) {
   // 1 bit per pixel keeps the file small (12.5 MB) while 24-bit rows would need 300 MB.
   constexpr int kWidth = 100000, kHeight = 1000;
   ASSERT_GT(RowBytes(kWidth, 24) * kHeight, kMaxSurfaceBytes);
-  BmpSpec spec;
-  spec.bpp = 1;
-  spec.width = 8;
-  spec.height = 1;
-  spec.palette = Palette(2);
-  auto file = MakeBmp(spec, [](int, int) { return 0u; }, TrueColor);
+  BmpLayout bmp;
+  bmp.bpp = 1;
+  bmp.width = 8;
+  bmp.height = 1;
+  bmp.palette = Palette(2);
+  auto file = MakeBmp(bmp, [](int, int) { return 0u; }, TrueColor);
   file.resize(54 + 8, 0);  // headers and colour table only
   Set32(file, 18, kWidth);
   Set32(file, 22, kHeight);
@@ -280,11 +280,11 @@ TEST(DecodeBmpTest, RejectsPicturesOverTheMemoryLimit) {
 }
 
 TEST(DecodeBmpTest, TruncatedFilesFailAtEveryLength) {
-  BmpSpec indexed;
+  BmpLayout indexed;
   indexed.bpp = 4;
   indexed.width = 5;
   indexed.palette = Palette(16);
-  BmpSpec topDown;
+  BmpLayout topDown;
   topDown.bpp = 32;
   topDown.height = -5;
   const std::vector<std::uint8_t> files[] = {
