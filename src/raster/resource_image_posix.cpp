@@ -1,6 +1,7 @@
 // Bitmap resources outside Windows: the BMP files are compiled into the library
-// (kEmbeddedResources) and decoded once, on first use, for the life of the process.
+// (kEmbeddedResources) and each is decoded once, on its first use, for the life of the process.
 #include <cstdint>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -10,24 +11,28 @@ namespace norvisk {
 namespace {
 
 struct DecodedResource {
-  int id = 0;
+  std::once_flag once;
+  bool ok = false;
   int width = 0;
   int height = 0;
   std::vector<std::uint8_t> pixels;
 };
 
-// All of them at once: there are only a few and the static's initialisation is thread-safe.
-const std::vector<DecodedResource>& DecodedResources() {
-  static const std::vector<DecodedResource> decoded = [] {
-    std::vector<DecodedResource> all;
-    for (const EmbeddedResource* r = kEmbeddedResources; r->id != 0; ++r) {
-      DecodedResource d;
-      d.id = r->id;
-      if (DecodeBmp(r->data, r->size, &d.pixels, &d.width, &d.height)) all.push_back(std::move(d));
-    }
-    return all;
-  }();
-  return decoded;
+constexpr std::size_t kMaxResources = 16;
+
+// Each bitmap is decoded the first time it is asked for, once per process: a chart needs only
+// the background, and a short-lived process should not pay for the others.
+const DecodedResource* Decoded(int id) {
+  static DecodedResource decoded[kMaxResources];
+  std::size_t index = 0;
+  for (const EmbeddedResource* r = kEmbeddedResources; r->id != 0; ++r, ++index) {
+    if (r->id != id) continue;
+    if (index >= kMaxResources) return nullptr;
+    DecodedResource& d = decoded[index];
+    std::call_once(d.once, [&] { d.ok = DecodeBmp(r->data, r->size, &d.pixels, &d.width, &d.height); });
+    return d.ok ? &d : nullptr;
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -35,16 +40,14 @@ const std::vector<DecodedResource>& DecodedResources() {
 bool LoadResourceImage(ModuleHandle /*module: the bitmaps are this library's own*/, int id,
                        ResourceImage* out) {
   if (out == nullptr) return false;
-  for (const DecodedResource& d : DecodedResources()) {
-    if (d.id != id) continue;
-    out->width = d.width;
-    out->height = d.height;
-    out->bitsPerPixel = 24;
-    out->rowBytes = static_cast<int>(RowBytes(d.width, 24));
-    out->bits = d.pixels.data();
-    return true;
-  }
-  return false;
+  const DecodedResource* d = Decoded(id);
+  if (!d) return false;
+  out->width = d->width;
+  out->height = d->height;
+  out->bitsPerPixel = 24;
+  out->rowBytes = static_cast<int>(RowBytes(d->width, 24));
+  out->bits = d->pixels.data();
+  return true;
 }
 
 }  // namespace norvisk
