@@ -160,8 +160,12 @@ void Canvas::DrawVerticalText(int x, int y, std::string_view text) {
   // some platforms. The opaque text fills its whole w x h cell, so whatever an earlier text left
   // outside that cell is never read.
   if (!scratch_ || scratch_->desc_.width < w || scratch_->desc_.height < h) {
-    int sw = scratch_ ? std::max(w, scratch_->desc_.width) : w;
-    int sh = scratch_ ? std::max(h, scratch_->desc_.height) : h;
+    // Rounded up, so that a few sizes serve all labels and surfaces can be reused.
+    auto round_up = [](long long v, int step) {
+      return static_cast<int>(std::min<long long>((v + step - 1) / step * step, 0x7FFFFFFF));
+    };
+    int sw = round_up(std::max(w, scratch_ ? scratch_->desc_.width : 0), 64);
+    int sh = round_up(std::max(h, scratch_ ? scratch_->desc_.height : 0), 32);
     scratch_.reset();
     scratch_ = std::unique_ptr<Canvas>(new (std::nothrow) Canvas(sw, sh, backend_));
   }
