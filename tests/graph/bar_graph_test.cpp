@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -73,6 +74,37 @@ TEST(BarDataString, AClosingBracketRightAtTheFrontGivesAnEmptyGroup) {
   Parsed p = Parse("(A)" + std::string(1000, ')') + std::string(1000, ';'));
   EXPECT_EQ(p.bars.size(), 1000u);
   for (const auto& bar : p.bars) EXPECT_EQ(bar.second.size(), 1u);
+}
+
+TEST(BarDataString, AnyTextIsReadWithinItsOwnSize) {
+  // Random texts over the characters that matter to the reader, and some that do not.
+  const char alphabet[] = "();;)(0123456789.-+eEdDx \t\xff";
+  unsigned state = 12345;
+  for (int round = 0; round < 3000; ++round) {
+    std::string text;
+    int length = static_cast<int>((state = state * 1103515245 + 12345) >> 16) % 64;
+    for (int i = 0; i < length; ++i)
+      text += alphabet[((state = state * 1103515245 + 12345) >> 16) % (sizeof alphabet - 1)];
+    BarGraph g(0, 0);
+    g.LoadData(text);
+    const BarData& d = g.data();
+    std::size_t closes = static_cast<std::size_t>(std::count(text.begin(), text.end(), ')'));
+    std::size_t semis = static_cast<std::size_t>(std::count(text.begin(), text.end(), ';'));
+    ASSERT_EQ(d.legendCount, static_cast<int>(d.legends.size())) << text;
+    ASSERT_EQ(d.barCount, static_cast<int>(d.bars.size())) << text;
+    ASSERT_GE(d.legends.size(), 1u) << text;
+    ASSERT_LE(d.bars.size(), closes) << text;
+    // Every bar has at least one value; all of them come from ";" and ")" of the text.
+    ASSERT_LE(d.values.size(), d.bars.size() + semis) << text;
+    std::size_t counted = 0;
+    for (const Bar& bar : d.bars) {
+      ASSERT_GE(bar.valueCount, 1u) << text;
+      ASSERT_EQ(bar.firstValue, counted) << text;
+      counted += bar.valueCount;
+    }
+    ASSERT_EQ(counted, d.values.size()) << text;
+    ASSERT_GE(d.maxTotal, 0.0) << text;
+  }
 }
 
 TEST(BarDataString, SuccessiveLoadsAccumulate) {

@@ -5,6 +5,7 @@
 
 #include "support/test_support.h"
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <limits>
@@ -51,6 +52,32 @@ TEST(XYDataString, NumberTexts) {
   EXPECT_EQ(Parse("(a;2d1)"), (Points{{"a", 20}}));
   // Without a ")" the number text is the whole rest, and the rest is used up.
   EXPECT_EQ(Parse("(a;7;b;8"), (Points{{"a", 7}}));
+}
+
+TEST(XYDataString, AnyTextIsReadWithinItsOwnSize) {
+  const char alphabet[] = "();;)(0123456789.-+eEdDx \t\xff";
+  unsigned state = 777;
+  for (int round = 0; round < 3000; ++round) {
+    std::string text;
+    int length = static_cast<int>((state = state * 1103515245 + 12345) >> 16) % 64;
+    for (int i = 0; i < length; ++i)
+      text += alphabet[((state = state * 1103515245 + 12345) >> 16) % (sizeof alphabet - 1)];
+    XYGraph g(0, 0);
+    g.LoadData(text);
+    const XYData& d = g.data();
+    ASSERT_LE(static_cast<std::size_t>(d.Count()),
+              static_cast<std::size_t>(std::count(text.begin(), text.end(), ';')))
+        << text;
+    std::size_t labelBytes = 0;
+    for (int k = 0; k < d.Count(); ++k) {
+      XYPoint p = d.Point(static_cast<std::size_t>(k));
+      labelBytes += p.label.size();
+      ASSERT_FALSE(std::isnan(p.value)) << text;
+      ASSERT_GE(p.value, d.MinValue()) << text;
+      ASSERT_LE(p.value, d.MaxValue()) << text;
+    }
+    ASSERT_LE(labelBytes, text.size()) << text;
+  }
 }
 
 TEST(XYAdding, MinMaxFollowTheValuesAndStartAfreshAfterClear) {
