@@ -8,8 +8,12 @@
 #include <new>
 
 #include "component/module_state.h"
+#include "objects/text.h"
 
 namespace norvisk {
+
+// An automation string as a text argument: UTF-16 up to its first zero, null as empty.
+inline TextArg BstrText(BSTR value) { return TextArg(reinterpret_cast<const char16_t*>(value)); }
 
 // The type information of one of the module's interfaces, loaded from the registered type
 // library on first use and kept until the module is unloaded.

@@ -8,28 +8,25 @@ namespace norvisk {
 
 namespace {
 
-// An automation string as a text argument: UTF-16 up to its first zero, null as empty.
-TextArg text(BSTR value) { return TextArg(reinterpret_cast<const char16_t*>(value)); }
-
 class NVGraphObject final : public DispatchObject<INVGraph, IID_INVGraph> {
  public:
   explicit NVGraphObject(IUnknown* outer)
       : DispatchObject(outer), graph_(static_cast<ModuleHandle>(ModuleInstance())) {}
 
-  STDMETHODIMP AddBarBar(BSTR legend) override { return graph_.AddBarBar(text(legend)); }
-  STDMETHODIMP AddBarLegend(BSTR legend) override { return graph_.AddBarLegend(text(legend)); }
+  STDMETHODIMP AddBarBar(BSTR legend) override { return graph_.AddBarBar(BstrText(legend)); }
+  STDMETHODIMP AddBarLegend(BSTR legend) override { return graph_.AddBarLegend(BstrText(legend)); }
   STDMETHODIMP AddBarValue(double value) override { return graph_.AddBarValue(value); }
   STDMETHODIMP AddXYValue(BSTR legend, double value) override {
-    return graph_.AddXYValue(text(legend), value);
+    return graph_.AddXYValue(BstrText(legend), value);
   }
   STDMETHODIMP Clear() override { return graph_.Clear(); }
   STDMETHODIMP CreateXYGraph() override { return graph_.CreateXYGraph(); }
-  STDMETHODIMP SaveToFile(BSTR fileName) override { return graph_.SaveToFile(text(fileName)); }
+  STDMETHODIMP SaveToFile(BSTR fileName) override { return graph_.SaveToFile(BstrText(fileName)); }
   STDMETHODIMP DrawBarGraph(BSTR fileName, BSTR data) override {
-    return graph_.DrawBarGraph(text(fileName), text(data));
+    return graph_.DrawBarGraph(BstrText(fileName), BstrText(data));
   }
   STDMETHODIMP DrawXYGraph(BSTR fileName, BSTR data) override {
-    return graph_.DrawXYGraph(text(fileName), text(data));
+    return graph_.DrawXYGraph(BstrText(fileName), BstrText(data));
   }
   STDMETHODIMP CreateBarGraph() override { return graph_.CreateBarGraph(); }
   STDMETHODIMP SetWidth(int width) override { return graph_.SetWidth(width); }

@@ -9,8 +9,6 @@ namespace norvisk {
 
 namespace {
 
-TextArg text(BSTR value) { return TextArg(reinterpret_cast<const char16_t*>(value)); }
-
 constexpr long kHimetricPerInch = 2540;
 
 // The control's starting extent: the size of its dialog template, whose dialog units follow
@@ -61,19 +59,19 @@ class VGraphObject final : public DispatchObject<IVGraph, IID_IVGraph> {
   explicit VGraphObject(IUnknown* outer)
       : DispatchObject(outer), graph_(window_, static_cast<ModuleHandle>(ModuleInstance())) {}
 
-  STDMETHODIMP DrawBarGraph(BSTR data) override { return graph_.DrawBarGraph(text(data)); }
-  STDMETHODIMP DrawXYGraph(BSTR data) override { return graph_.DrawXYGraph(text(data)); }
-  STDMETHODIMP AddBarBar(BSTR legend) override { return graph_.AddBarBar(text(legend)); }
-  STDMETHODIMP AddBarLegend(BSTR legend) override { return graph_.AddBarLegend(text(legend)); }
+  STDMETHODIMP DrawBarGraph(BSTR data) override { return graph_.DrawBarGraph(BstrText(data)); }
+  STDMETHODIMP DrawXYGraph(BSTR data) override { return graph_.DrawXYGraph(BstrText(data)); }
+  STDMETHODIMP AddBarBar(BSTR legend) override { return graph_.AddBarBar(BstrText(legend)); }
+  STDMETHODIMP AddBarLegend(BSTR legend) override { return graph_.AddBarLegend(BstrText(legend)); }
   STDMETHODIMP AddBarValue(double value) override { return graph_.AddBarValue(value); }
   STDMETHODIMP AddXYValue(BSTR legend, double value) override {
-    return graph_.AddXYValue(text(legend), value);
+    return graph_.AddXYValue(BstrText(legend), value);
   }
   STDMETHODIMP Clear() override { return graph_.Clear(); }
   STDMETHODIMP CreateBarGraph() override { return graph_.CreateBarGraph(); }
   STDMETHODIMP CreateXYGraph() override { return graph_.CreateXYGraph(); }
   STDMETHODIMP DrawGraph() override { return graph_.DrawGraph(); }
-  STDMETHODIMP SaveToFile(BSTR fileName) override { return graph_.SaveToFile(text(fileName)); }
+  STDMETHODIMP SaveToFile(BSTR fileName) override { return graph_.SaveToFile(BstrText(fileName)); }
 
  private:
   PendingWindow window_;
