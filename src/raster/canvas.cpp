@@ -152,9 +152,9 @@ void Canvas::SetFontSize(int points) {
 
 void Canvas::DrawVerticalText(int x, int y, std::string_view text) {
   if (!ready_) return;
-  int w = TextWidth(text);
-  int h = TextHeight(text);
-  if (w == 0 || h == 0) return;
+  // One measurement gives both the width and the height of the text's cell.
+  int w = 0, h = 0;
+  if (!device_->TextExtent(text, &w, &h) || w == 0 || h == 0) return;
 
   // The scratch surface is kept and only grows: making one costs more than the text itself on
   // some platforms. The opaque text fills its whole w x h cell, so whatever an earlier text left
