@@ -187,8 +187,7 @@ int DrawCommand(const ChartKind& kind, int argc, char** argv) {
     std::cerr << "norvisk: cannot read the data from standard input\n";
     return kNotWritten;
   }
-  std::string_view name(output);
-  if (name.find(".bmp") == std::string_view::npos && name.find(".jpg") == std::string_view::npos) {
+  if (ImageFormatFor(output) == ImageFormat::None) {
     std::cerr << "norvisk: " << output
               << ": not written: the name must contain \".bmp\" or \".jpg\"\n";
     return kNotWritten;

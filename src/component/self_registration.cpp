@@ -113,9 +113,8 @@ HRESULT RegisterModule() {
   std::wstring from;
   HRESULT hr = load_type_library(path, &library, &from);
   if (FAILED(hr)) return hr;
-  std::wstring folder = from.substr(0, from.find_last_of(L"\\/") == std::wstring::npos
-                                           ? 0
-                                           : from.find_last_of(L"\\/"));
+  std::size_t slash = from.find_last_of(L"\\/");
+  std::wstring folder = slash == std::wstring::npos ? std::wstring() : from.substr(0, slash);
   hr = RegisterTypeLib(library, from.data(), folder.empty() ? nullptr : folder.data());
   library->Release();
   return hr;

@@ -104,6 +104,10 @@ struct FontSpec {
   std::string face;
 };
 
+// The file format a name asks for: ".bmp" anywhere, else ".jpg" anywhere, case-sensitive.
+enum class ImageFormat { None, Bmp, Jpeg };
+ImageFormat ImageFormatFor(std::string_view fileName);
+
 class Backend;
 class Device;
 class DrawObject;

@@ -271,10 +271,10 @@ class SoftDevice final : public Device {
   void TextOut(int x, int y, std::string_view text) override {
     FontInstance* font = Font();
     if (!font) return;
-    int width = 0;
-    DecodeText(text, [&](char32_t c) { width += font->GlyphFor(c).advance; });
     if (bkMode_ == kOpaque) {
       // The cell is filled in the background colour; mix modes do not apply to text.
+      int width = 0, height = 0;
+      TextExtent(text, &width, &height);
       CopyRect(x, y, static_cast<long long>(x) + width,
                static_cast<long long>(y) + font->ascent() + font->descent(), kWhite);
     }

@@ -27,15 +27,26 @@ unsigned char* Put32(unsigned char* p, std::uint32_t v) {
 
 }  // namespace
 
-bool Canvas::SaveImage(const char* fileName) {
-  if (fileName == nullptr) return false;
+ImageFormat ImageFormatFor(std::string_view fileName) {
   // Any occurrence counts, in this order and case-sensitive: "x.bmp.jpg" is a BMP, "a.JPG" is
   // nothing.
-  if (std::strstr(fileName, ".bmp") != nullptr) return WriteBmp(fileName);
-  if (std::strstr(fileName, ".jpg") != nullptr) {
-    const SurfaceBits bits = Bits();
-    JpegWriter writer;
-    return writer.WriteJpeg(&bits, kJpegQuality, fileName);
+  if (fileName.find(".bmp") != std::string_view::npos) return ImageFormat::Bmp;
+  if (fileName.find(".jpg") != std::string_view::npos) return ImageFormat::Jpeg;
+  return ImageFormat::None;
+}
+
+bool Canvas::SaveImage(const char* fileName) {
+  if (fileName == nullptr) return false;
+  switch (ImageFormatFor(fileName)) {
+    case ImageFormat::Bmp:
+      return WriteBmp(fileName);
+    case ImageFormat::Jpeg: {
+      const SurfaceBits bits = Bits();
+      JpegWriter writer;
+      return writer.WriteJpeg(&bits, kJpegQuality, fileName);
+    }
+    case ImageFormat::None:
+      break;
   }
   return false;
 }

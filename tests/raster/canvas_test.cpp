@@ -293,13 +293,13 @@ TEST(CanvasRectangle, DottedOutlinesCarryThePatternRoundTheCorners) {
   Fill(c, kWhite);
   c.SetBackgroundMode(1);
   c.SetPen(2, 1, 0, 0, 0);
-  // As GDI draws it, the outline starts at the top right corner (6, 2), runs down the right
-  // edge, left along the bottom, up the left edge and back along the top, in one pattern.
+  // As GDI draws it, the outline starts at the top right corner (6, 2), runs left along the
+  // top, down the left edge, right along the bottom and up the right edge, in one pattern.
   c.DrawRectangle(2, 2, 7, 12);
-  EXPECT_EQ(Row(c, 2, 2, 7, 0), "..###");  // steps 22-25 of the path, then step 0
+  EXPECT_EQ(Row(c, 2, 2, 7, 0), "..###");  // steps 4 down to 0 of the path
   std::string right;
   for (int y = 2; y < 12; ++y) right += c.GetPixel(6, y) == 0 ? '#' : '.';
-  EXPECT_EQ(right, "###...###.");  // steps 0-8; (6, 11) is step 9 of the bottom edge
+  EXPECT_EQ(right, "###...###.");  // (6, 2) is step 0; the right edge runs up as steps 17-25
 }
 
 TEST(CanvasLine, DashedPenIsEighteenOnSixOff) {
