@@ -60,10 +60,11 @@ bool Canvas::Resize(int width, int height) {
   if (!device_) return false;
   ready_ = true;
 
-  if (!brushObject_) brushObject_ = backend_.CreateBrush(brush_);
-  device_->Select(DrawObject::Kind::Brush, brushObject_.get());
-  if (!penObject_) penObject_ = backend_.CreatePen(pen_);
-  device_->Select(DrawObject::Kind::Pen, penObject_.get());
+  if (!brushObject_)
+    brushObject_ = brushes_.Find(brush_, [&] { return backend_.CreateBrush(brush_); });
+  device_->Select(DrawObject::Kind::Brush, brushObject_);
+  if (!penObject_) penObject_ = pens_.Find(pen_, [&] { return backend_.CreatePen(pen_); });
+  device_->Select(DrawObject::Kind::Pen, penObject_);
   if (!fontObject_) fontObject_ = backend_.CreateFont(MakeFontSpec());
   device_->Select(DrawObject::Kind::Font, fontObject_.get());
   return true;
@@ -235,23 +236,41 @@ void Canvas::SetBrushColor(Color color) {
 
 SurfaceBits Canvas::Bits() const { return ready_ ? device_->Bits() : SurfaceBits{}; }
 
+template <class Settings>
+template <class Make>
+DrawObject* KeptObjects<Settings>::Find(const Settings& settings, Make make) {
+  auto kept = std::find_if(entries_.begin(), entries_.end(),
+                           [&](const Entry& e) { return e.settings == settings; });
+  if (kept != entries_.end()) {
+    std::rotate(kept, kept + 1, entries_.end());
+    return entries_.back().object.get();
+  }
+  std::unique_ptr<DrawObject> made = make();
+  if (!made) return nullptr;
+  if (entries_.size() == kMaxKept) entries_.erase(entries_.begin());
+  entries_.push_back(Entry{settings, std::move(made)});
+  return entries_.back().object.get();
+}
+
 // A new object replaces the old one only when it could be made; otherwise the kind is unset
-// and the surface's default object draws until the next successful replacement.
+// and the surface's default object draws until the next successful replacement. Selecting the
+// object already selected is left out.
 namespace {
-void replace_object(Device* device, DrawObject::Kind kind, std::unique_ptr<DrawObject> made,
-                    std::unique_ptr<DrawObject>* slot) {
-  if (device) device->Select(kind, made.get());
-  *slot = std::move(made);
+void select_object(Device* device, DrawObject::Kind kind, DrawObject* object, DrawObject** slot) {
+  if (device && (object != *slot || !object)) device->Select(kind, object);
+  *slot = object;
 }
 }  // namespace
 
 void Canvas::ReplacePen() {
-  replace_object(device_.get(), DrawObject::Kind::Pen, backend_.CreatePen(pen_), &penObject_);
+  select_object(device_.get(), DrawObject::Kind::Pen,
+                pens_.Find(pen_, [&] { return backend_.CreatePen(pen_); }), &penObject_);
 }
 
 void Canvas::ReplaceBrush() {
-  replace_object(device_.get(), DrawObject::Kind::Brush, backend_.CreateBrush(brush_),
-                 &brushObject_);
+  select_object(device_.get(), DrawObject::Kind::Brush,
+                brushes_.Find(brush_, [&] { return backend_.CreateBrush(brush_); }),
+                &brushObject_);
 }
 
 void Canvas::ReplaceFont() {
@@ -260,8 +279,9 @@ void Canvas::ReplaceFont() {
     fontObject_.reset();
     return;
   }
-  replace_object(device_.get(), DrawObject::Kind::Font, backend_.CreateFont(MakeFontSpec()),
-                 &fontObject_);
+  std::unique_ptr<DrawObject> made = backend_.CreateFont(MakeFontSpec());
+  device_->Select(DrawObject::Kind::Font, made.get());
+  fontObject_ = std::move(made);
 }
 
 }  // namespace norvisk

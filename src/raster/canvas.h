@@ -17,6 +17,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace norvisk {
 
@@ -89,12 +90,14 @@ struct PenSpec {
   int style = 0;  // 0 solid, 1 dashed, 2 dotted, 3 dash-dot, 4 dash-dot-dot, 5 none
   int width = 1;
   Color color = 0;
+  bool operator==(const PenSpec&) const = default;
 };
 
 struct BrushSpec {
   unsigned style = 1;  // 0 solid, 1 hollow
   Color color = 0;
   int hatch = 4;
+  bool operator==(const BrushSpec&) const = default;
 };
 
 struct FontSpec {
@@ -111,6 +114,27 @@ ImageFormat ImageFormatFor(std::string_view fileName);
 class Backend;
 class Device;
 class DrawObject;
+
+// Pens or brushes a canvas has made, kept by the settings they were made from, the most
+// recently used last. Charts go back and forth between a few colours; selecting a kept object
+// costs less than making a new one and releasing the old.
+template <class Settings>
+class KeptObjects {
+ public:
+  static constexpr std::size_t kMaxKept = 8;
+  // The kept object made from `settings`, else one made by `make` and kept; nullptr when it
+  // cannot be made. The least recently used object goes when the shelf is full, so the object
+  // returned by the previous call (the one selected) is never the one released.
+  template <class Make>
+  DrawObject* Find(const Settings& settings, Make make);
+
+ private:
+  struct Entry {
+    Settings settings;
+    std::unique_ptr<DrawObject> object;
+  };
+  std::vector<Entry> entries_;
+};
 
 // BMP file header (14 bytes) as prepared for the writer.
 struct BmpFileHeader {
@@ -175,8 +199,10 @@ class Canvas {
   const Backend& backend_;
   std::unique_ptr<Device> device_;  // the drawing context with the surface selected
   bool ready_ = false;
-  std::unique_ptr<DrawObject> brushObject_;
-  std::unique_ptr<DrawObject> penObject_;
+  KeptObjects<BrushSpec> brushes_;
+  KeptObjects<PenSpec> pens_;
+  DrawObject* brushObject_ = nullptr;  // selected, one of brushes_; nullptr: the default brush
+  DrawObject* penObject_ = nullptr;    // selected, one of pens_; nullptr: the default pen
   std::unique_ptr<DrawObject> fontObject_;
   SurfaceDesc desc_;
   BmpFileHeader fileHeader_;

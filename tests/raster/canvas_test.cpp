@@ -443,6 +443,88 @@ TEST(CanvasObjects, SettersWorkWithoutASurfaceAndReachTheNextOne) {
   EXPECT_EQ(c.brush().hatch, 4);
 }
 
+// The platform's back end, counting the pens and brushes it makes; it can be told to refuse.
+class CountingBackend final : public Backend {
+ public:
+  std::unique_ptr<Device> CreateDevice(const SurfaceDesc& desc) const override {
+    return DefaultBackend().CreateDevice(desc);
+  }
+  std::unique_ptr<DrawObject> CreatePen(const PenSpec& settings) const override {
+    ++pensMade;
+    return refuse ? nullptr : DefaultBackend().CreatePen(settings);
+  }
+  std::unique_ptr<DrawObject> CreateBrush(const BrushSpec& settings) const override {
+    ++brushesMade;
+    return refuse ? nullptr : DefaultBackend().CreateBrush(settings);
+  }
+  std::unique_ptr<DrawObject> CreateFont(const FontSpec& settings) const override {
+    return DefaultBackend().CreateFont(settings);
+  }
+  mutable int pensMade = 0;
+  mutable int brushesMade = 0;
+  bool refuse = false;
+};
+
+Color Shade(int k) { return MakeColor(10 * k + 5, 255 - 7 * k, 3 * k); }
+
+TEST(CanvasObjects, ColoursUsedAgainAreSelectedAgainWithoutBeingMadeAgain) {
+  CountingBackend backend;
+  Canvas c(40, 10, backend);
+  c.SetBrushStyle(0);
+  const int before = backend.pensMade + backend.brushesMade;
+  // Stacked segments going round three colours, as bars are drawn.
+  for (int k = 0; k < 12; ++k) {
+    c.SetBrushColor(Shade(k % 3));
+    c.SetPenColor(Shade(k % 3));
+    c.DrawRectangle(3 * k, 0, 3 * k + 3, 10);
+  }
+  for (int k = 0; k < 12; ++k) {
+    EXPECT_EQ(c.GetPixel(3 * k, 0), Shade(k % 3)) << k;      // outline: the pen
+    EXPECT_EQ(c.GetPixel(3 * k + 1, 5), Shade(k % 3)) << k;  // inside: the brush
+  }
+  EXPECT_EQ(backend.pensMade + backend.brushesMade - before, 6);
+}
+
+TEST(CanvasObjects, MoreColoursThanAreKeptStillDrawEachInItsOwn) {
+  CountingBackend backend;
+  Canvas c(64, 3, backend);
+  // Far more pens than are kept, then the first ones again after they were let go: each line
+  // must have its own colour (a released or wrongly chosen object would show here, or crash).
+  for (int round = 0; round < 2; ++round) {
+    for (int k = 0; k < 20; ++k) {
+      c.SetPenColor(Shade(k));
+      c.MoveTo(3 * k, round);
+      c.LineTo(3 * k + 2, round);
+    }
+  }
+  for (int round = 0; round < 2; ++round)
+    for (int k = 0; k < 20; ++k) EXPECT_EQ(c.GetPixel(3 * k + 1, round), Shade(k)) << k;
+  // The first pen, then all twenty in both rounds: going round more colours than are kept keeps
+  // none of them long enough to be used again.
+  EXPECT_EQ(backend.pensMade, 1 + 40);
+}
+
+TEST(CanvasObjects, APenThatCannotBeMadeLeavesTheDefaultUntilOneCanBe) {
+  CountingBackend backend;
+  Canvas c(10, 3, backend);
+  Fill(c, kWhite);
+  c.SetPenColor(kGrey);
+  backend.refuse = true;
+  c.SetPenColor(MakeColor(0, 0, 255));  // refused: the default black pen draws
+  c.MoveTo(0, 0);
+  c.LineTo(10, 0);
+  c.SetPenColor(kGrey);  // kept from before, so it is there without being made
+  c.MoveTo(0, 1);
+  c.LineTo(10, 1);
+  EXPECT_EQ(c.GetPixel(4, 0), 0u);
+  EXPECT_EQ(c.GetPixel(4, 1), kGrey);
+  backend.refuse = false;
+  c.SetPenColor(MakeColor(0, 0, 255));
+  c.MoveTo(0, 2);
+  c.LineTo(10, 2);
+  EXPECT_EQ(c.GetPixel(4, 2), MakeColor(0, 0, 255));
+}
+
 TEST(CanvasMetrics, MulDivRoundsHalvesAwayFromZero) {
   EXPECT_EQ(MulDiv(10, 96, 72), 13);
   EXPECT_EQ(MulDiv(11, 96, 72), 15);
