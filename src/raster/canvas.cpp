@@ -65,8 +65,11 @@ bool Canvas::Resize(int width, int height) {
   device_->Select(DrawObject::Kind::Brush, brushObject_);
   if (!penObject_) penObject_ = pens_.Find(pen_, [&] { return backend_.CreatePen(pen_); });
   device_->Select(DrawObject::Kind::Pen, penObject_);
-  if (!fontObject_) fontObject_ = backend_.CreateFont(MakeFontSpec());
-  device_->Select(DrawObject::Kind::Font, fontObject_.get());
+  // The font is made when text first needs it.
+  if (fontObject_)
+    device_->Select(DrawObject::Kind::Font, fontObject_.get());
+  else
+    fontWanted_ = true;
   return true;
 }
 
@@ -129,18 +132,24 @@ void Canvas::DrawRectangle(int left, int top, int right, int bottom) {
 }
 
 void Canvas::DrawText(int x, int y, std::string_view text) {
-  if (ready_) device_->TextOut(x, y, text);
+  if (!ready_) return;
+  UseFont();
+  device_->TextOut(x, y, text);
 }
 
 int Canvas::TextWidth(std::string_view text) {
   int width = 0, height = 0;
-  if (!ready_ || !device_->TextExtent(text, &width, &height)) return 0;
+  if (!ready_) return 0;
+  UseFont();
+  if (!device_->TextExtent(text, &width, &height)) return 0;
   return width;
 }
 
 int Canvas::TextHeight(std::string_view text) {
   int width = 0, height = 0;
-  if (!ready_ || !device_->TextExtent(text, &width, &height)) return 0;
+  if (!ready_) return 0;
+  UseFont();
+  if (!device_->TextExtent(text, &width, &height)) return 0;
   return height;
 }
 
@@ -153,6 +162,7 @@ void Canvas::SetFontSize(int points) {
 
 void Canvas::DrawVerticalText(int x, int y, std::string_view text) {
   if (!ready_) return;
+  UseFont();
   // One measurement gives both the width and the height of the text's cell.
   int w = 0, h = 0;
   if (!device_->TextExtent(text, &w, &h) || w == 0 || h == 0) return;
@@ -167,16 +177,20 @@ void Canvas::DrawVerticalText(int x, int y, std::string_view text) {
     };
     int sw = round_up(std::max(w, scratch_ ? scratch_->desc_.width : 0), 64);
     int sh = round_up(std::max(h, scratch_ ? scratch_->desc_.height : 0), 32);
-    scratch_.reset();
+    scratch_.reset();  // its context lets go of our font as it goes
+    scratchFont_ = nullptr;
     scratch_ = std::unique_ptr<Canvas>(new (std::nothrow) Canvas(sw, sh, backend_));
   }
   if (!scratch_ || !scratch_->ready_) return;
   Canvas& scratch = *scratch_;
-  scratch.device_->Select(DrawObject::Kind::Font, fontObject_.get());
-  scratch.DrawText(0, 0, text);
-  Color ink = scratch.TextColor();
-  // Hand the scratch its own font back before either object can go away.
-  scratch.device_->Select(DrawObject::Kind::Font, scratch.fontObject_.get());
+  // The scratch draws with this canvas's font, which stays selected there until the font is
+  // replaced (UseFont takes it back first). The scratch never makes a font of its own.
+  if (scratchFont_ != fontObject_.get()) {
+    scratch.device_->Select(DrawObject::Kind::Font, fontObject_.get());
+    scratchFont_ = fontObject_.get();
+  }
+  scratch.device_->TextOut(0, 0, text);
+  Color ink = scratch.device_->GetTextColor();
 
   SurfaceBits src = scratch.device_->Bits();
   SurfaceBits dst = device_->Bits();
@@ -273,13 +287,17 @@ void Canvas::ReplaceBrush() {
                 &brushObject_);
 }
 
-void Canvas::ReplaceFont() {
-  if (!device_) {
-    // Made again for the next surface, at that surface's resolution.
-    fontObject_.reset();
-    return;
-  }
+// Fonts are made when text needs one: a canvas often has its size set more than once before
+// anything is written, and a scratch canvas never writes with a font of its own.
+void Canvas::ReplaceFont() { fontWanted_ = true; }
+
+void Canvas::UseFont() {
+  if (!fontWanted_ || !device_) return;
+  fontWanted_ = false;
   std::unique_ptr<DrawObject> made = backend_.CreateFont(MakeFontSpec());
+  // Neither context may hold the old font when it goes.
+  if (scratch_ && scratchFont_) scratch_->device_->Select(DrawObject::Kind::Font, nullptr);
+  scratchFont_ = nullptr;
   device_->Select(DrawObject::Kind::Font, made.get());
   fontObject_ = std::move(made);
 }

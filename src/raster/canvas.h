@@ -194,6 +194,7 @@ class Canvas {
   void ReplacePen();
   void ReplaceBrush();
   void ReplaceFont();
+  void UseFont();
   FontSpec MakeFontSpec() const;
 
   const Backend& backend_;
@@ -204,6 +205,8 @@ class Canvas {
   DrawObject* brushObject_ = nullptr;  // selected, one of brushes_; nullptr: the default brush
   DrawObject* penObject_ = nullptr;    // selected, one of pens_; nullptr: the default pen
   std::unique_ptr<DrawObject> fontObject_;
+  bool fontWanted_ = true;                // fontObject_ is to be made before the next text
+  const DrawObject* scratchFont_ = nullptr;  // fontObject_ while selected into the scratch
   SurfaceDesc desc_;
   BmpFileHeader fileHeader_;
   SurfaceDesc infoHeader_;

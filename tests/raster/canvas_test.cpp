@@ -458,8 +458,10 @@ class CountingBackend final : public Backend {
     return refuse ? nullptr : DefaultBackend().CreateBrush(settings);
   }
   std::unique_ptr<DrawObject> CreateFont(const FontSpec& settings) const override {
+    ++fontsMade;
     return DefaultBackend().CreateFont(settings);
   }
+  mutable int fontsMade = 0;
   mutable int pensMade = 0;
   mutable int brushesMade = 0;
   bool refuse = false;
@@ -523,6 +525,42 @@ TEST(CanvasObjects, APenThatCannotBeMadeLeavesTheDefaultUntilOneCanBe) {
   c.MoveTo(0, 2);
   c.LineTo(10, 2);
   EXPECT_EQ(c.GetPixel(4, 2), MakeColor(0, 0, 255));
+}
+
+TEST(CanvasObjects, TheFontIsMadeWhenTextNeedsItAndUprightTextMakesNoneOfItsOwn) {
+  CountingBackend backend;
+  Canvas c(120, 120, backend);
+  c.SetFontSize(8);
+  c.SetFontSize(11);
+  EXPECT_EQ(backend.fontsMade, 0);
+  EXPECT_EQ(c.TextHeight("fg"), 17);
+  for (int k = 0; k < 4; ++k) c.DrawVerticalText(10 + 20 * k, 5, "North");
+  c.DrawText(0, 100, "East");
+  EXPECT_EQ(backend.fontsMade, 1);
+}
+
+TEST(CanvasText, UprightTextAfterAFontChangeUsesTheNewFont) {
+  // The scratch surface keeps the canvas's font selected between texts; a new size must reach
+  // it, and the old font must not be used after it is gone.
+  Canvas changed(60, 120);
+  Fill(changed, kWhite);
+  changed.SetFontSize(8);
+  changed.DrawVerticalText(0, 0, "Wide");
+  changed.SetFontSize(14);
+  Canvas cleared(60, 120);  // a canvas that only ever had the new size
+  Fill(cleared, kWhite);
+  cleared.SetFontSize(14);
+  changed.DrawVerticalText(30, 0, "Wide");
+  cleared.DrawVerticalText(30, 0, "Wide");
+  int differing = 0, inked = 0;
+  for (int y = 0; y < 120; ++y)
+    for (int x = 30; x < 60; ++x) {
+      differing += changed.GetPixel(x, y) != cleared.GetPixel(x, y);
+      inked += cleared.GetPixel(x, y) != kWhite;
+    }
+  EXPECT_GT(inked, 0);
+  EXPECT_EQ(differing, 0);
+  EXPECT_GT(changed.TextHeight("fg"), 17);  // 14 points are taller than the 11 of the other test
 }
 
 TEST(CanvasMetrics, MulDivRoundsHalvesAwayFromZero) {
