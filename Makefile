@@ -8,13 +8,14 @@ PACKAGES := g++ make cmake pkg-config libjpeg62-turbo-dev libfreetype-dev libfon
 WINDOWS_PACKAGES := mingw-w64 mingw-w64-tools gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix \
 	wine wine64 libwine-dev nasm xvfb xauth dpkg-dev googletest
 JPEG_MINGW := build/deps/libjpeg-turbo-mingw
+BENCHMARK_MINGW := build/deps/benchmark-mingw
 NATIVE := build/native/norvisk
 # Only for make bench: the tools the whole-process comparison runs against.
 BENCH_PACKAGES := gnuplot-nox hyperfine
 EXAMPLE_BAR := (Q1;Q2;Q3)(North;10;20;30)(South;15;25;35)(East;5;10;5)(West;30;20;25)
 
 .PHONY: all deps deps-native deps-windows build build-asan build-windows test-windows demo test \
-	bench resources clean
+	bench bench-windows resources clean
 
 all: build
 
@@ -58,10 +59,17 @@ test: build build-asan build-windows
 	@ctest --preset native --timeout 300 -j$(JOBS)
 	@$(MAKE) --no-print-directory test-windows
 
-bench: build
+bench: build bench-windows
 	@cmake/install-deps.sh $(BENCH_PACKAGES)
 	@for b in build/native/bench/*_bench; do echo "== $$b"; $$b --benchmark_min_time=0.2; done
 	@echo "== bench/compare_gnuplot.sh"; bench/compare_gnuplot.sh
+	@echo "== bench/run_com_bench.sh"; bench/run_com_bench.sh
+
+# The Windows build with its benchmark, which needs Google Benchmark built for mingw.
+bench-windows: deps-windows
+	@cmake/build-benchmark-mingw.sh $(BENCHMARK_MINGW)
+	@cmake --preset windows -DNORVISK_BENCH=ON -Dbenchmark_DIR=$(CURDIR)/$(BENCHMARK_MINGW)/lib/cmake/benchmark >/dev/null
+	@cmake --build --preset windows -j$(JOBS) -- --no-print-directory
 
 # Redraws the bitmaps kept in src/resources.
 resources: build

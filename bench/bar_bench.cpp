@@ -82,4 +82,6 @@ void BM_BareLibjpeg640x300(benchmark::State& state) {
 }
 BENCHMARK(BM_BareLibjpeg640x300)->Unit(benchmark::kMicrosecond);
 
+BENCHMARK(norvisk_bench::BM_WriteChartSizedFile)->Unit(benchmark::kMicrosecond);
+
 }  // namespace

@@ -4,10 +4,10 @@
 #include <jpeglib.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "bench/bench_files.h"
 #include "raster/canvas.h"
 
 namespace norvisk_bench {
@@ -32,10 +32,6 @@ inline RgbPicture FromCanvas(norvisk::Canvas& canvas) {
       p[2] = static_cast<unsigned char>(norvisk::BlueOf(c));
     }
   return picture;
-}
-
-inline std::string TempPath(const std::string& name) {
-  return (std::filesystem::temp_directory_path() / ("norvisk-bench-" + name)).string();
 }
 
 // Compresses the picture into a file with the settings the writer documents: defaults for RGB
