@@ -15,42 +15,23 @@
 
 #include "bench/bench_files.h"
 #include "norvisk_h.h"
+#include "tests/windows/com_refs.h"
 
 namespace {
 
 // The chart of the native BM_DrawBarGraphJpeg.
 constexpr wchar_t kFourBars[] = L"(Q1;Q2;Q3)(North;10;20;30)(South;15;25;35)(East;5;10;5)(West;30;20;25)";
 
-// An NVGraph made through the registry by its ProgID, as clients make it; released at the end.
-class Made {
- public:
-  explicit Made(REFIID iid) {
-    CLSID clsid{};
-    if (SUCCEEDED(CLSIDFromProgID(L"Norvisk.NVGraph", &clsid)))
-      CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, reinterpret_cast<void**>(&object_));
-  }
-  ~Made() {
-    if (object_) object_->Release();
-  }
-  template <class T>
-  T* as() const {
-    return static_cast<T*>(object_);
-  }
+using norvisk_com::Bstr;
+using norvisk_com::Create;
+using norvisk_com::Ref;
 
- private:
-  IUnknown* object_ = nullptr;
-};
-
-// Automation strings, freed with the object.
-class Bstr {
- public:
-  explicit Bstr(const std::wstring& text) : text_(SysAllocString(text.c_str())) {}
-  ~Bstr() { SysFreeString(text_); }
-  BSTR get() const { return text_; }
-
- private:
-  BSTR text_;
-};
+// An NVGraph made through the registry by its ProgID, as clients make it.
+template <class T>
+void Make(REFIID iid, Ref<T>* object) {
+  CLSID clsid{};
+  if (SUCCEEDED(CLSIDFromProgID(L"Norvisk.NVGraph", &clsid))) Create(clsid, iid, object);
+}
 
 std::wstring TempFile(const char* name) {
   const std::string path = norvisk_bench::TempPath(name);
@@ -60,8 +41,8 @@ std::wstring TempFile(const char* name) {
 // DrawBarGraph makes a new graph, loads the background and the data, renders and writes the
 // file on every call.
 void DrawBarGraph(benchmark::State& state, const char* fileName) {
-  Made made(IID_INVGraph);
-  INVGraph* graph = made.as<INVGraph>();
+  Ref<INVGraph> graph;
+  Make(IID_INVGraph, &graph);
   if (!graph) {
     state.SkipWithError("no NVGraph: is Norvisk.dll registered?");
     return;
@@ -69,7 +50,7 @@ void DrawBarGraph(benchmark::State& state, const char* fileName) {
   Bstr file(*fileName ? TempFile(fileName) : L"no-file");
   Bstr data(kFourBars);
   for (auto _ : state) {
-    if (graph->DrawBarGraph(file.get(), data.get()) != S_OK) {
+    if (graph->DrawBarGraph(file, data) != S_OK) {
       state.SkipWithError("DrawBarGraph failed");
       break;
     }
@@ -86,14 +67,14 @@ BENCHMARK_CAPTURE(DrawBarGraph, bmp, "com-bar.bmp")->Unit(benchmark::kMicrosecon
 BENCHMARK_CAPTURE(DrawBarGraph, no_file, "")->Unit(benchmark::kMicrosecond);
 
 // A graph with one bar for AddBarValue to add to.
-bool PrepareBar(INVGraph* graph) {
+bool PrepareBar(const Ref<INVGraph>& graph) {
   Bstr bar(L"North");
-  return graph && graph->CreateBarGraph() == S_OK && graph->AddBarBar(bar.get()) == S_OK;
+  return graph && graph->CreateBarGraph() == S_OK && graph->AddBarBar(bar) == S_OK;
 }
 
 void BM_AddBarValueVtable(benchmark::State& state) {
-  Made made(IID_INVGraph);
-  INVGraph* graph = made.as<INVGraph>();
+  Ref<INVGraph> graph;
+  Make(IID_INVGraph, &graph);
   if (!PrepareBar(graph)) {
     state.SkipWithError("no bar graph to add to");
     return;
@@ -105,11 +86,10 @@ BENCHMARK(BM_AddBarValueVtable);
 // Late binding: the DISPID looked up once, as script engines keep it, or on every call, as a
 // host without a cache does.
 void AddBarValueInvoke(benchmark::State& state, bool lookUpEveryCall) {
-  Made made(IID_INVGraph);
-  INVGraph* graph = made.as<INVGraph>();
-  IDispatch* dispatch = nullptr;
-  if (!PrepareBar(graph) ||
-      FAILED(graph->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch)))) {
+  Ref<INVGraph> graph;
+  Make(IID_INVGraph, &graph);
+  Ref<IDispatch> dispatch;
+  if (!PrepareBar(graph) || FAILED(graph->QueryInterface(IID_IDispatch, dispatch.put()))) {
     state.SkipWithError("no bar graph to add to");
     return;
   }
@@ -131,7 +111,6 @@ void AddBarValueInvoke(benchmark::State& state, bool lookUpEveryCall) {
                                                 &params, nullptr, nullptr, nullptr));
     }
   }
-  dispatch->Release();
 }
 BENCHMARK_CAPTURE(AddBarValueInvoke, kept_dispid, false);
 BENCHMARK_CAPTURE(AddBarValueInvoke, names_every_call, true);

@@ -17,8 +17,13 @@
 #include <vector>
 
 #include "norvisk_h.h"
+#include "com_refs.h"
 
 namespace norvisk_win_test {
+
+using norvisk_com::Bstr;
+using norvisk_com::Create;
+using norvisk_com::Ref;
 
 namespace fs = std::filesystem;
 
@@ -73,57 +78,6 @@ class Apartment {
  private:
   HRESULT status_;
 };
-
-// One counted reference to an interface, released with the holder.
-template <class T>
-class Ref {
- public:
-  Ref() = default;
-  ~Ref() { reset(); }
-  Ref(const Ref&) = delete;
-  Ref& operator=(const Ref&) = delete;
-
-  T* get() const { return p_; }
-  T* operator->() const { return p_; }
-  explicit operator bool() const { return p_ != nullptr; }
-  // For an out parameter: drops what is held first.
-  void** put() {
-    reset();
-    return reinterpret_cast<void**>(&p_);
-  }
-  T** out() {
-    reset();
-    return &p_;
-  }
-  void reset() {
-    if (p_) p_->Release();
-    p_ = nullptr;
-  }
-
- private:
-  T* p_ = nullptr;
-};
-
-// An automation string, freed with the holder; Bstr() is the null BSTR.
-class Bstr {
- public:
-  Bstr() = default;
-  explicit Bstr(const std::wstring& text)
-      : value_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
-  ~Bstr() { SysFreeString(value_); }
-  Bstr(const Bstr&) = delete;
-  Bstr& operator=(const Bstr&) = delete;
-  operator BSTR() const { return value_; }  // NOLINT: passed straight to the interfaces
-
- private:
-  BSTR value_ = nullptr;
-};
-
-// An object of one of the registered classes, created as any client would.
-template <class T>
-HRESULT Create(REFCLSID clsid, REFIID iid, Ref<T>* object) {
-  return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, object->put());
-}
 
 // A folder of the running test's own for the files it has written (tests run in parallel),
 // removed with the object.
