@@ -27,10 +27,9 @@ using norvisk_com::Create;
 using norvisk_com::Ref;
 
 // An NVGraph made through the registry by its ProgID, as clients make it.
-template <class T>
-void Make(REFIID iid, Ref<T>* object) {
+void Make(Ref<INVGraph>* graph) {
   CLSID clsid{};
-  if (SUCCEEDED(CLSIDFromProgID(L"Norvisk.NVGraph", &clsid))) Create(clsid, iid, object);
+  if (SUCCEEDED(CLSIDFromProgID(L"Norvisk.NVGraph", &clsid))) Create(clsid, IID_INVGraph, graph);
 }
 
 std::wstring TempFile(const char* name) {
@@ -42,7 +41,7 @@ std::wstring TempFile(const char* name) {
 // file on every call.
 void DrawBarGraph(benchmark::State& state, const char* fileName) {
   Ref<INVGraph> graph;
-  Make(IID_INVGraph, &graph);
+  Make(&graph);
   if (!graph) {
     state.SkipWithError("no NVGraph: is Norvisk.dll registered?");
     return;
@@ -74,7 +73,7 @@ bool PrepareBar(const Ref<INVGraph>& graph) {
 
 void BM_AddBarValueVtable(benchmark::State& state) {
   Ref<INVGraph> graph;
-  Make(IID_INVGraph, &graph);
+  Make(&graph);
   if (!PrepareBar(graph)) {
     state.SkipWithError("no bar graph to add to");
     return;
@@ -87,7 +86,7 @@ BENCHMARK(BM_AddBarValueVtable);
 // host without a cache does.
 void AddBarValueInvoke(benchmark::State& state, bool lookUpEveryCall) {
   Ref<INVGraph> graph;
-  Make(IID_INVGraph, &graph);
+  Make(&graph);
   Ref<IDispatch> dispatch;
   if (!PrepareBar(graph) || FAILED(graph->QueryInterface(IID_IDispatch, dispatch.put()))) {
     state.SkipWithError("no bar graph to add to");

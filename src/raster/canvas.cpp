@@ -137,20 +137,22 @@ void Canvas::DrawText(int x, int y, std::string_view text) {
   device_->TextOut(x, y, text);
 }
 
+// Width and cell height of the text in the current font; false without a surface or when the
+// platform cannot measure it.
+bool Canvas::Measure(std::string_view text, int* width, int* height) {
+  if (!ready_) return false;
+  UseFont();
+  return device_->TextExtent(text, width, height);
+}
+
 int Canvas::TextWidth(std::string_view text) {
   int width = 0, height = 0;
-  if (!ready_) return 0;
-  UseFont();
-  if (!device_->TextExtent(text, &width, &height)) return 0;
-  return width;
+  return Measure(text, &width, &height) ? width : 0;
 }
 
 int Canvas::TextHeight(std::string_view text) {
   int width = 0, height = 0;
-  if (!ready_) return 0;
-  UseFont();
-  if (!device_->TextExtent(text, &width, &height)) return 0;
-  return height;
+  return Measure(text, &width, &height) ? height : 0;
 }
 
 Color Canvas::TextColor() { return ready_ ? device_->GetTextColor() : 0; }
@@ -161,11 +163,9 @@ void Canvas::SetFontSize(int points) {
 }
 
 void Canvas::DrawVerticalText(int x, int y, std::string_view text) {
-  if (!ready_) return;
-  UseFont();
   // One measurement gives both the width and the height of the text's cell.
   int w = 0, h = 0;
-  if (!device_->TextExtent(text, &w, &h) || w == 0 || h == 0) return;
+  if (!Measure(text, &w, &h) || w == 0 || h == 0) return;
 
   // The scratch surface is kept and only grows: making one costs more than the text itself on
   // some platforms. The opaque text fills its whole w x h cell, so whatever an earlier text left
@@ -268,10 +268,10 @@ DrawObject* KeptObjects<Settings>::Find(const Settings& settings, Make make) {
 
 // A new object replaces the old one only when it could be made; otherwise the kind is unset
 // and the surface's default object draws until the next successful replacement. Selecting the
-// object already selected is left out.
+// object already selected (the default included) is left out.
 namespace {
 void select_object(Device* device, DrawObject::Kind kind, DrawObject* object, DrawObject** slot) {
-  if (device && (object != *slot || !object)) device->Select(kind, object);
+  if (device && object != *slot) device->Select(kind, object);
   *slot = object;
 }
 }  // namespace

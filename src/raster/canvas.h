@@ -195,6 +195,7 @@ class Canvas {
   void ReplaceBrush();
   void ReplaceFont();
   void UseFont();
+  bool Measure(std::string_view text, int* width, int* height);
   FontSpec MakeFontSpec() const;
 
   const Backend& backend_;

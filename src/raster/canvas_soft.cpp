@@ -356,13 +356,18 @@ class SoftDevice final : public Device {
     span_fn(rop2_)(Pixel(static_cast<int>(x), static_cast<int>(y)), pattern, 3);
   }
 
+  // Cuts columns [l, r) and rows [t, b) to the surface; false when nothing is left.
+  bool Clip(long long* l, long long* t, long long* r, long long* b) const {
+    *l = std::max<long long>(*l, 0);
+    *t = std::max<long long>(*t, 0);
+    *r = std::min<long long>(*r, width_);
+    *b = std::min<long long>(*b, height_);
+    return *l < *r && *t < *b;
+  }
+
   // Fills columns [l, r) and rows [t, b) through the mix mode.
   void FillRect(long long l, long long t, long long r, long long b, Color c) {
-    l = std::max<long long>(l, 0);
-    t = std::max<long long>(t, 0);
-    r = std::min<long long>(r, width_);
-    b = std::min<long long>(b, height_);
-    if (l >= r || t >= b) return;
+    if (!Clip(&l, &t, &r, &b)) return;
     std::uint8_t* start = Pixel(static_cast<int>(l), static_cast<int>(t));
     if (r - l == 1) {
       // One column: one call down the rows rather than one per row.
@@ -378,10 +383,8 @@ class SoftDevice final : public Device {
 
   // Rows [t, b) of columns [l, r): the first and last column in `edge`, the rest in `inside`.
   void FillRows(long long l, long long t, long long r, long long b, Color edge, Color inside) {
-    long long cl = std::max<long long>(l, 0), cr = std::min<long long>(r, width_);
-    t = std::max<long long>(t, 0);
-    b = std::min<long long>(b, height_);
-    if (cl >= cr || t >= b) return;
+    long long cl = l, cr = r;
+    if (!Clip(&cl, &t, &cr, &b)) return;
     std::size_t bytes = static_cast<std::size_t>(cr - cl) * 3;
     rowBuffer_.resize(bytes);
     std::memcpy(rowBuffer_.data(), Pattern(inside, bytes), bytes);
@@ -395,11 +398,7 @@ class SoftDevice final : public Device {
 
   // Like FillRect, but plain copies whatever the mix mode.
   void CopyRect(long long l, long long t, long long r, long long b, Color c) {
-    l = std::max<long long>(l, 0);
-    t = std::max<long long>(t, 0);
-    r = std::min<long long>(r, width_);
-    b = std::min<long long>(b, height_);
-    if (l >= r || t >= b) return;
+    if (!Clip(&l, &t, &r, &b)) return;
     std::size_t bytes = static_cast<std::size_t>(r - l) * 3;
     const std::uint8_t* pattern = Pattern(c, bytes);
     for (long long y = t; y < b; ++y)
