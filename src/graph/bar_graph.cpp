@@ -209,8 +209,12 @@ bool BarGraph::DrawToDC(DeviceContext target) {
 }
 
 bool BarGraph::SaveToFile(const char* fileName) {
+  return ExportToFile(fileName) == ExportResult::Written;
+}
+
+bool BarGraph::Prepare() {
   Render();
-  return canvas->SaveImage(fileName);
+  return true;
 }
 
 void BarGraph::Clear() {

@@ -57,6 +57,7 @@ class BarGraph : public Graph {
   bool DrawToDC(DeviceContext target) override;
   bool SaveToFile(const char* fileName) override;
   void Clear() override;
+  bool Prepare() override;
   void Render();
 
   const BarData& data() const { return data_; }

@@ -33,6 +33,16 @@ bool Graph::LoadBackground(ModuleHandle module, int id) {
   return canvas->LoadBitmapResource(module, id);
 }
 
+ExportResult Graph::ExportToFile(const char* fileName) {
+  if (!Prepare()) return ExportResult::NotWritten;
+  return canvas->ExportImage(fileName);
+}
+
+ExportResult Graph::Encode(ImageFormat format, const ImageSink& sink) {
+  if (!Prepare()) return ExportResult::NotWritten;
+  return canvas->EncodeImage(format, sink);
+}
+
 void Graph::DrawGrid(int x, int y, int w, int h, int columns) {
   canvas->SetBrushStyle(1);
   canvas->DrawRectangle(x, y, x + w, y + h);

@@ -28,6 +28,14 @@ class Graph {
   virtual bool DrawToDC(DeviceContext target) = 0;
   virtual bool SaveToFile(const char* fileName) = 0;
   virtual void Clear() = 0;
+  // Renders what is pending for a save; false when there is nothing to draw (an XY graph
+  // without points), and then nothing is rendered.
+  virtual bool Prepare() = 0;
+
+  // SaveToFile with the whole outcome: NoMemory when the encoder ran out of memory.
+  ExportResult ExportToFile(const char* fileName);
+  // The picture SaveToFile would write, as `format` bytes into `sink`.
+  ExportResult Encode(ImageFormat format, const ImageSink& sink);
 
   // Puts bitmap resource `id` of `module` onto the canvas; the next draw renders anew.
   bool LoadBackground(ModuleHandle module, int id);

@@ -160,9 +160,14 @@ bool XYGraph::DrawToDC(DeviceContext target) {
 }
 
 bool XYGraph::SaveToFile(const char* fileName) {
+  return ExportToFile(fileName) == ExportResult::Written;
+}
+
+bool XYGraph::Prepare() {
+  // Without a point there is no line and no picture: nothing is written.
   if (xyData.Count() == 0) return false;
   Render();
-  return canvas->SaveImage(fileName);
+  return true;
 }
 
 void XYGraph::Clear() {

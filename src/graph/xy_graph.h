@@ -69,6 +69,7 @@ class XYGraph : public Graph {
   bool DrawToDC(DeviceContext target) override;
   bool SaveToFile(const char* fileName) override;
   void Clear() override;
+  bool Prepare() override;
   void Render();
 
   const XYData& data() const { return xyData; }

@@ -24,7 +24,20 @@ HRESULT GraphHolder::Replace(GraphKind kind, int width, int height) {
     graphKind_ = GraphKind::None;
     return E_OUTOFMEMORY;
   }
+  if (CheckSurface() != S_OK) {
+    // Never a graph that cannot draw for want of memory.
+    graph_.reset();
+    graphKind_ = GraphKind::None;
+    return E_OUTOFMEMORY;
+  }
   return S_OK;
+}
+
+HRESULT GraphHolder::CheckSurface() const {
+  if (!graph_ || graph_->canvas->ready()) return S_OK;
+  const SurfaceDesc& desc = graph_->canvas->surfaceDesc();
+  // A size beyond the limit has no picture by rule; one within it lacked only memory.
+  return SurfaceFits(desc.width, desc.height, desc.bitsPerPixel) ? E_OUTOFMEMORY : S_OK;
 }
 
 void GraphHolder::LoadBackground() {
@@ -43,13 +56,15 @@ HRESULT GraphHolder::LoadData(TextArg data) {
   return S_OK;
 }
 
-HRESULT GraphHolder::SaveGraph(const TextArg& fileName) {
+HRESULT GraphHolder::SaveGraph(const TextArg& fileName, ExportResult* outcome) {
+  if (outcome) *outcome = ExportResult::NotWritten;
   try {
     std::string storage;
     std::string_view name;
     if (!GraphText(fileName, &storage, &name)) return E_OUTOFMEMORY;
     std::string terminated(name);
-    graph_->SaveToFile(terminated.c_str());
+    const ExportResult result = graph_->ExportToFile(terminated.c_str());
+    if (outcome) *outcome = result;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }

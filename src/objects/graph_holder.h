@@ -32,15 +32,18 @@ class GraphHolder {
 
  protected:
   // Destroys the current graph and makes a new, empty one of `kind`. E_OUTOFMEMORY, with no
-  // graph and kind None, when it cannot be allocated.
+  // graph and kind None, when it or the surface of its size cannot be allocated.
   HRESULT Replace(GraphKind kind, int width, int height);
   // Puts the background image back into the current graph's canvas.
   void LoadBackground();
   // Reads `data` into the current graph; E_OUTOFMEMORY when it cannot be converted or stored.
   HRESULT LoadData(TextArg data);
-  // The current graph renders what is pending and writes its canvas to the file; whether a
-  // file came of it is not reported.
-  HRESULT SaveGraph(const TextArg& fileName);
+  // The current graph renders what is pending and writes its canvas to the file. Whether a
+  // file came of it goes only to `outcome`, when given.
+  HRESULT SaveGraph(const TextArg& fileName, ExportResult* outcome = nullptr);
+  // S_OK when the current graph has the surface its size asks for; E_OUTOFMEMORY when a size
+  // that fits could not be had.
+  HRESULT CheckSurface() const;
 
  private:
   GraphKind graphKind_ = GraphKind::None;

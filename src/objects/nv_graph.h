@@ -11,18 +11,27 @@ class NVGraph : public GraphHolder {
 
   HRESULT CreateBarGraph();
   HRESULT CreateXYGraph();
-  HRESULT DrawBarGraph(TextArg fileName, TextArg data);
-  HRESULT DrawXYGraph(TextArg fileName, TextArg data);
-  HRESULT SaveToFile(TextArg fileName);
+  // The drawing methods and SaveToFile return S_OK whatever became of the file, as automation
+  // clients expect; `outcome`, when given, says whether it was written.
+  HRESULT DrawBarGraph(TextArg fileName, TextArg data, ExportResult* outcome = nullptr);
+  HRESULT DrawXYGraph(TextArg fileName, TextArg data, ExportResult* outcome = nullptr);
+  HRESULT SaveToFile(TextArg fileName, ExportResult* outcome = nullptr);
+  // S_FALSE without a graph; E_OUTOFMEMORY when a size that fits could not be given a surface.
   HRESULT SetWidth(int width);
   HRESULT SetHeight(int height);
+
+  // For callers in the same process: the current graph reads a data string (S_FALSE without
+  // one), and the picture SaveToFile would write goes into `sink` as `format` bytes.
+  HRESULT ReadData(TextArg data);
+  HRESULT Encode(ImageFormat format, const ImageSink& sink, ExportResult* outcome);
 
   // The size of every graph this object makes; no method changes it.
   int width() const { return width_; }
   int height() const { return height_; }
 
  private:
-  HRESULT Draw(GraphKind kind, const TextArg& fileName, const TextArg& data);
+  HRESULT Draw(GraphKind kind, const TextArg& fileName, const TextArg& data,
+               ExportResult* outcome);
 
   int width_ = 640;
   int height_ = 300;

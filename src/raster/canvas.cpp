@@ -48,7 +48,11 @@ Canvas::~Canvas() {
 int Canvas::LiveCount() { return live_canvases.load(std::memory_order_relaxed); }
 
 bool Canvas::Resize(int width, int height) {
-  if (width == desc_.width && height == desc_.height) return true;
+  // The same size keeps the surface; a surface that could not be had is tried again.
+  if (width == desc_.width && height == desc_.height &&
+      (ready_ || !SurfaceFits(width, height, desc_.bitsPerPixel))) {
+    return true;
+  }
   desc_.width = width;
   desc_.height = height;
 

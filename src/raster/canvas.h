@@ -19,6 +19,8 @@
 #include <string_view>
 #include <vector>
 
+#include "raster/image_sink.h"
+
 namespace norvisk {
 
 using Color = std::uint32_t;
@@ -136,15 +138,6 @@ class KeptObjects {
   std::vector<Entry> entries_;
 };
 
-// BMP file header (14 bytes) as prepared for the writer.
-struct BmpFileHeader {
-  std::uint16_t type = 0x4D42;  // "BM"
-  std::uint32_t size = 0;
-  std::uint16_t reserved1 = 0;
-  std::uint16_t reserved2 = 0;
-  std::uint32_t offBits = 54;
-};
-
 class Canvas {
  public:
   Canvas(int width, int height);
@@ -157,7 +150,12 @@ class Canvas {
   bool LoadBitmapResource(ModuleHandle module, int id);
   bool CopyTo(DeviceContext target, int x, int y, int width, int height, int sourceX,
               int sourceY);
+  // Writes the picture to a file whose name decides the format (ImageFormatFor); true when the
+  // file was written whole. ExportImage says more: NoMemory when the encoder ran out of memory.
   bool SaveImage(const char* fileName);
+  ExportResult ExportImage(const char* fileName);
+  // The picture's file bytes in `format` into `sink`; nothing without a surface.
+  ExportResult EncodeImage(ImageFormat format, const ImageSink& sink);
 
   int SetBackgroundMode(int mode);
   Color GetPixel(int x, int y);
@@ -190,7 +188,6 @@ class Canvas {
   const BrushSpec& brush() const { return brush_; }
 
  private:
-  bool WriteBmp(const char* fileName);
   void ReplacePen();
   void ReplaceBrush();
   void ReplaceFont();
@@ -209,8 +206,6 @@ class Canvas {
   bool fontWanted_ = true;                // fontObject_ is to be made before the next text
   const DrawObject* scratchFont_ = nullptr;  // fontObject_ while selected into the scratch
   SurfaceDesc desc_;
-  BmpFileHeader fileHeader_;
-  SurfaceDesc infoHeader_;
   PenSpec pen_;
   BrushSpec brush_;
   int fontPoints_ = 10;

@@ -1,4 +1,4 @@
-// Whole files through the Windows file functions.
+// FileSink through the Windows file functions.
 #include <windows.h>
 
 #include <algorithm>
@@ -8,33 +8,43 @@
 
 namespace norvisk {
 
-namespace {
-
-// WriteFile takes at most a DWORD of bytes a call; a larger piece goes in several calls.
-bool WriteWhole(HANDLE file, const void* data, std::size_t size) {
-  const auto* p = static_cast<const std::uint8_t*>(data);
-  do {
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, 0x80000000u));
-    DWORD done = 0;
-    if (!WriteFile(file, p, chunk, &done, nullptr) || done != chunk) return false;
-    p += chunk;
-    size -= chunk;
-  } while (size > 0);
-  return true;
+FileSink::~FileSink() {
+  if (file_ != nullptr) Close();
 }
 
-}  // namespace
-
-bool WriteFileParts(const char* fileName, const void* const* parts, const std::size_t* sizes,
-                    int count) {
-  if (fileName == nullptr || count < 0) return false;
+bool FileSink::Open(const char* fileName) {
+  if (fileName == nullptr || file_ != nullptr) return false;
   HANDLE file = CreateFileA(fileName, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
-  bool written = true;
-  for (int k = 0; k < count && written; ++k) written = WriteWhole(file, parts[k], sizes[k]);
-  written = CloseHandle(file) != FALSE && written;
-  return written;
+  file_ = file;
+  failed_ = false;
+  return true;
+}
+
+bool FileSink::WriteTo(void* context, const void* data, std::size_t size) {
+  auto* self = static_cast<FileSink*>(context);
+  if (self->file_ == nullptr || self->failed_) return false;
+  // WriteFile takes at most a DWORD of bytes a call; a larger piece goes in several calls.
+  const auto* p = static_cast<const std::uint8_t*>(data);
+  while (size > 0) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, 0x80000000u));
+    DWORD done = 0;
+    if (!WriteFile(static_cast<HANDLE>(self->file_), p, chunk, &done, nullptr) || done != chunk) {
+      self->failed_ = true;
+      return false;
+    }
+    p += chunk;
+    size -= chunk;
+  }
+  return true;
+}
+
+bool FileSink::Close() {
+  if (file_ == nullptr) return false;
+  const bool closed = CloseHandle(static_cast<HANDLE>(file_)) != FALSE;
+  file_ = nullptr;
+  return closed && !failed_;
 }
 
 }  // namespace norvisk

@@ -1,4 +1,4 @@
-// JpegWriter: a surface compressed by libjpeg into a baseline JPEG file, never ending the process.
+// JpegWriter: a surface compressed by libjpeg into a baseline JPEG, never ending the process.
 #include "raster/jpeg_writer.h"
 
 #include <array>
@@ -11,6 +11,9 @@
 #include <new>
 
 #include <jpeglib.h>
+#include <jerror.h>
+
+#include "raster/file_sink.h"
 
 namespace norvisk {
 namespace {
@@ -27,54 +30,97 @@ constexpr std::array<unsigned char, 32> kLevels5 = [] {
 struct ErrorExit {
   jpeg_error_mgr mgr;  // first: the library only knows this part
   std::jmp_buf jump;
+  int code;  // the library's message code of the error
   char message[JMSG_LENGTH_MAX];
 };
 
 void LeaveCompression(j_common_ptr cinfo) {
   ErrorExit* err = reinterpret_cast<ErrorExit*>(cinfo->err);
+  err->code = cinfo->err->msg_code;
   (*cinfo->err->format_message)(cinfo, err->message);
   std::longjmp(err->jump, 1);
 }
 
 void DropMessage(j_common_ptr) {}
 
+// A chart's file is a few tens of kilobytes: one buffer takes all of it, so the sink gets it in
+// one piece rather than in many small ones.
+constexpr std::size_t kOutputBuffer = 64 * 1024;
+
+// The library's output goes through this destination into the sink, a full buffer at a time.
+struct SinkDestination {
+  jpeg_destination_mgr mgr;  // first: the library only knows this part
+  ImageSink sink;
+  JOCTET* buffer;
+  bool sinkFailed;
+};
+
+SinkDestination* DestinationOf(j_compress_ptr cinfo) {
+  return reinterpret_cast<SinkDestination*>(cinfo->dest);
+}
+
+void InitDestination(j_compress_ptr cinfo) {
+  SinkDestination* d = DestinationOf(cinfo);
+  // From the image pool: the library frees it with the picture, also after an error.
+  d->buffer = static_cast<JOCTET*>((*cinfo->mem->alloc_large)(
+      reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE, kOutputBuffer));
+  d->mgr.next_output_byte = d->buffer;
+  d->mgr.free_in_buffer = kOutputBuffer;
+}
+
+// The bytes the library has put into the buffer so far go to the sink.
+bool PassOn(SinkDestination* d) {
+  const std::size_t used = kOutputBuffer - d->mgr.free_in_buffer;
+  if (d->buffer == nullptr || used == 0 || d->sinkFailed) return !d->sinkFailed;
+  d->sinkFailed = !d->sink.Write(d->buffer, used);
+  d->mgr.next_output_byte = d->buffer;
+  d->mgr.free_in_buffer = kOutputBuffer;
+  return !d->sinkFailed;
+}
+
+boolean EmptyOutputBuffer(j_compress_ptr cinfo) {
+  SinkDestination* d = DestinationOf(cinfo);
+  // The library calls this with the buffer full, whatever free_in_buffer says.
+  d->mgr.free_in_buffer = 0;
+  if (!PassOn(d)) ERREXIT(cinfo, JERR_FILE_WRITE);
+  return TRUE;
+}
+
+void TermDestination(j_compress_ptr cinfo) {
+  if (!PassOn(DestinationOf(cinfo))) ERREXIT(cinfo, JERR_FILE_WRITE);
+}
+
 // Everything the compression touches lives here, outside the frame that calls setjmp, so no
 // local of that frame changes between setjmp and a jump back.
 struct Session {
   jpeg_compress_struct cinfo;
   ErrorExit err;
-  std::FILE* file;
-  char* buffer;  // for the stream, when one could be had
+  SinkDestination dest;
 };
 
-constexpr std::size_t kStreamBuffer = 64 * 1024;
-
-enum class Outcome { kDone, kCannotOpen, kLibraryError, kUnsupported };
+enum class Outcome { kDone, kLibraryError, kUnsupported };
 
 // Trivially destructible locals only: a longjmp lands in here.
-Outcome Compress(Session* s, const SurfaceBits* bitmap, int quality, const char* fileName) {
-  s->file = nullptr;
+Outcome Compress(Session* s, const SurfaceBits* bitmap, int quality, const ImageSink& sink) {
   s->err.message[0] = '\0';
+  s->err.code = 0;
   s->cinfo.err = jpeg_std_error(&s->err.mgr);
   s->err.mgr.error_exit = LeaveCompression;
   s->err.mgr.output_message = DropMessage;
+  s->dest.sink = sink;
+  s->dest.buffer = nullptr;
+  s->dest.sinkFailed = false;
+  s->dest.mgr.init_destination = InitDestination;
+  s->dest.mgr.empty_output_buffer = EmptyOutputBuffer;
+  s->dest.mgr.term_destination = TermDestination;
   if (setjmp(s->err.jump)) {
+    // What the library had written so far stays written, as with a file it writes itself.
+    PassOn(&s->dest);
     jpeg_destroy_compress(&s->cinfo);
-    if (s->file != nullptr) std::fclose(s->file);
-    s->file = nullptr;
     return Outcome::kLibraryError;
   }
   jpeg_create_compress(&s->cinfo);
-
-  s->file = std::fopen(fileName, "wb");
-  if (s->file == nullptr) {
-    jpeg_destroy_compress(&s->cinfo);
-    return Outcome::kCannotOpen;
-  }
-  // A chart's file is a few tens of kilobytes: one buffer takes all of it, so the file is
-  // written in one system call rather than in the library's 4 KB pieces.
-  if (s->buffer) std::setvbuf(s->file, s->buffer, _IOFBF, kStreamBuffer);
-  jpeg_stdio_dest(&s->cinfo, s->file);
+  s->cinfo.dest = &s->dest.mgr;
 
   const int width = bitmap->width;
   const int height = bitmap->height;
@@ -102,25 +148,16 @@ Outcome Compress(Session* s, const SurfaceBits* bitmap, int quality, const char*
     rows = (*s->cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&s->cinfo), JPOOL_IMAGE,
                                          samples, static_cast<JDIMENSION>(height));
     if (!ToRgbRows(bitmap, static_cast<int>(samples), rows)) {
+      PassOn(&s->dest);
       jpeg_abort_compress(&s->cinfo);
       jpeg_destroy_compress(&s->cinfo);
-      std::fclose(s->file);
-      s->file = nullptr;
       return Outcome::kUnsupported;
     }
   }
   jpeg_write_scanlines(&s->cinfo, rows, static_cast<JDIMENSION>(height));
   // Fails with "too few scanlines" should the library have taken fewer rows.
   jpeg_finish_compress(&s->cinfo);
-
-  std::FILE* file = s->file;
-  s->file = nullptr;
-  const bool closed = std::fclose(file) == 0;
   jpeg_destroy_compress(&s->cinfo);
-  if (!closed) {
-    std::snprintf(s->err.message, sizeof s->err.message, "Output file write error");
-    return Outcome::kLibraryError;
-  }
   return Outcome::kDone;
 }
 
@@ -128,27 +165,52 @@ Outcome Compress(Session* s, const SurfaceBits* bitmap, int quality, const char*
 
 JpegWriter::~JpegWriter() = default;
 
+bool JpegWriter::Accepts(const SurfaceBits* bitmap, int quality) {
+  if (quality < 0 || quality > 100 || bitmap == nullptr || bitmap->bits == nullptr) {
+    lastError_ = "Invalid input data";
+    return false;
+  }
+  return true;
+}
+
 bool JpegWriter::WriteJpeg(const SurfaceBits* bitmap, int quality, const char* fileName) {
+  outOfMemory_ = false;
   try {
-    if (quality < 0 || quality > 100 || bitmap == nullptr || bitmap->bits == nullptr ||
-        fileName == nullptr) {
+    if (fileName == nullptr || !Accepts(bitmap, quality)) {
       lastError_ = "Invalid input data";
       return false;
     }
+    FileSink file;
+    if (!file.Open(fileName)) {
+      lastError_ = std::string("Cannot open ") + fileName;
+      return false;
+    }
+    const bool compressed = WriteJpeg(bitmap, quality, file.sink());
+    if (!file.Close() && compressed) {
+      lastError_ = "Output file write error";
+      return false;
+    }
+    return compressed;
+  } catch (...) {
+    // Only the error text can fail to allocate; the result stays a plain false.
+  }
+  return false;
+}
+
+bool JpegWriter::WriteJpeg(const SurfaceBits* bitmap, int quality, const ImageSink& sink) {
+  outOfMemory_ = false;
+  try {
+    if (!Accepts(bitmap, quality)) return false;
     lastError_.clear();
     Session session{};  // zeroed: destroy is safe whatever step failed
-    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kStreamBuffer]);
-    session.buffer = buffer.get();
-    switch (Compress(&session, bitmap, quality, fileName)) {
+    switch (Compress(&session, bitmap, quality, sink)) {
       case Outcome::kDone:
         return true;
-      case Outcome::kCannotOpen:
-        lastError_ = std::string("Cannot open ") + fileName;
-        return false;
       case Outcome::kUnsupported:
         lastError_ = "Unsupported bits per pixel";
         return false;
       case Outcome::kLibraryError:
+        outOfMemory_ = session.err.code == JERR_OUT_OF_MEMORY;
         lastError_ = session.err.message;
         return false;
     }

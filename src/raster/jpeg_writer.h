@@ -5,6 +5,7 @@
 #include <string>
 
 #include "raster/canvas.h"
+#include "raster/image_sink.h"
 
 namespace norvisk {
 
@@ -14,13 +15,21 @@ class JpegWriter {
 
   // Compresses `bitmap` (1, 4, 8, 16, 24 or 32 bits per pixel, bottom-up rows) into a new file
   // `fileName`. False on bad input, when the file cannot be created or on any compression or
-  // write failure; lastError() then says why. Never ends the process.
+  // write failure; lastError() then says why. Never ends the process. Bad input creates no file.
   bool WriteJpeg(const SurfaceBits* bitmap, int quality, const char* fileName);
+  // The same into `sink`, through a libjpeg destination of our own: the sink receives the file's
+  // bytes in pieces of up to 64 KB. A piece the sink refuses ends the compression.
+  bool WriteJpeg(const SurfaceBits* bitmap, int quality, const ImageSink& sink);
 
   const std::string& lastError() const { return lastError_; }
+  // Whether the last WriteJpeg failed because the library ran out of memory.
+  bool outOfMemory() const { return outOfMemory_; }
 
  private:
+  bool Accepts(const SurfaceBits* bitmap, int quality);
+
   std::string lastError_;
+  bool outOfMemory_ = false;
 };
 
 // Converts `bitmap` into top-down rows of red, green, blue samples: rows[0] is the top row and

@@ -19,6 +19,7 @@
 
 #include "raster/canvas.h"
 #include "raster/file_sink.h"
+#include "raster/memory_sink.h"
 #include "raster/jpeg_writer.h"
 
 #if !defined(_WIN32)
@@ -379,34 +380,154 @@ TEST_F(ImageExportTest, FolderOfTheSameNameIsNotReplaced) {
   EXPECT_TRUE(fs::is_directory(path));
 }
 
-// --- Whole files from pieces ------------------------------------------------------------------
+// --- Sinks ------------------------------------------------------------------------------------
 
-TEST_F(ImageExportTest, FilePartsAreWrittenInOrderAndReplaceWhatWasThere) {
+TEST_F(ImageExportTest, FileSinkWritesPiecesInOrderAndReplacesWhatWasThere) {
   std::vector<std::uint8_t> large(70001);
   for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<std::uint8_t>(i * 31 + 7);
   const std::uint8_t head[] = {'B', 'M', 0x0A};  // 0x0A stays one byte: no text translation
   const std::uint8_t tail[] = {0x0D};
-  const void* const parts[] = {head, tail, large.data(), tail};
-  const std::size_t sizes[] = {sizeof head, 0, large.size(), sizeof tail};
   const std::string path = Path("parts.bin");
   {
     std::ofstream old(path, std::ios::binary);
     old << std::string(100000, 'x');
   }
-  ASSERT_TRUE(WriteFileParts(path.c_str(), parts, sizes, 4));
+  {
+    FileSink file;
+    ASSERT_TRUE(file.Open(path.c_str()));
+    const ImageSink sink = file.sink();
+    EXPECT_TRUE(sink.Write(head, sizeof head));
+    EXPECT_TRUE(sink.Write(tail, 0));
+    EXPECT_TRUE(sink.Write(large.data(), large.size()));
+    EXPECT_TRUE(sink.Write(tail, sizeof tail));
+    EXPECT_TRUE(file.Close());
+    // Closed: it takes nothing more.
+    EXPECT_FALSE(sink.Write(head, sizeof head));
+    EXPECT_FALSE(file.Close());
+  }
   std::vector<std::uint8_t> want(head, head + sizeof head);
   want.insert(want.end(), large.begin(), large.end());
   want.push_back(0x0D);
   EXPECT_TRUE(ReadFile(path) == want) << "size " << ReadFile(path).size();
 
-  // No pieces: an empty file.
-  ASSERT_TRUE(WriteFileParts(path.c_str(), parts, sizes, 0));
+  // Opened and closed without a piece: an empty file.
+  {
+    FileSink file;
+    ASSERT_TRUE(file.Open(path.c_str()));
+    EXPECT_TRUE(file.Close());
+  }
   EXPECT_TRUE(fs::exists(path));
   EXPECT_EQ(fs::file_size(path), 0u);
 
-  EXPECT_FALSE(WriteFileParts(Path("missing/parts.bin").c_str(), parts, sizes, 4));
+  FileSink missing;
+  EXPECT_FALSE(missing.Open(Path("missing/parts.bin").c_str()));
+  EXPECT_FALSE(missing.sink().Write(head, sizeof head));
   EXPECT_FALSE(fs::exists(Path("missing")));
-  EXPECT_FALSE(WriteFileParts(nullptr, parts, sizes, 4));
+  EXPECT_FALSE(missing.Open(nullptr));
+}
+
+TEST_F(ImageExportTest, MemorySinkKeepsEveryPieceInOrder) {
+  MemorySink memory;
+  const ImageSink sink = memory.sink();
+  std::vector<std::uint8_t> want;
+  // Pieces around and across the first block's size, so that the block grows several times.
+  for (const std::size_t size : {std::size_t{14}, std::size_t{0}, std::size_t{40},
+                                 std::size_t{65536 - 54}, std::size_t{1}, std::size_t{200000}}) {
+    std::vector<std::uint8_t> piece(size);
+    for (std::size_t i = 0; i < size; ++i) piece[i] = static_cast<std::uint8_t>(want.size() + i * 7);
+    ASSERT_TRUE(sink.Write(piece.data(), piece.size()));
+    want.insert(want.end(), piece.begin(), piece.end());
+  }
+  EXPECT_FALSE(memory.outOfMemory());
+  ASSERT_EQ(memory.size(), want.size());
+  EXPECT_EQ(std::memcmp(memory.data(), want.data(), want.size()), 0);
+  std::size_t size = 0;
+  unsigned char* block = memory.Release(&size);
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(size, want.size());
+  EXPECT_EQ(std::memcmp(block, want.data(), want.size()), 0);
+  std::free(block);
+  // Released: empty again, and nothing written gives no block.
+  EXPECT_EQ(memory.size(), 0u);
+  EXPECT_EQ(memory.Release(&size), nullptr);
+  EXPECT_EQ(size, 0u);
+}
+
+TEST_F(ImageExportTest, EncodedBytesAreTheFileBytes) {
+  Canvas canvas(641, 23);  // rows padded
+  for (int y = 0; y < 23; ++y) {
+    for (int x = 0; x < 641; ++x) Poke(canvas, x, y, MakeColor(x & 0xFF, y * 11, (x * y) & 0xFF));
+  }
+  const struct {
+    ImageFormat format;
+    const char* name;
+  } cases[] = {{ImageFormat::Bmp, "same.bmp"}, {ImageFormat::Jpeg, "same.jpg"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(canvas.SaveImage(Path(c.name).c_str()));
+    MemorySink memory;
+    ASSERT_EQ(canvas.EncodeImage(c.format, memory.sink()), ExportResult::Written);
+    const std::vector<std::uint8_t> file = ReadFile(Path(c.name));
+    ASSERT_FALSE(file.empty());
+    ASSERT_EQ(memory.size(), file.size());
+    EXPECT_EQ(std::memcmp(memory.data(), file.data(), file.size()), 0);
+  }
+  MemorySink none;
+  EXPECT_EQ(canvas.EncodeImage(ImageFormat::None, none.sink()), ExportResult::NotWritten);
+  EXPECT_EQ(none.size(), 0u);
+  Canvas empty(0, 5);
+  EXPECT_EQ(empty.EncodeImage(ImageFormat::Bmp, none.sink()), ExportResult::NotWritten);
+  EXPECT_EQ(none.size(), 0u);
+}
+
+// A sink that takes `budget` bytes and refuses the piece that would go beyond, recording the
+// pieces it was offered.
+struct RefusingSink {
+  std::size_t budget;
+  std::size_t taken = 0;
+  std::vector<std::size_t> pieces;
+  static bool Write(void* context, const void*, std::size_t size) {
+    auto* self = static_cast<RefusingSink*>(context);
+    self->pieces.push_back(size);
+    if (self->taken + size > self->budget) return false;
+    self->taken += size;
+    return true;
+  }
+  ImageSink sink() { return ImageSink{&RefusingSink::Write, this}; }
+};
+
+TEST_F(ImageExportTest, RefusedPieceMeansNotWritten) {
+  Canvas canvas(640, 300);
+  std::uint32_t noise = 12345;
+  for (int y = 0; y < 300; ++y) {
+    for (int x = 0; x < 640; ++x) {
+      noise = noise * 1664525u + 1013904223u;
+      Poke(canvas, x, y, noise >> 8);
+    }
+  }
+  // Unlimited: a noisy picture's JPEG comes in full 64 KB pieces, the rest last.
+  RefusingSink all{SIZE_MAX, 0, {}};
+  ASSERT_EQ(canvas.EncodeImage(ImageFormat::Jpeg, all.sink()), ExportResult::Written);
+  ASSERT_GE(all.pieces.size(), 2u);
+  for (std::size_t k = 0; k + 1 < all.pieces.size(); ++k) EXPECT_EQ(all.pieces[k], 65536u);
+  EXPECT_GT(all.pieces.back(), 0u);
+  EXPECT_LE(all.pieces.back(), 65536u);
+
+  for (const std::size_t budget : {std::size_t{0}, std::size_t{14}, std::size_t{54},
+                                   std::size_t{70000}}) {
+    SCOPED_TRACE(budget);
+    RefusingSink bmp{budget, 0, {}};
+    EXPECT_EQ(canvas.EncodeImage(ImageFormat::Bmp, bmp.sink()), ExportResult::NotWritten);
+    // Nothing is offered after the refusal.
+    EXPECT_GT(bmp.taken + bmp.pieces.back(), budget);
+    RefusingSink jpeg{budget, 0, {}};
+    EXPECT_EQ(canvas.EncodeImage(ImageFormat::Jpeg, jpeg.sink()), ExportResult::NotWritten);
+    EXPECT_GT(jpeg.taken + jpeg.pieces.back(), budget);
+  }
+  // The writers are left usable.
+  MemorySink memory;
+  EXPECT_EQ(canvas.EncodeImage(ImageFormat::Bmp, memory.sink()), ExportResult::Written);
+  EXPECT_EQ(memory.size(), 576054u);
 }
 
 #if !defined(_WIN32)
