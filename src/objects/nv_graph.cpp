@@ -55,6 +55,8 @@ HRESULT NVGraph::ReadData(TextArg data) {
 HRESULT NVGraph::Encode(ImageFormat format, const ImageSink& sink, ExportResult* outcome) {
   *outcome = ExportResult::NotWritten;
   if (!graph()) return S_FALSE;
+  // A size of no picture stays without one: the background would give the canvas its own size.
+  if (!graph()->canvas->ready()) return S_OK;
   LoadBackground();
   try {
     *outcome = graph()->Encode(format, sink);

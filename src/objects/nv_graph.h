@@ -21,7 +21,8 @@ class NVGraph : public GraphHolder {
   HRESULT SetHeight(int height);
 
   // For callers in the same process: the current graph reads a data string (S_FALSE without
-  // one), and the picture SaveToFile would write goes into `sink` as `format` bytes.
+  // one), and the picture SaveToFile would write goes into `sink` as `format` bytes. Unlike
+  // SaveToFile, a graph whose size gives no picture writes nothing.
   HRESULT ReadData(TextArg data);
   HRESULT Encode(ImageFormat format, const ImageSink& sink, ExportResult* outcome);
 

@@ -1,0 +1,229 @@
+// libnorvisk: the C interface over the non-visual graph object. Nothing is thrown across it.
+#include "norvisk.h"
+
+#include <cstdlib>
+#include <new>
+#include <string_view>
+
+#include "objects/nv_graph.h"
+#include "raster/memory_sink.h"
+
+struct norvisk_graph {
+  norvisk::NVGraph object;
+};
+
+namespace {
+
+using norvisk::ExportResult;
+using norvisk::ImageFormat;
+using norvisk::NVGraph;
+
+#define NORVISK_STRINGIZE_(x) #x
+#define NORVISK_STRINGIZE(x) NORVISK_STRINGIZE_(x)
+constexpr const char* kVersion = NORVISK_STRINGIZE(NORVISK_VERSION_MAJOR) "." NORVISK_STRINGIZE(
+    NORVISK_VERSION_MINOR) "." NORVISK_STRINGIZE(NORVISK_VERSION_PATCH);
+static_assert(NORVISK_VERSION_NUMBER == NORVISK_VERSION_MAJOR * 10000 +
+                                            NORVISK_VERSION_MINOR * 100 + NORVISK_VERSION_PATCH);
+#ifdef NORVISK_VERSION
+// The header and the build speak of the same version.
+static_assert(std::string_view(NORVISK_VERSION) == kVersion);
+#endif
+
+int FromResult(HRESULT hr) {
+  if (hr == S_OK) return NORVISK_OK;
+  if (hr == S_FALSE) return NORVISK_WRONG_KIND;
+  return NORVISK_NO_MEMORY;  // the graph objects fail only for want of memory
+}
+
+int FromExport(HRESULT hr, ExportResult outcome) {
+  if (hr != S_OK) return FromResult(hr);
+  switch (outcome) {
+    case ExportResult::Written:
+      return NORVISK_OK;
+    case ExportResult::NoMemory:
+      return NORVISK_NO_MEMORY;
+    case ExportResult::NotWritten:
+      break;
+  }
+  return NORVISK_NOT_WRITTEN;
+}
+
+// Runs `call`; what the library's code can throw is only allocation failure.
+template <class Call>
+int Guarded(Call call) noexcept {
+  try {
+    return call();
+  } catch (...) {
+    return NORVISK_NO_MEMORY;
+  }
+}
+
+bool ToImageFormat(int format, ImageFormat* out) {
+  if (format == NORVISK_FORMAT_BMP) {
+    *out = ImageFormat::Bmp;
+  } else if (format == NORVISK_FORMAT_JPEG) {
+    *out = ImageFormat::Jpeg;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// The current graph's picture into memory: *data and *size hold it only on NORVISK_OK.
+int EncodeInto(NVGraph& object, ImageFormat format, unsigned char** data, std::size_t* size) {
+  norvisk::MemorySink memory;
+  ExportResult outcome = ExportResult::NotWritten;
+  const HRESULT hr = object.Encode(format, memory.sink(), &outcome);
+  if (memory.outOfMemory()) return NORVISK_NO_MEMORY;
+  const int status = FromExport(hr, outcome);
+  if (status == NORVISK_OK) *data = memory.Release(size);
+  return status;
+}
+
+using Create = HRESULT (NVGraph::*)();
+
+int Chart(Create create, const char* data, int width, int height, int format,
+          unsigned char** out, std::size_t* size) noexcept {
+  if (out != nullptr) *out = nullptr;
+  if (size != nullptr) *size = 0;
+  ImageFormat imageFormat;
+  if (data == nullptr || out == nullptr || size == nullptr || !ToImageFormat(format, &imageFormat))
+    return NORVISK_BAD_ARGUMENT;
+  return Guarded([&]() -> int {
+    NVGraph object;
+    HRESULT hr = (object.*create)();
+    // Resized as SetWidth and SetHeight resize the graph of 640 x 300 made first.
+    if (hr == S_OK) hr = object.SetWidth(width);
+    if (hr == S_OK) hr = object.SetHeight(height);
+    if (hr == S_OK) hr = object.ReadData(data);
+    if (hr != S_OK) return FromResult(hr);
+    return EncodeInto(object, imageFormat, out, size);
+  });
+}
+
+}  // namespace
+
+extern "C" {
+
+norvisk_graph* norvisk_graph_new(void) { return new (std::nothrow) norvisk_graph; }
+
+void norvisk_graph_free(norvisk_graph* graph) { delete graph; }
+
+int norvisk_create_bar_graph(norvisk_graph* graph) {
+  if (graph == nullptr) return NORVISK_BAD_ARGUMENT;
+  return Guarded([&]() -> int { return FromResult(graph->object.CreateBarGraph()); });
+}
+
+int norvisk_create_xy_graph(norvisk_graph* graph) {
+  if (graph == nullptr) return NORVISK_BAD_ARGUMENT;
+  return Guarded([&]() -> int { return FromResult(graph->object.CreateXYGraph()); });
+}
+
+int norvisk_add_bar_legend(norvisk_graph* graph, const char* legend) {
+  if (graph == nullptr || legend == nullptr) return NORVISK_BAD_ARGUMENT;
+  return Guarded([&]() -> int { return FromResult(graph->object.AddBarLegend(legend)); });
+}
+
+int norvisk_add_bar_bar(norvisk_graph* graph, const char* name) {
+  if (graph == nullptr || name == nullptr) return NORVISK_BAD_ARGUMENT;
+  return Guarded([&]() -> int { return FromResult(graph->object.AddBarBar(name)); });
+}
+
+int norvisk_add_bar_value(norvisk_graph* graph, double value) {
+  if (graph == nullptr) return NORVISK_BAD_ARGUMENT;
+  return Guarded([&]() -> int { return FromResult(graph->object.AddBarValue(value)); });
+}
+
+int norvisk_add_xy_value(norvisk_graph* graph, const char* label, double value) {
+  if (graph == nullptr || label == nullptr) return NORVISK_BAD_ARGUMENT;
+  return Guarded([&]() -> int { return FromResult(graph->object.AddXYValue(label, value)); });
+}
+
+int norvisk_clear(norvisk_graph* graph) {
+  if (graph == nullptr) return NORVISK_BAD_ARGUMENT;
+  return Guarded([&]() -> int { return FromResult(graph->object.Clear()); });
+}
+
+int norvisk_set_width(norvisk_graph* graph, int width) {
+  if (graph == nullptr) return NORVISK_BAD_ARGUMENT;
+  return Guarded([&]() -> int { return FromResult(graph->object.SetWidth(width)); });
+}
+
+int norvisk_set_height(norvisk_graph* graph, int height) {
+  if (graph == nullptr) return NORVISK_BAD_ARGUMENT;
+  return Guarded([&]() -> int { return FromResult(graph->object.SetHeight(height)); });
+}
+
+int norvisk_save_to_file(norvisk_graph* graph, const char* file_name) {
+  if (graph == nullptr || file_name == nullptr) return NORVISK_BAD_ARGUMENT;
+  return Guarded([&]() -> int {
+    if (graph->object.graph() == nullptr) return NORVISK_WRONG_KIND;
+    // A size of no picture is not given the background's size, as the command does not.
+    if (!graph->object.graph()->canvas->ready()) return NORVISK_NOT_WRITTEN;
+    ExportResult outcome = ExportResult::NotWritten;
+    const HRESULT hr = graph->object.SaveToFile(file_name, &outcome);
+    return FromExport(hr, outcome);
+  });
+}
+
+int norvisk_draw_bar_graph(norvisk_graph* graph, const char* file_name, const char* data) {
+  if (graph == nullptr || file_name == nullptr || data == nullptr) return NORVISK_BAD_ARGUMENT;
+  return Guarded([&]() -> int {
+    ExportResult outcome = ExportResult::NotWritten;
+    const HRESULT hr = graph->object.DrawBarGraph(file_name, data, &outcome);
+    return FromExport(hr, outcome);
+  });
+}
+
+int norvisk_draw_xy_graph(norvisk_graph* graph, const char* file_name, const char* data) {
+  if (graph == nullptr || file_name == nullptr || data == nullptr) return NORVISK_BAD_ARGUMENT;
+  return Guarded([&]() -> int {
+    ExportResult outcome = ExportResult::NotWritten;
+    const HRESULT hr = graph->object.DrawXYGraph(file_name, data, &outcome);
+    return FromExport(hr, outcome);
+  });
+}
+
+int norvisk_encode(norvisk_graph* graph, norvisk_format format, unsigned char** data,
+                   size_t* size) {
+  if (data != nullptr) *data = nullptr;
+  if (size != nullptr) *size = 0;
+  ImageFormat imageFormat;
+  if (graph == nullptr || data == nullptr || size == nullptr ||
+      !ToImageFormat(format, &imageFormat)) {
+    return NORVISK_BAD_ARGUMENT;
+  }
+  return Guarded([&]() -> int { return EncodeInto(graph->object, imageFormat, data, size); });
+}
+
+int norvisk_bar_chart(const char* data, int width, int height, norvisk_format format,
+                      unsigned char** out, size_t* size) {
+  return Chart(&NVGraph::CreateBarGraph, data, width, height, format, out, size);
+}
+
+int norvisk_xy_chart(const char* data, int width, int height, norvisk_format format,
+                     unsigned char** out, size_t* size) {
+  return Chart(&NVGraph::CreateXYGraph, data, width, height, format, out, size);
+}
+
+void norvisk_free(void* data) { std::free(data); }
+
+const char* norvisk_status_text(int status) {
+  switch (status) {
+    case NORVISK_OK:
+      return "done";
+    case NORVISK_WRONG_KIND:
+      return "the call does not fit the kind of graph, or there is no graph";
+    case NORVISK_NO_MEMORY:
+      return "out of memory";
+    case NORVISK_NOT_WRITTEN:
+      return "no picture was written";
+    case NORVISK_BAD_ARGUMENT:
+      return "a null or unknown argument";
+  }
+  return "unknown status";
+}
+
+const char* norvisk_version(void) { return kVersion; }
+
+}  // extern "C"
