@@ -12,10 +12,13 @@ BENCHMARK_MINGW := build/deps/benchmark-mingw
 NATIVE := build/native/norvisk
 # Only for make bench: the tools the whole-process comparison runs against.
 BENCH_PACKAGES := gnuplot-nox hyperfine
+# make install / make uninstall: PREFIX and DESTDIR as usual.
+PREFIX ?= /usr/local
+DESTDIR ?=
 EXAMPLE_BAR := (Q1;Q2;Q3)(North;10;20;30)(South;15;25;35)(East;5;10;5)(West;30;20;25)
 
 .PHONY: all deps deps-native deps-windows build build-asan build-windows test-windows demo test \
-	bench bench-windows resources clean
+	bench bench-windows resources clean install uninstall
 
 all: build
 
@@ -43,8 +46,11 @@ demo: build
 	@$(NATIVE) xy out/xy.bmp '(Jan;10)(Feb;20)(Mar;15)(Apr;12)(May;18)(Jun;25)'
 	@$(NATIVE) xy out/xy.jpg '(Jan;10)(Feb;20)(Mar;15)(Apr;12)(May;18)(Jun;25)'
 	@$(NATIVE) run examples/quarterly.run
+	@PYTHONPATH=python NORVISK_LIBRARY=build/native/libnorvisk.so.1 PYTHONDONTWRITEBYTECODE=1 \
+		python3 examples/chart.py out
 	@echo "Example charts:"; for f in out/bar.bmp out/bar.jpg out/xy.bmp out/xy.jpg \
-		out/quarterly.bmp out/quarterly.jpg; do echo "  $$PWD/$$f"; done
+		out/quarterly.bmp out/quarterly.jpg out/python-bar.jpg out/python-xy.bmp; do \
+		echo "  $$PWD/$$f"; done
 
 build-windows: deps-windows
 	@cmake --preset windows >/dev/null
@@ -70,6 +76,14 @@ bench-windows: deps-windows
 	@cmake/build-benchmark-mingw.sh $(BENCHMARK_MINGW)
 	@cmake --preset windows -DNORVISK_BENCH=ON -Dbenchmark_DIR=$(CURDIR)/$(BENCHMARK_MINGW)/lib/cmake/benchmark >/dev/null
 	@cmake --build --preset windows -j$(JOBS) -- --no-print-directory
+
+# The command, libnorvisk with norvisk.h, its pkg-config file and CMake package, the Python
+# module and the manual page; uninstall removes what the last install put there.
+install: build
+	@DESTDIR="$(DESTDIR)" cmake/install.sh build/native "$(PREFIX)" build/native/installed-files.txt
+
+uninstall:
+	@cmake/uninstall.sh build/native/installed-files.txt
 
 # Redraws the bitmaps kept in src/resources.
 resources: build
