@@ -11,7 +11,7 @@ JPEG_MINGW := build/deps/libjpeg-turbo-mingw
 BENCHMARK_MINGW := build/deps/benchmark-mingw
 NATIVE := build/native/norvisk
 # Only for make bench: the tools the whole-process comparison runs against.
-BENCH_PACKAGES := gnuplot-nox hyperfine
+BENCH_PACKAGES := gnuplot-nox hyperfine libpython3-dev
 # make install / make uninstall: PREFIX and DESTDIR as usual.
 PREFIX ?= /usr/local
 DESTDIR ?=
@@ -67,6 +67,8 @@ test: build build-asan build-windows
 
 bench: build bench-windows
 	@cmake/install-deps.sh $(BENCH_PACKAGES)
+	@# capi_bench embeds Python once its headers are there.
+	@cmake --preset native >/dev/null && cmake --build --preset native -j$(JOBS) --target capi_bench -- --no-print-directory
 	@for b in build/native/bench/*_bench; do echo "== $$b"; $$b --benchmark_min_time=0.2; done
 	@echo "== bench/compare_gnuplot.sh"; bench/compare_gnuplot.sh
 	@echo "== bench/run_com_bench.sh"; bench/run_com_bench.sh

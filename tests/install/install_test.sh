@@ -39,7 +39,9 @@ cmp "$stage/cm.jpg" "$stage/command.jpg" || fail "the CMake build's JPEG differs
 
 # Python, finding the staged library from where the module lies.
 site=$(ls -d "$p"/lib/python3*/dist-packages)
-PYTHONPATH=$site PYTHONDONTWRITEBYTECODE=1 python3 - "$stage/py.jpg" "$p/lib" "$site" "$bar" <<'PY'
+python=python3
+[ -x /usr/bin/python3 ] && python=/usr/bin/python3  # Debian's, whatever else is on PATH
+PYTHONPATH=$site PYTHONDONTWRITEBYTECODE=1 $python - "$stage/py.jpg" "$p/lib" "$site" "$bar" <<'PY'
 import sys, norvisk
 out, libdir, site, bar = sys.argv[1:]
 assert norvisk.__file__.startswith(site + "/"), norvisk.__file__

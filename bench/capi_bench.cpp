@@ -1,0 +1,187 @@
+// libnorvisk's speed through its C interface: a whole bar chart to JPEG in memory against
+// libjpeg-turbo alone compressing the same picture to memory, and (when built with Python) the
+// Python module's call against the C call. Each pair is measured in alternated rounds of one
+// benchmark, the order flipping every round, so that the machine's drift falls on both sides.
+#include <benchmark/benchmark.h>
+
+#include <jpeglib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "norvisk.h"
+
+#ifdef NORVISK_BENCH_PYTHON
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+#endif
+
+namespace {
+
+constexpr const char* kFourBars =
+    "(Q1;Q2;Q3)(North;10;20;30)(South;15;25;35)(East;5;10;5)(West;30;20;25)";
+constexpr int kWidth = 640;
+constexpr int kHeight = 300;
+
+using Clock = std::chrono::steady_clock;
+
+// The chart's picture as top-down RGB rows, read back from its bitmap.
+std::vector<unsigned char> ChartRgb() {
+  unsigned char* bmp = nullptr;
+  size_t size = 0;
+  std::vector<unsigned char> rgb;
+  if (norvisk_bar_chart(kFourBars, kWidth, kHeight, NORVISK_FORMAT_BMP, &bmp, &size) != NORVISK_OK)
+    return rgb;
+  const size_t rowBytes = (kWidth * 3 + 3) / 4 * 4;
+  rgb.resize(static_cast<size_t>(kWidth) * kHeight * 3);
+  for (int y = 0; y < kHeight; ++y) {
+    const unsigned char* src = bmp + 54 + (kHeight - 1 - y) * rowBytes;
+    unsigned char* dst = rgb.data() + static_cast<size_t>(y) * kWidth * 3;
+    for (int x = 0; x < kWidth; ++x) {
+      dst[3 * x] = src[3 * x + 2];
+      dst[3 * x + 1] = src[3 * x + 1];
+      dst[3 * x + 2] = src[3 * x];
+    }
+  }
+  norvisk_free(bmp);
+  return rgb;
+}
+
+// The yardstick: the library alone, RGB rows in one call, the writer's settings, into memory.
+size_t CompressToMemory(const std::vector<unsigned char>& rgb) {
+  jpeg_compress_struct cinfo;
+  jpeg_error_mgr err;
+  cinfo.err = jpeg_std_error(&err);
+  jpeg_create_compress(&cinfo);
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&cinfo, &out, &size);
+  cinfo.image_width = kWidth;
+  cinfo.image_height = kHeight;
+  cinfo.input_components = 3;
+  cinfo.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, 90, TRUE);
+  jpeg_start_compress(&cinfo, TRUE);
+  JSAMPROW rows[kHeight];
+  for (int r = 0; r < kHeight; ++r)
+    rows[r] = const_cast<unsigned char*>(rgb.data()) + static_cast<size_t>(r) * kWidth * 3;
+  jpeg_write_scanlines(&cinfo, rows, kHeight);
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  std::free(out);
+  return size;
+}
+
+size_t ChartToMemory() {
+  unsigned char* jpeg = nullptr;
+  size_t size = 0;
+  if (norvisk_bar_chart(kFourBars, kWidth, kHeight, NORVISK_FORMAT_JPEG, &jpeg, &size) !=
+      NORVISK_OK) {
+    return 0;
+  }
+  norvisk_free(jpeg);
+  return size;
+}
+
+// This thread's processor time: what other processes on a loaded machine do not add to.
+double ThreadCpuUs() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_nsec) / 1e3;
+}
+
+// Runs `a` and `b` once each per iteration, in the order a-b, then b-a, ...; reports each
+// side's mean processor time per call (_cpu_us) and wall time (_us), and the ratio a / b of
+// the processor times.
+template <class A, class B>
+void Alternate(benchmark::State& state, A a, B b, const char* aName, const char* bName) {
+  Clock::duration wall[2]{};
+  double cpu[2] = {0, 0};
+  bool aFirst = true;
+  for (auto _ : state) {
+    for (int turn = 0; turn < 2; ++turn) {
+      const int side = (turn == 0) == aFirst ? 0 : 1;
+      const auto start = Clock::now();
+      const double cpuStart = ThreadCpuUs();
+      benchmark::DoNotOptimize(side == 0 ? a() : b());
+      cpu[side] += ThreadCpuUs() - cpuStart;
+      wall[side] += Clock::now() - start;
+    }
+    aFirst = !aFirst;
+  }
+  const double n = static_cast<double>(state.iterations());
+  const std::string names[2] = {aName, bName};
+  for (int side = 0; side < 2; ++side) {
+    state.counters[names[side] + "_cpu_us"] = cpu[side] / n;
+    state.counters[names[side] + "_us"] =
+        std::chrono::duration<double, std::micro>(wall[side]).count() / n;
+  }
+  state.counters["ratio"] = cpu[0] / cpu[1];
+}
+
+void BM_BarChartJpegVsLibjpeg(benchmark::State& state) {
+  const std::vector<unsigned char> rgb = ChartRgb();
+  if (rgb.empty() || ChartToMemory() == 0) {
+    state.SkipWithError("no chart");
+    return;
+  }
+  Alternate(state, ChartToMemory, [&] { return CompressToMemory(rgb); }, "norvisk_bar_chart",
+            "libjpeg");
+}
+BENCHMARK(BM_BarChartJpegVsLibjpeg)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+void BM_BarChartJpeg(benchmark::State& state) {
+  for (auto _ : state) benchmark::DoNotOptimize(ChartToMemory());
+}
+BENCHMARK(BM_BarChartJpeg)->Unit(benchmark::kMicrosecond);
+
+#ifdef NORVISK_BENCH_PYTHON
+// norvisk.bar_chart(data, "jpeg", 640, 300) through the embedded interpreter.
+class PythonChart {
+ public:
+  PythonChart() {
+    Py_InitializeEx(0);
+    PyObject* sys_path = PySys_GetObject("path");  // borrowed
+    PyObject* dir = PyUnicode_FromString(NORVISK_PYTHON_DIR);
+    if (sys_path && dir) PyList_Insert(sys_path, 0, dir);
+    Py_XDECREF(dir);
+    PyObject* module = PyImport_ImportModule("norvisk");
+    if (module) function_ = PyObject_GetAttrString(module, "bar_chart");
+    Py_XDECREF(module);
+    args_ = Py_BuildValue("(ssii)", kFourBars, "jpeg", kWidth, kHeight);
+    if (!function_ || !args_) PyErr_Print();
+  }
+  bool ok() const { return function_ && args_; }
+  size_t operator()() const {
+    PyObject* bytes = PyObject_CallObject(function_, args_);
+    if (!bytes) return 0;
+    const size_t size = static_cast<size_t>(PyBytes_Size(bytes));
+    Py_DECREF(bytes);
+    return size;
+  }
+
+ private:
+  PyObject* function_ = nullptr;
+  PyObject* args_ = nullptr;
+};
+
+void BM_PythonVsC(benchmark::State& state) {
+  static const PythonChart python;
+  if (!python.ok() || python() != ChartToMemory()) {
+    state.SkipWithError("the Python module gives no chart, or another one");
+    return;
+  }
+  Alternate(state, python, ChartToMemory, "python", "c");
+}
+BENCHMARK(BM_PythonVsC)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+#endif
+
+}  // namespace
+
+BENCHMARK_MAIN();
