@@ -1,7 +1,9 @@
-// The class factory: plain and aggregated instances; class objects kept by the module.
+// The class factory: plain and aggregated instances; class objects kept by the module. Making
+// an instance is the one call here that allocates; it runs inside the exception boundary.
 #include "component/class_factory.h"
 
 #include "component/module_state.h"
+#include "objects/boundary.h"
 
 namespace norvisk {
 
@@ -33,7 +35,7 @@ STDMETHODIMP ClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** o
   *object = nullptr;
   // An outer object may only ask for the inner unknown.
   if (outer && !IsEqualIID(riid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
-  return create_(outer, riid, object);
+  return Guarded([&] { return create_(outer, riid, object); });
 }
 
 STDMETHODIMP ClassFactory::LockServer(BOOL lock) {

@@ -1,13 +1,16 @@
 // COM objects of the module: aggregation-aware reference counting and IDispatch through the
 // type library, written once for both classes.
+//
+// No exception leaves a COM method: each method of a class runs its body through Guarded
+// (objects/boundary.h), and so do the IDispatch methods here. Invoke reaches the class's own
+// (guarded) vtable methods through DispInvoke, so both paths report E_OUTOFMEMORY alike.
 #pragma once
 
 #include <windows.h>
 #include <oleauto.h>
 
-#include <new>
-
 #include "component/module_state.h"
+#include "objects/boundary.h"
 #include "objects/text.h"
 
 namespace norvisk {
@@ -53,21 +56,30 @@ class DispatchObject : public Iface {
     if (!info) return E_POINTER;
     *info = nullptr;
     if (index != 0) return DISP_E_BADINDEX;
-    return GetInterfaceTypeInfo(Iid, lcid, info);
+    return Guarded([&] { return GetInterfaceTypeInfo(Iid, lcid, info); });
   }
   STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
                              DISPID* ids) override {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    ITypeInfo* info = nullptr;
-    HRESULT hr = GetInterfaceTypeInfo(Iid, lcid, &info);
-    if (FAILED(hr)) return hr;
-    hr = DispGetIDsOfNames(info, names, count, ids);
-    info->Release();
-    return hr;
+    return Guarded([&] {
+      ITypeInfo* info = nullptr;
+      HRESULT hr = GetInterfaceTypeInfo(Iid, lcid, &info);
+      if (FAILED(hr)) return hr;
+      hr = DispGetIDsOfNames(info, names, count, ids);
+      info->Release();
+      return hr;
+    });
   }
   STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
                       VARIANT* result, EXCEPINFO* exception, UINT* argError) override {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+    return Guarded(
+        [&] { return InvokeMethod(id, lcid, flags, params, result, exception, argError); });
+  }
+
+ private:
+  HRESULT InvokeMethod(DISPID id, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                       EXCEPINFO* exception, UINT* argError) {
     ITypeInfo* info = nullptr;
     HRESULT hr = GetInterfaceTypeInfo(Iid, lcid, &info);
     if (FAILED(hr)) return hr;
@@ -84,7 +96,6 @@ class DispatchObject : public Iface {
     return hr;
   }
 
- private:
   class InnerUnknown : public IUnknown {
    public:
     explicit InnerUnknown(DispatchObject* owner) : owner_(owner) {}
@@ -119,13 +130,16 @@ class DispatchObject : public Iface {
 };
 
 // Creates an object of class T (constructed with the outer unknown) and asks it for `riid`.
+// An object that cannot be made, whatever part of it, is E_OUTOFMEMORY and leaves the module
+// unlocked: the lock is taken by the base class, which is undone with the rest.
 template <class T>
 HRESULT CreateAggregatable(IUnknown* outer, REFIID riid, void** object) {
-  T* made = new (std::nothrow) T(outer);
-  if (!made) return E_OUTOFMEMORY;
-  HRESULT hr = made->inner()->QueryInterface(riid, object);
-  made->inner()->Release();  // the object now lives on the reference just handed out, if any
-  return hr;
+  return Guarded([&] {
+    T* made = new T(outer);
+    HRESULT hr = made->inner()->QueryInterface(riid, object);
+    made->inner()->Release();  // the object now lives on the reference just handed out, if any
+    return hr;
+  });
 }
 
 }  // namespace norvisk

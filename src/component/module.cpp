@@ -1,4 +1,4 @@
-// Norvisk.dll: the module's entry points.
+// Norvisk.dll: the module's entry points. None lets an exception out (objects/boundary.h).
 #include <windows.h>
 
 #include "component/class_factory.h"
@@ -7,6 +7,7 @@
 #include "component/module_state.h"
 #include "component/self_registration.h"
 #include "norvisk_h.h"
+#include "objects/boundary.h"
 
 namespace {
 
@@ -26,6 +27,7 @@ norvisk::ClassFactory* class_object(REFCLSID clsid) {
 }  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+  // Nothing here allocates; the releases below call only the automation library.
   if (reason == DLL_PROCESS_ATTACH) {
     norvisk::SetModuleInstance(instance);
     DisableThreadLibraryCalls(instance);
@@ -37,17 +39,23 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
 }
 
 extern "C" HRESULT WINAPI DllCanUnloadNow() {
-  return norvisk::ModuleLockCount() == 0 ? S_OK : S_FALSE;
+  return norvisk::Guarded([] { return norvisk::ModuleLockCount() == 0 ? S_OK : S_FALSE; });
 }
 
 extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** object) {
   if (!object) return E_POINTER;
   *object = nullptr;
-  norvisk::ClassFactory* factory = class_object(clsid);
-  if (!factory) return CLASS_E_CLASSNOTAVAILABLE;
-  return factory->QueryInterface(riid, object);
+  return norvisk::Guarded([&] {
+    norvisk::ClassFactory* factory = class_object(clsid);
+    if (!factory) return CLASS_E_CLASSNOTAVAILABLE;
+    return factory->QueryInterface(riid, object);
+  });
 }
 
-extern "C" HRESULT WINAPI DllRegisterServer() { return norvisk::RegisterModule(); }
+extern "C" HRESULT WINAPI DllRegisterServer() {
+  return norvisk::Guarded([] { return norvisk::RegisterModule(); });
+}
 
-extern "C" HRESULT WINAPI DllUnregisterServer() { return norvisk::UnregisterModule(); }
+extern "C" HRESULT WINAPI DllUnregisterServer() {
+  return norvisk::Guarded([] { return norvisk::UnregisterModule(); });
+}

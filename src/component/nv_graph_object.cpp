@@ -2,6 +2,7 @@
 #include "component/dispatch.h"
 #include "component/graph_objects.h"
 #include "norvisk_h.h"
+#include "objects/boundary.h"
 #include "objects/nv_graph.h"
 
 namespace norvisk {
@@ -13,24 +14,38 @@ class NVGraphObject final : public DispatchObject<INVGraph, IID_INVGraph> {
   explicit NVGraphObject(IUnknown* outer)
       : DispatchObject(outer), graph_(static_cast<ModuleHandle>(ModuleInstance())) {}
 
-  STDMETHODIMP AddBarBar(BSTR legend) override { return graph_.AddBarBar(BstrText(legend)); }
-  STDMETHODIMP AddBarLegend(BSTR legend) override { return graph_.AddBarLegend(BstrText(legend)); }
-  STDMETHODIMP AddBarValue(double value) override { return graph_.AddBarValue(value); }
-  STDMETHODIMP AddXYValue(BSTR legend, double value) override {
-    return graph_.AddXYValue(BstrText(legend), value);
+  STDMETHODIMP AddBarBar(BSTR legend) override {
+    return Guarded([&] { return graph_.AddBarBar(BstrText(legend)); });
   }
-  STDMETHODIMP Clear() override { return graph_.Clear(); }
-  STDMETHODIMP CreateXYGraph() override { return graph_.CreateXYGraph(); }
-  STDMETHODIMP SaveToFile(BSTR fileName) override { return graph_.SaveToFile(BstrText(fileName)); }
+  STDMETHODIMP AddBarLegend(BSTR legend) override {
+    return Guarded([&] { return graph_.AddBarLegend(BstrText(legend)); });
+  }
+  STDMETHODIMP AddBarValue(double value) override {
+    return Guarded([&] { return graph_.AddBarValue(value); });
+  }
+  STDMETHODIMP AddXYValue(BSTR legend, double value) override {
+    return Guarded([&] { return graph_.AddXYValue(BstrText(legend), value); });
+  }
+  STDMETHODIMP Clear() override { return Guarded([&] { return graph_.Clear(); }); }
+  STDMETHODIMP CreateXYGraph() override { return Guarded([&] { return graph_.CreateXYGraph(); }); }
+  STDMETHODIMP SaveToFile(BSTR fileName) override {
+    return Guarded([&] { return graph_.SaveToFile(BstrText(fileName)); });
+  }
   STDMETHODIMP DrawBarGraph(BSTR fileName, BSTR data) override {
-    return graph_.DrawBarGraph(BstrText(fileName), BstrText(data));
+    return Guarded([&] { return graph_.DrawBarGraph(BstrText(fileName), BstrText(data)); });
   }
   STDMETHODIMP DrawXYGraph(BSTR fileName, BSTR data) override {
-    return graph_.DrawXYGraph(BstrText(fileName), BstrText(data));
+    return Guarded([&] { return graph_.DrawXYGraph(BstrText(fileName), BstrText(data)); });
   }
-  STDMETHODIMP CreateBarGraph() override { return graph_.CreateBarGraph(); }
-  STDMETHODIMP SetWidth(int width) override { return graph_.SetWidth(width); }
-  STDMETHODIMP SetHeight(int height) override { return graph_.SetHeight(height); }
+  STDMETHODIMP CreateBarGraph() override {
+    return Guarded([&] { return graph_.CreateBarGraph(); });
+  }
+  STDMETHODIMP SetWidth(int width) override {
+    return Guarded([&] { return graph_.SetWidth(width); });
+  }
+  STDMETHODIMP SetHeight(int height) override {
+    return Guarded([&] { return graph_.SetHeight(height); });
+  }
 
  private:
   NVGraph graph_;

@@ -7,6 +7,8 @@
 #include <new>
 #include <optional>
 
+#include "objects/boundary.h"
+
 namespace norvisk {
 namespace {
 
@@ -334,6 +336,21 @@ class Applier {
   const std::string& root_;
 };
 
+// Unregisters a block's entries when it goes, unless `done` was set. The undoing itself may run
+// out of memory too; it then stops, and what it could not take back stays.
+struct UndoUnlessDone {
+  UndoUnlessDone(Applier& applier, const std::vector<Entry>& entries)
+      : applier(applier), entries(entries) {}
+  ~UndoUnlessDone() {
+    if (!done) Guarded([&] { return applier.Unregister(entries, ""); });
+  }
+  UndoUnlessDone(const UndoUnlessDone&) = delete;
+  UndoUnlessDone& operator=(const UndoUnlessDone&) = delete;
+  Applier& applier;
+  const std::vector<Entry>& entries;
+  bool done = false;
+};
+
 HRESULT Run(std::string_view script, bool registering, const Replacements& replacements, Registry& registry) {
   std::vector<Token> tokens;
   if (!Tokenize(script, tokens)) return kRegistrarScriptError;
@@ -345,11 +362,11 @@ HRESULT Run(std::string_view script, bool registering, const Replacements& repla
   for (const RootBlock& block : blocks) {
     Applier applier(registry, block.root);
     if (registering) {
+      // Taken back unless it runs to its end, also when memory running out cuts it short.
+      UndoUnlessDone undo(applier, block.entries);
       const HRESULT hr = applier.Register(block.entries, "");
-      if (Failed(hr)) {
-        applier.Unregister(block.entries, "");
-        return hr;
-      }
+      if (Failed(hr)) return hr;
+      undo.done = true;
     } else {
       const HRESULT hr = applier.Unregister(block.entries, "");
       if (Failed(hr) && !Failed(first)) first = hr;

@@ -11,6 +11,7 @@
 #include "component/module_state.h"
 #include "component/registrar.h"
 #include "norvisk_h.h"
+#include "objects/boundary.h"
 #include "resource.h"
 
 namespace norvisk {
@@ -96,9 +97,8 @@ HRESULT load_type_library(const std::wstring& modulePath, ITypeLib** library, st
   return hr;
 }
 
-}  // namespace
-
-HRESULT RegisterModule() {
+// The scripts, the categories and the type library, stopping at the first failure.
+HRESULT register_all() {
   std::wstring path = module_path();
   std::string script_path = narrow(path);
   for (const Entry& entry : kObjectMap) {
@@ -113,32 +113,50 @@ HRESULT RegisterModule() {
   std::wstring from;
   HRESULT hr = load_type_library(path, &library, &from);
   if (FAILED(hr)) return hr;
-  std::size_t slash = from.find_last_of(L"\\/");
-  std::wstring folder = slash == std::wstring::npos ? std::wstring() : from.substr(0, slash);
-  hr = RegisterTypeLib(library, from.data(), folder.empty() ? nullptr : folder.data());
+  // The library is let go whatever happens while it is registered.
+  hr = Guarded([&] {
+    std::size_t slash = from.find_last_of(L"\\/");
+    std::wstring folder = slash == std::wstring::npos ? std::wstring() : from.substr(0, slash);
+    return RegisterTypeLib(library, from.data(), folder.empty() ? nullptr : folder.data());
+  });
   library->Release();
   return hr;
 }
 
+}  // namespace
+
+// A registration that stops is taken back, so that no class is left registered without the
+// rest; its own failure is what is returned.
+HRESULT RegisterModule() {
+  HRESULT hr = Guarded([] { return register_all(); });
+  if (FAILED(hr)) UnregisterModule();
+  return hr;
+}
+
+// Removes all it can; the first failure of a script is returned (what is not there is none).
 HRESULT UnregisterModule() {
-  std::wstring path = module_path();
-  std::string script_path = narrow(path);
-  for (const Entry& entry : kObjectMap) {
-    run_script(entry.script, false, script_path);
-    if (entry.categories) register_categories(*entry.clsid, false);
-  }
-  ITypeLib* library = nullptr;
-  std::wstring from;
-  if (SUCCEEDED(load_type_library(path, &library, &from))) {
-    TLIBATTR* attributes = nullptr;
-    if (SUCCEEDED(library->GetLibAttr(&attributes))) {
-      UnRegisterTypeLib(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
-                        attributes->lcid, attributes->syskind);
-      library->ReleaseTLibAttr(attributes);
+  return Guarded([] {
+    std::wstring path = module_path();
+    std::string script_path = narrow(path);
+    HRESULT first = S_OK;
+    for (const Entry& entry : kObjectMap) {
+      HRESULT hr = run_script(entry.script, false, script_path);
+      if (FAILED(hr) && SUCCEEDED(first)) first = hr;
+      if (entry.categories) register_categories(*entry.clsid, false);
     }
-    library->Release();
-  }
-  return S_OK;
+    ITypeLib* library = nullptr;
+    std::wstring from;
+    if (SUCCEEDED(load_type_library(path, &library, &from))) {
+      TLIBATTR* attributes = nullptr;
+      if (SUCCEEDED(library->GetLibAttr(&attributes))) {
+        UnRegisterTypeLib(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
+                          attributes->lcid, attributes->syskind);
+        library->ReleaseTLibAttr(attributes);
+      }
+      library->Release();
+    }
+    return first;
+  });
 }
 
 }  // namespace norvisk

@@ -3,6 +3,7 @@
 #include "component/dispatch.h"
 #include "component/graph_objects.h"
 #include "norvisk_h.h"
+#include "objects/boundary.h"
 #include "objects/v_graph.h"
 
 namespace norvisk {
@@ -59,19 +60,33 @@ class VGraphObject final : public DispatchObject<IVGraph, IID_IVGraph> {
   explicit VGraphObject(IUnknown* outer)
       : DispatchObject(outer), graph_(window_, static_cast<ModuleHandle>(ModuleInstance())) {}
 
-  STDMETHODIMP DrawBarGraph(BSTR data) override { return graph_.DrawBarGraph(BstrText(data)); }
-  STDMETHODIMP DrawXYGraph(BSTR data) override { return graph_.DrawXYGraph(BstrText(data)); }
-  STDMETHODIMP AddBarBar(BSTR legend) override { return graph_.AddBarBar(BstrText(legend)); }
-  STDMETHODIMP AddBarLegend(BSTR legend) override { return graph_.AddBarLegend(BstrText(legend)); }
-  STDMETHODIMP AddBarValue(double value) override { return graph_.AddBarValue(value); }
-  STDMETHODIMP AddXYValue(BSTR legend, double value) override {
-    return graph_.AddXYValue(BstrText(legend), value);
+  STDMETHODIMP DrawBarGraph(BSTR data) override {
+    return Guarded([&] { return graph_.DrawBarGraph(BstrText(data)); });
   }
-  STDMETHODIMP Clear() override { return graph_.Clear(); }
-  STDMETHODIMP CreateBarGraph() override { return graph_.CreateBarGraph(); }
-  STDMETHODIMP CreateXYGraph() override { return graph_.CreateXYGraph(); }
-  STDMETHODIMP DrawGraph() override { return graph_.DrawGraph(); }
-  STDMETHODIMP SaveToFile(BSTR fileName) override { return graph_.SaveToFile(BstrText(fileName)); }
+  STDMETHODIMP DrawXYGraph(BSTR data) override {
+    return Guarded([&] { return graph_.DrawXYGraph(BstrText(data)); });
+  }
+  STDMETHODIMP AddBarBar(BSTR legend) override {
+    return Guarded([&] { return graph_.AddBarBar(BstrText(legend)); });
+  }
+  STDMETHODIMP AddBarLegend(BSTR legend) override {
+    return Guarded([&] { return graph_.AddBarLegend(BstrText(legend)); });
+  }
+  STDMETHODIMP AddBarValue(double value) override {
+    return Guarded([&] { return graph_.AddBarValue(value); });
+  }
+  STDMETHODIMP AddXYValue(BSTR legend, double value) override {
+    return Guarded([&] { return graph_.AddXYValue(BstrText(legend), value); });
+  }
+  STDMETHODIMP Clear() override { return Guarded([&] { return graph_.Clear(); }); }
+  STDMETHODIMP CreateBarGraph() override {
+    return Guarded([&] { return graph_.CreateBarGraph(); });
+  }
+  STDMETHODIMP CreateXYGraph() override { return Guarded([&] { return graph_.CreateXYGraph(); }); }
+  STDMETHODIMP DrawGraph() override { return Guarded([&] { return graph_.DrawGraph(); }); }
+  STDMETHODIMP SaveToFile(BSTR fileName) override {
+    return Guarded([&] { return graph_.SaveToFile(BstrText(fileName)); });
+  }
 
  private:
   PendingWindow window_;

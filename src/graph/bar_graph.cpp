@@ -133,13 +133,16 @@ void BarGraph::LoadData(std::string_view s) {
 
 void BarGraph::Render() {
   if (!dirty) return;
-  dirty = false;
-  canvas->SetPenRgb(0, 0, 0);
+  // The pen every rendering starts with, whatever one cut short left behind.
+  canvas->SetPen(0, 1, 0, 0, 0);
   DrawGrid(plotLeft, plotTop, plotWidth, plotHeight, 0);
   DrawXLabels();
   DrawLegend();
   DrawValueLabels(plotLeft, plotTop, plotHeight, 0.0, data_.maxTotal);
   DrawData();
+  // Only a rendering that ran to its end counts: one cut short by memory running out is
+  // drawn again, over itself, by the next call.
+  dirty = false;
 }
 
 void BarGraph::DrawData() {

@@ -112,11 +112,13 @@ int XYGraph::PointY(double value) const {
 
 void XYGraph::Render() {
   if (!dirty) return;
-  dirty = false;
+  // The pen every rendering starts with, whatever one cut short left behind.
+  canvas->SetPen(0, 1, 0, 0, 0);
   DrawGrid(plotLeft, plotTop, plotWidth, plotHeight + 1, xyData.Count());
   DrawValueLabels(plotLeft, plotTop, plotHeight, xyData.MinValue(), xyData.MaxValue());
   DrawData();
   DrawXLabels();
+  dirty = false;  // as for bar graphs: a rendering cut short is done again
 }
 
 // The line, in the pen and mix mode the grid leaves: solid black, one pixel.

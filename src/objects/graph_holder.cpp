@@ -1,8 +1,6 @@
 // GraphHolder: graph replacement, kind checks and adding, shared by both graph objects.
 #include "objects/graph_holder.h"
 
-#include <new>
-
 #include "graph/bar_graph.h"
 #include "graph/xy_graph.h"
 
@@ -11,25 +9,20 @@ namespace norvisk {
 GraphHolder::~GraphHolder() = default;
 
 HRESULT GraphHolder::Replace(GraphKind kind, int width, int height) {
+  // The old graph goes before the new one is made, and the kind follows only a graph that
+  // stands: when memory runs out on the way, there is no graph and no kind.
   graph_.reset();
-  graphKind_ = kind;
-  try {
-    if (kind == GraphKind::Bar)
-      graph_ = std::make_unique<BarGraph>(width, height);
-    else
-      graph_ = std::make_unique<XYGraph>(width, height);
-  } catch (const std::bad_alloc&) {
-    // Never a kind without a graph.
-    graph_.reset();
-    graphKind_ = GraphKind::None;
-    return E_OUTOFMEMORY;
-  }
+  graphKind_ = GraphKind::None;
+  if (kind == GraphKind::Bar)
+    graph_ = std::make_unique<BarGraph>(width, height);
+  else
+    graph_ = std::make_unique<XYGraph>(width, height);
   if (CheckSurface() != S_OK) {
     // Never a graph that cannot draw for want of memory.
     graph_.reset();
-    graphKind_ = GraphKind::None;
     return E_OUTOFMEMORY;
   }
+  graphKind_ = kind;
   return S_OK;
 }
 
@@ -45,29 +38,21 @@ void GraphHolder::LoadBackground() {
 }
 
 HRESULT GraphHolder::LoadData(TextArg data) {
-  try {
-    std::string storage;
-    std::string_view text;
-    if (!GraphText(data, &storage, &text)) return E_OUTOFMEMORY;
-    graph_->LoadData(text);
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
+  std::string storage;
+  std::string_view text;
+  if (!GraphText(data, &storage, &text)) return E_OUTOFMEMORY;
+  graph_->LoadData(text);
   return S_OK;
 }
 
 HRESULT GraphHolder::SaveGraph(const TextArg& fileName, ExportResult* outcome) {
   if (outcome) *outcome = ExportResult::NotWritten;
-  try {
-    std::string storage;
-    std::string_view name;
-    if (!GraphText(fileName, &storage, &name)) return E_OUTOFMEMORY;
-    std::string terminated(name);
-    const ExportResult result = graph_->ExportToFile(terminated.c_str());
-    if (outcome) *outcome = result;
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
+  std::string storage;
+  std::string_view name;
+  if (!GraphText(fileName, &storage, &name)) return E_OUTOFMEMORY;
+  std::string terminated(name);
+  const ExportResult result = graph_->ExportToFile(terminated.c_str());
+  if (outcome) *outcome = result;
   return S_OK;
 }
 
@@ -76,14 +61,10 @@ template <class Kind, class Add>
 static HRESULT add_text(GraphKind want, GraphKind have, Graph* graph, const TextArg& text,
                         Add add) {
   if (have != want) return S_FALSE;
-  try {
-    std::string storage;
-    std::string_view converted;
-    if (!GraphText(text, &storage, &converted)) return E_OUTOFMEMORY;
-    add(static_cast<Kind*>(graph), converted);
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
+  std::string storage;
+  std::string_view converted;
+  if (!GraphText(text, &storage, &converted)) return E_OUTOFMEMORY;
+  add(static_cast<Kind*>(graph), converted);
   return S_OK;
 }
 
@@ -99,11 +80,7 @@ HRESULT GraphHolder::AddBarLegend(TextArg legend) {
 
 HRESULT GraphHolder::AddBarValue(double value) {
   if (graphKind_ != GraphKind::Bar) return S_FALSE;
-  try {
-    static_cast<BarGraph*>(graph_.get())->AddValue(value);
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
+  static_cast<BarGraph*>(graph_.get())->AddValue(value);
   return S_OK;
 }
 

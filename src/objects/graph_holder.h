@@ -1,4 +1,8 @@
 // GraphHolder: the current graph of a graph object, its kind, and what both classes share.
+//
+// The methods of the graph objects let std::bad_alloc through when memory runs out; their
+// callers run them inside the exception boundary (objects/boundary.h), which reports it as
+// E_OUTOFMEMORY. A method that fails half-way leaves the object consistent.
 #pragma once
 
 #include <cstdint>
@@ -32,11 +36,12 @@ class GraphHolder {
 
  protected:
   // Destroys the current graph and makes a new, empty one of `kind`. E_OUTOFMEMORY, with no
-  // graph and kind None, when it or the surface of its size cannot be allocated.
+  // graph and kind None, when the surface of its size cannot be had; when the graph itself
+  // cannot be allocated the same state is left, and std::bad_alloc goes on to the boundary.
   HRESULT Replace(GraphKind kind, int width, int height);
   // Puts the background image back into the current graph's canvas.
   void LoadBackground();
-  // Reads `data` into the current graph; E_OUTOFMEMORY when it cannot be converted or stored.
+  // Reads `data` into the current graph; E_OUTOFMEMORY when it cannot be converted.
   HRESULT LoadData(TextArg data);
   // The current graph renders what is pending and writes its canvas to the file. Whether a
   // file came of it goes only to `outcome`, when given.

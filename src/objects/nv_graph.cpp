@@ -1,8 +1,6 @@
 // NVGraph: graphs made at the object's fixed size, saved over a fresh background.
 #include "objects/nv_graph.h"
 
-#include <new>
-
 namespace norvisk {
 
 HRESULT NVGraph::CreateBarGraph() { return Replace(GraphKind::Bar, width_, height_); }
@@ -58,11 +56,7 @@ HRESULT NVGraph::Encode(ImageFormat format, const ImageSink& sink, ExportResult*
   // A size of no picture stays without one: the background would give the canvas its own size.
   if (!graph()->canvas->ready()) return S_OK;
   LoadBackground();
-  try {
-    *outcome = graph()->Encode(format, sink);
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
+  *outcome = graph()->Encode(format, sink);
   return S_OK;
 }
 

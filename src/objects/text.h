@@ -26,11 +26,11 @@ class TextArg {
 };
 
 // Converts an automation string to the 8-bit text of this platform: UTF-8 here, the ANSI code
-// page on Windows. False when memory runs out.
+// page on Windows. False when the platform cannot convert it.
 bool WideToGraphText(const char16_t* wide, std::string* out);
 
 // The 8-bit text of an argument: 8-bit text as it is, automation strings converted into
-// `storage`. False when memory runs out.
+// `storage`. False when the platform cannot convert it.
 bool GraphText(const TextArg& arg, std::string* storage, std::string_view* text);
 
 }  // namespace norvisk

@@ -34,8 +34,9 @@ std::atomic<int> live_canvases{0};
 Canvas::Canvas(int width, int height) : Canvas(width, height, DefaultBackend()) {}
 
 Canvas::Canvas(int width, int height, const Backend& backend) : backend_(backend) {
-  live_canvases.fetch_add(1, std::memory_order_relaxed);
   Resize(width, height);
+  // Counted once it stands: a canvas whose construction throws never had its destructor run.
+  live_canvases.fetch_add(1, std::memory_order_relaxed);
 }
 
 Canvas::~Canvas() {
@@ -174,7 +175,8 @@ void Canvas::DrawVerticalText(int x, int y, std::string_view text) {
   // The scratch surface is kept and only grows: making one costs more than the text itself on
   // some platforms. The opaque text fills its whole w x h cell, so whatever an earlier text left
   // outside that cell is never read.
-  if (!scratch_ || scratch_->desc_.width < w || scratch_->desc_.height < h) {
+  // One without a surface is made again: the platform may have refused it only for a while.
+  if (!scratch_ || !scratch_->ready_ || scratch_->desc_.width < w || scratch_->desc_.height < h) {
     // Rounded up, so that a few sizes serve all labels and surfaces can be reused.
     auto round_up = [](long long v, int step) {
       return static_cast<int>(std::min<long long>((v + step - 1) / step * step, 0x7FFFFFFF));
@@ -183,9 +185,9 @@ void Canvas::DrawVerticalText(int x, int y, std::string_view text) {
     int sh = round_up(std::max(h, scratch_ ? scratch_->desc_.height : 0), 32);
     scratch_.reset();  // its context lets go of our font as it goes
     scratchFont_ = nullptr;
-    scratch_ = std::unique_ptr<Canvas>(new (std::nothrow) Canvas(sw, sh, backend_));
+    scratch_ = std::make_unique<Canvas>(sw, sh, backend_);
   }
-  if (!scratch_ || !scratch_->ready_) return;
+  if (!scratch_->ready_) return;
   Canvas& scratch = *scratch_;
   // The scratch draws with this canvas's font, which stays selected there until the font is
   // replaced (UseFont takes it back first). The scratch never makes a font of its own.
@@ -297,8 +299,10 @@ void Canvas::ReplaceFont() { fontWanted_ = true; }
 
 void Canvas::UseFont() {
   if (!fontWanted_ || !device_) return;
-  fontWanted_ = false;
   std::unique_ptr<DrawObject> made = backend_.CreateFont(MakeFontSpec());
+  // A font that could not be made (or whose making threw) is still wanted: the next text asks
+  // for it again, rather than the canvas keeping the default font for good.
+  fontWanted_ = !made;
   // Neither context may hold the old font when it goes.
   if (scratch_ && scratchFont_) scratch_->device_->Select(DrawObject::Kind::Font, nullptr);
   scratchFont_ = nullptr;

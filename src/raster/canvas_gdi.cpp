@@ -44,18 +44,19 @@ void destroy_surface(const Surface& s) {
 
 // Surfaces given back by canvases, for the next canvas of the same size. Making a DIB section
 // maps fresh memory, and its first touch costs more than drawing a whole chart; a graph made
-// for every call would pay it each time.
+// for every call would pay it each time. The slots are fixed: giving a surface back happens in
+// a destructor and must not allocate.
 class SurfacePool {
  public:
   ~SurfacePool() {
-    for (const Surface& s : kept_) destroy_surface(s);
+    for (std::size_t i = 0; i < count_; ++i) destroy_surface(kept_[i]);
   }
   bool Take(int width, int height, Surface* out) {
     std::lock_guard<std::mutex> guard(lock_);
-    for (auto it = kept_.begin(); it != kept_.end(); ++it) {
-      if (it->width != width || it->height != height) continue;
-      *out = *it;
-      kept_.erase(it);
+    for (std::size_t i = 0; i < count_; ++i) {
+      if (kept_[i].width != width || kept_[i].height != height) continue;
+      *out = kept_[i];
+      Remove(i);
       return true;
     }
     return false;
@@ -66,18 +67,24 @@ class SurfacePool {
       return;
     }
     std::lock_guard<std::mutex> guard(lock_);
-    if (kept_.size() == kMaxKept) {
-      destroy_surface(kept_.front());
-      kept_.erase(kept_.begin());
+    if (count_ == kMaxKept) {
+      destroy_surface(kept_[0]);
+      Remove(0);
     }
-    kept_.push_back(s);
+    kept_[count_++] = s;
   }
 
  private:
   static constexpr std::size_t kMaxKept = 4;
   static constexpr std::int64_t kMaxKeptBytes = std::int64_t{8} << 20;
+  // The oldest first.
+  void Remove(std::size_t i) {
+    for (; i + 1 < count_; ++i) kept_[i] = kept_[i + 1];
+    --count_;
+  }
   std::mutex lock_;
-  std::vector<Surface> kept_;
+  Surface kept_[kMaxKept];
+  std::size_t count_ = 0;
 };
 
 SurfacePool& surface_pool() {
@@ -151,6 +158,23 @@ class GdiDevice final : public Device {
   HGDIOBJ oldFont_;
 };
 
+// A back-end object owning `handle` (nullptr when the platform refused one). When memory for
+// the object runs out, the handle is deleted and std::bad_alloc goes on to the caller's
+// boundary, as in the software back end: drawing on with a default object would give a wrong
+// picture and report it as drawn.
+std::unique_ptr<DrawObject> own_object(DrawObject::Kind kind, HGDIOBJ handle) {
+  if (!handle) return nullptr;
+  struct Owner {
+    HGDIOBJ handle;
+    ~Owner() {
+      if (handle) DeleteObject(handle);
+    }
+  } owner{handle};
+  auto made = std::make_unique<GdiObject>(kind, handle);
+  owner.handle = nullptr;
+  return made;
+}
+
 class GdiBackendImpl final : public Backend {
  public:
   static bool MakeSurface(const SurfaceDesc& desc, Surface* out) {
@@ -195,30 +219,33 @@ class GdiBackendImpl final : public Backend {
     } else if (!MakeSurface(desc, &surface)) {
       return nullptr;
     }
-    auto device = std::unique_ptr<GdiDevice>(new (std::nothrow) GdiDevice(surface));
-    if (!device) destroy_surface(surface);
+    // The surface goes back to the platform if the device holding it cannot be made.
+    struct Owner {
+      const Surface* surface;
+      ~Owner() {
+        if (surface) destroy_surface(*surface);
+      }
+    } owner{&surface};
+    auto device = std::make_unique<GdiDevice>(surface);
+    owner.surface = nullptr;
     return device;
   }
 
   std::unique_ptr<DrawObject> CreatePen(const PenSpec& settings) const override {
-    HPEN pen = ::CreatePen(settings.style, settings.width, settings.color);
-    if (!pen) return nullptr;
-    return std::make_unique<GdiObject>(DrawObject::Kind::Pen, pen);
+    return own_object(DrawObject::Kind::Pen,
+                      ::CreatePen(settings.style, settings.width, settings.color));
   }
 
   std::unique_ptr<DrawObject> CreateBrush(const BrushSpec& settings) const override {
     LOGBRUSH record{settings.style, settings.color, static_cast<ULONG_PTR>(settings.hatch)};
-    HBRUSH brush = CreateBrushIndirect(&record);
-    if (!brush) return nullptr;
-    return std::make_unique<GdiObject>(DrawObject::Kind::Brush, brush);
+    return own_object(DrawObject::Kind::Brush, CreateBrushIndirect(&record));
   }
 
   std::unique_ptr<DrawObject> CreateFont(const FontSpec& settings) const override {
     HFONT font = CreateFontA(settings.height, 0, 0, 0, 0, settings.italic, settings.underline, 0,
                              ANSI_CHARSET, OUT_DEFAULT_PRECIS, 15, DEFAULT_QUALITY,
                              DEFAULT_PITCH | FF_DONTCARE, settings.face.c_str());
-    if (!font) return nullptr;
-    return std::make_unique<GdiObject>(DrawObject::Kind::Font, font);
+    return own_object(DrawObject::Kind::Font, font);
   }
 };
 

@@ -2,6 +2,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "raster/device.h"
@@ -171,12 +173,16 @@ inline __int128 ceil_div(__int128 a, __int128 b) {
   return (a % b != 0 && a > 0) ? q + 1 : q;
 }
 
+struct FreeBits {
+  void operator()(std::uint8_t* bits) const { std::free(bits); }
+};
+using PixelMemory = std::unique_ptr<std::uint8_t, FreeBits>;
+
 class SoftDevice final : public Device {
  public:
-  SoftDevice(int width, int height, std::uint8_t* bits)
+  SoftDevice(int width, int height, PixelMemory bits)
       : width_(width), height_(height), rowBytes_(static_cast<int>(RowBytes(width, 24))),
-        bits_(bits) {}
-  ~SoftDevice() override { std::free(bits_); }
+        memory_(std::move(bits)), bits_(memory_.get()) {}
 
   SurfaceBits Bits() override {
     return SurfaceBits{bits_, width_, height_, 24, rowBytes_, nullptr, 0};
@@ -559,6 +565,7 @@ class SoftDevice final : public Device {
   int width_;
   int height_;
   int rowBytes_;
+  PixelMemory memory_;
   std::uint8_t* bits_;
   PenSpec pen_;
   BrushSpec brush_{0, kWhite, 0};
@@ -584,10 +591,11 @@ class SoftBackendImpl final : public Backend {
   std::unique_ptr<Device> CreateDevice(const SurfaceDesc& desc) const override {
     if (!SurfaceFits(desc.width, desc.height, 24) || desc.bitsPerPixel != 24) return nullptr;
     std::int64_t bytes = RowBytes(desc.width, 24) * desc.height;
-    // A new surface is all black.
-    auto* bits = static_cast<std::uint8_t*>(std::calloc(static_cast<std::size_t>(bytes), 1));
+    // A new surface is all black. The memory is owned from here on, also when the device
+    // holding it cannot be made.
+    PixelMemory bits(static_cast<std::uint8_t*>(std::calloc(static_cast<std::size_t>(bytes), 1)));
     if (!bits) return nullptr;
-    return std::make_unique<SoftDevice>(desc.width, desc.height, bits);
+    return std::make_unique<SoftDevice>(desc.width, desc.height, std::move(bits));
   }
   std::unique_ptr<DrawObject> CreatePen(const PenSpec& settings) const override {
     return std::make_unique<SoftPen>(settings);
