@@ -15,6 +15,7 @@
 #include "cli/cli.h"
 #include "graph/bar_graph.h"
 #include "graph/xy_graph.h"
+#include "serve/serve.h"
 
 namespace norvisk::cli {
 namespace {
@@ -35,6 +36,9 @@ constexpr const char* kHelp =
     "  norvisk parse bar|xy DATA\n"
     "      Prints what a chart holds after reading DATA, as one JSON object.\n"
     "      Example: norvisk parse xy \"(Jan;10)(Feb;20)\"\n"
+    "  norvisk serve [--listen ADDR:PORT] [--threads N] [...]\n"
+    "      Serves charts over HTTP: GET /bar.jpg?data=DATA and the like (Linux only; see\n"
+    "      norvisk serve --help).\n"
     "  norvisk run [SCRIPT|-] [--trace] [--com]\n"
     "      Makes the graph object calls of SCRIPT (standard input when \"-\" or none), one a\n"
     "      line: the method, then its arguments separated by blanks; texts with blanks or\n"
@@ -229,6 +233,7 @@ int Main(int argc, char** argv) {
   }
   if (command == "parse") return ParseCommand(argc, argv);
   if (command == "run") return RunCommand(argc, argv);
+  if (command == "serve") return norvisk::serve::ServeCommand(argc, argv);
   if (const ChartKind* kind = FindKind(command)) return DrawCommand(*kind, argc, argv);
   return Usage("unknown command \"" + std::string(command) + "\"");
 }

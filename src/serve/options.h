@@ -1,0 +1,26 @@
+// The command line of `norvisk serve`.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "serve/request.h"
+
+namespace norvisk::serve {
+
+struct Options {
+  std::string host = "127.0.0.1";
+  int port = 8080;
+  int threads = 0;       // 0: one worker per CPU
+  int queue = 256;       // requests held beyond one per worker before 503
+  int timeout = 10;      // seconds: idle connections, and the drain on SIGTERM / SIGINT
+  Limits limits;
+  bool help = false;
+};
+
+// Reads argv[2..] (argv[1] is "serve"). False with `why` set on a usage error.
+bool ParseOptions(int argc, char** argv, Options* options, std::string* why);
+
+extern const char* const kServeHelp;
+
+}  // namespace norvisk::serve
