@@ -2,7 +2,7 @@
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 PACKAGES := g++ make cmake pkg-config libjpeg62-turbo-dev libfreetype-dev libfontconfig-dev \
-	fontconfig fonts-liberation2 googletest libgtest-dev libbenchmark-dev python3
+	fontconfig fonts-liberation2 googletest libgtest-dev libbenchmark-dev python3 libmicrohttpd-dev
 # The Windows build: cross compilers, Wine to run what they build, Xvfb for windows, and what
 # libjpeg-turbo's source build needs (nasm for its SIMD code).
 WINDOWS_PACKAGES := mingw-w64 mingw-w64-tools gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix \
@@ -11,7 +11,7 @@ JPEG_MINGW := build/deps/libjpeg-turbo-mingw
 BENCHMARK_MINGW := build/deps/benchmark-mingw
 NATIVE := build/native/norvisk
 # Only for make bench: the tools the whole-process comparison runs against.
-BENCH_PACKAGES := gnuplot-nox hyperfine libpython3-dev
+BENCH_PACKAGES := gnuplot-nox hyperfine libpython3-dev wrk
 # make install / make uninstall: PREFIX and DESTDIR as usual.
 PREFIX ?= /usr/local
 DESTDIR ?=
@@ -71,6 +71,7 @@ bench: build bench-windows
 	@cmake --preset native >/dev/null && cmake --build --preset native -j$(JOBS) --target capi_bench -- --no-print-directory
 	@for b in build/native/bench/*_bench; do echo "== $$b"; $$b --benchmark_min_time=0.2; done
 	@echo "== bench/compare_gnuplot.sh"; bench/compare_gnuplot.sh
+	@echo "== bench/serve_wrk.sh"; bench/serve_wrk.sh
 	@echo "== bench/run_com_bench.sh"; bench/run_com_bench.sh
 
 # The Windows build with its benchmark, which needs Google Benchmark built for mingw.

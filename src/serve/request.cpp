@@ -77,6 +77,9 @@ bool ApplyParameter(std::string_view item, bool dataInQuery, bool* seenData, boo
   return false;
 }
 
+// A data string is a C string to the drawing library: a NUL would cut it short unseen.
+constexpr const char* kNulInData = "bad request: the data holds a NUL byte";
+
 constexpr unsigned __int128 kFnvPrime = (static_cast<unsigned __int128>(1) << 88) + 0x13B;
 constexpr unsigned __int128 kFnvOffset =
     (static_cast<unsigned __int128>(0x6c62272e07bb0142ULL) << 64) | 0x62b821756295c58dULL;
@@ -174,6 +177,7 @@ Decision Read(std::string_view method, std::string_view target, const Limits& li
     if (!ApplyParameter(item, get, &seenData, &seenWidth, &seenHeight, &d)) return d;
   }
   if (get && !seenData) return Refuse(400, "bad request: the parameter \"data\" is missing");
+  if (d.chart.data.find('\0') != std::string::npos) return Refuse(400, kNulInData);
   if (d.chart.width <= 0 || d.chart.height <= 0)
     return Refuse(422, "not drawn: a picture of " + std::to_string(d.chart.width) + " x " +
                            std::to_string(d.chart.height) + " pixels cannot be made");
@@ -193,7 +197,15 @@ Decision ReadRequest(std::string_view method, std::string_view target, const Lim
   return d;
 }
 
-void ReadBody(std::string_view body, Decision* decision) { decision->chart.data.assign(body); }
+void ReadBody(std::string_view body, Decision* decision) {
+  if (body.find('\0') != std::string_view::npos) {
+    Decision refused = Refuse(400, kNulInData);
+    refused.chart.route = decision->chart.route;
+    *decision = std::move(refused);
+    return;
+  }
+  decision->chart.data.assign(body);
+}
 
 std::string EntityTag(const ChartRequest& chart, std::string_view version) {
   unsigned __int128 h = kFnvOffset;

@@ -53,7 +53,8 @@ struct Decision {
 // the order a client would want to fix them: route, method, parameters, size.
 Decision ReadRequest(std::string_view method, std::string_view target, const Limits& limits);
 
-// Applies a POST body to a decision of ReadRequest that asked for one.
+// Applies a POST body to a decision of ReadRequest that asked for one; a body holding a NUL
+// byte turns it into a 400, as such data does in the query.
 void ReadBody(std::string_view body, Decision* decision);
 
 // True when a POST to a chart route takes its data from the body.

@@ -1,5 +1,6 @@
 // The service on libmicrohttpd: a pool of epoll worker threads, each drawing in its own thread.
 #include <arpa/inet.h>
+#include <malloc.h>
 #include <microhttpd.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
@@ -26,6 +27,7 @@ namespace {
 constexpr unsigned kPerClientConnections = 64;
 constexpr std::size_t kConnectionMemory = 64 * 1024;
 constexpr unsigned kMaxConnections = 4096;
+constexpr int kLargeAllocation = 4 << 20;
 constexpr std::size_t kDropBound = 16 << 20;
 constexpr const char* kPictureCache = "public, max-age=86400";
 
@@ -174,6 +176,7 @@ MHD_Result Handle(void* cls, MHD_Connection* c, const char* /*url*/, const char*
   if (st->takesBody) {
     ReadBody(st->body, &d);
     std::string().swap(st->body);
+    if (d.status != 200) return Refusal(s, c, d);
   }
   return Answer(s, c, d.chart);
 }
@@ -221,6 +224,10 @@ int Run(Server& s) {
   // Blocked before the workers start, so that they inherit the mask and only sigwait sees them.
   pthread_sigmask(SIG_BLOCK, &stop, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
+  // Pictures over a few MiB get memory of their own that goes back to the system when they
+  // are sent; without a fixed threshold the allocator raises it after the first large picture
+  // and keeps each worker's peak for good.
+  mallopt(M_MMAP_THRESHOLD, kLargeAllocation);
 
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
