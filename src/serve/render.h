@@ -7,7 +7,7 @@
 
 namespace norvisk::serve {
 
-enum class RenderResult { Ok, NothingToDraw, NoMemory };
+enum class RenderResult { Ok, NothingToDraw, NoMemory, Failed };
 
 // Draws `chart` as the command would for the same data and size and encodes it; on Ok,
 // `*bytes` (freed with FreePicture) holds `*size` bytes of BMP or JPEG.

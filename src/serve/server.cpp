@@ -96,9 +96,11 @@ MHD_Result Picture(Server* s, MHD_Connection* c, const ChartRequest& chart) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   if (result == RenderResult::NothingToDraw)
     return Text(s, c, chart.route, 422, "not drawn: the data held no point\n");
-  if (result != RenderResult::Ok)
+  if (result == RenderResult::NoMemory)
     return Text(s, c, chart.route, 503, "unavailable: out of memory\n", "text/plain; charset=utf-8",
                 nullptr, true);
+  if (result != RenderResult::Ok)
+    return Text(s, c, chart.route, 500, "internal error: the chart could not be drawn\n");
   MHD_Response* r = MHD_create_response_from_buffer_with_free_callback(size, bytes, FreePicture);
   if (!r) {
     FreePicture(bytes);
