@@ -15,6 +15,7 @@
 #include "cli/cli.h"
 #include "graph/bar_graph.h"
 #include "graph/xy_graph.h"
+#include "objects/nv_graph.h"
 #include "serve/serve.h"
 
 namespace norvisk::cli {
@@ -58,6 +59,7 @@ constexpr const char* kHelp =
 struct ChartKind {
   std::string_view name;
   std::unique_ptr<Graph> (*make)(int width, int height);
+  HRESULT (NVGraph::*create)();
   // Why the data read gives no picture, or nullptr when it does.
   const char* (*nothingToDraw)(const Graph& graph);
   void (*json)(std::string& out, const Graph& graph);
@@ -116,8 +118,9 @@ void XYJson(std::string& out, const Graph& graph) {
 
 constexpr ChartKind kKinds[] = {
     {"bar", [](int w, int h) -> std::unique_ptr<Graph> { return std::make_unique<BarGraph>(w, h); },
-     [](const Graph&) -> const char* { return nullptr; }, BarJson},
+     &NVGraph::CreateBarGraph, [](const Graph&) -> const char* { return nullptr; }, BarJson},
     {"xy", [](int w, int h) -> std::unique_ptr<Graph> { return std::make_unique<XYGraph>(w, h); },
+     &NVGraph::CreateXYGraph,
      [](const Graph& g) -> const char* {
        return static_cast<const XYGraph&>(g).data().Count() == 0 ? "the data held no point"
                                                                  : nullptr;
@@ -139,6 +142,11 @@ bool ReadData(const char* arg, std::string* data) {
   }
   data->assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
   return !std::cin.bad();
+}
+
+int OutOfMemory() {
+  std::cerr << "norvisk: out of memory\n";
+  return kNotWritten;
 }
 
 bool ParseSize(const char* text, int* value) {
@@ -197,22 +205,27 @@ int DrawCommand(const ChartKind& kind, int argc, char** argv) {
     return kNotWritten;
   }
 
-  std::unique_ptr<Graph> graph = kind.make(640, 300);
-  if (hasWidth) graph->SetWidth(width);
-  if (hasHeight) graph->SetHeight(height);
-  if (!graph->canvas->ready()) {
+  // The calls a program makes on libnorvisk's graph object, the same object underneath.
+  NVGraph object;
+  HRESULT hr = (object.*kind.create)();
+  if (hr == S_OK && hasWidth) hr = object.SetWidth(width);
+  if (hr == S_OK && hasHeight) hr = object.SetHeight(height);
+  if (hr != S_OK) return OutOfMemory();
+  if (!object.graph()->canvas->ready()) {
     std::cerr << "norvisk: " << output << ": not written: a picture of " << width << " x "
               << height << " pixels cannot be made\n";
     return kNotWritten;
   }
-  graph->LoadBackground(nullptr, kBackgroundBitmap);
-  graph->LoadData(data);
-  if (const char* why = kind.nothingToDraw(*graph)) {
+  if (object.ReadData(data) != S_OK) return OutOfMemory();
+  if (const char* why = kind.nothingToDraw(*object.graph())) {
     std::cerr << "norvisk: " << output << ": not written: " << why << "\n";
     return kNotWritten;
   }
   errno = 0;
-  if (!graph->SaveToFile(output)) {
+  ExportResult outcome = ExportResult::NotWritten;
+  if (object.SaveToFile(output, &outcome) != S_OK || outcome == ExportResult::NoMemory)
+    return OutOfMemory();
+  if (outcome != ExportResult::Written) {
     std::cerr << "norvisk: " << output << ": not written: "
               << (errno ? std::strerror(errno) : "the file could not be made") << "\n";
     return kNotWritten;
