@@ -1,10 +1,13 @@
 /* libnorvisk through norvisk.h only: every function and status, null arguments, and the bytes
- * of memory pictures against the files of norvisk_save_to_file and of the norvisk command. */
+ * of memory pictures against the files of norvisk_save_to_file and of the norvisk command; memory
+ * and file-size limits reported as statuses, never as the end of the process. */
 #include "norvisk.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -420,6 +423,77 @@ static void test_texts_are_utf8(void) {
   norvisk_free(other);
 }
 
+/* Runs `body` in a child process with `limit` applied; the child's exit status, or 100 + the
+ * signal that ended it. */
+static int in_child(int resource, rlim_t extra, int (*body)(void)) {
+  pid_t child = fork();
+  int raw = 0;
+  if (child == 0) {
+    struct rlimit limit;
+    if (resource == RLIMIT_AS) {
+      /* What the process uses now, plus `extra`. */
+      long pages = 0, page = sysconf(_SC_PAGESIZE);
+      FILE* statm = fopen("/proc/self/statm", "r");
+      if (statm == NULL || fscanf(statm, "%ld", &pages) != 1) _exit(90);
+      fclose(statm);
+      limit.rlim_cur = limit.rlim_max = (rlim_t)pages * (rlim_t)page + extra;
+    } else {
+      limit.rlim_cur = limit.rlim_max = extra;
+    }
+    if (setrlimit(resource, &limit) != 0) _exit(91);
+    _exit(body());
+  }
+  if (child < 0 || waitpid(child, &raw, 0) != child) return -1;
+  return WIFEXITED(raw) ? WEXITSTATUS(raw) : WIFSIGNALED(raw) ? 100 + WTERMSIG(raw) : -1;
+}
+
+/* A surface within the size limit that the address space cannot hold. */
+static int chart_beyond_memory(void) {
+  unsigned char* data = (unsigned char*)"x";
+  size_t size = 7;
+  norvisk_graph* g;
+  if (norvisk_bar_chart("(a)(b;1)", 9000, 9000, NORVISK_FORMAT_BMP, &data, &size) !=
+      NORVISK_NO_MEMORY)
+    return 1;
+  if (data != NULL || size != 0) return 2;
+  /* A handle's graph that cannot be resized keeps its kind; a small size works again. */
+  g = norvisk_graph_new();
+  if (g == NULL || norvisk_create_bar_graph(g) != NORVISK_OK) return 3;
+  if (norvisk_set_width(g, 9000) != NORVISK_OK) return 4;
+  if (norvisk_set_height(g, 9000) != NORVISK_NO_MEMORY) return 5;
+  if (norvisk_add_bar_bar(g, "still a bar graph") != NORVISK_OK) return 6;
+  if (norvisk_set_width(g, 64) != NORVISK_OK || norvisk_set_height(g, 32) != NORVISK_OK) return 7;
+  if (norvisk_encode(g, NORVISK_FORMAT_BMP, &data, &size) != NORVISK_OK) return 8;
+  if (size != 54 + 192 * 32) return 9;
+  norvisk_free(data);
+  norvisk_graph_free(g);
+  return 0;
+}
+
+/* Writing past the file-size limit raises SIGXFSZ, whose default action ends the process; the
+ * library must report the file as not written instead. */
+static const char* limited_name;
+static int save_beyond_file_limit(void) {
+  norvisk_graph* g = norvisk_graph_new();
+  int bmp, jpeg;
+  signal(SIGXFSZ, SIG_DFL);
+  if (g == NULL || norvisk_create_xy_graph(g) != NORVISK_OK) return 1;
+  norvisk_add_xy_value(g, "a", 1);
+  norvisk_add_xy_value(g, "b", 2);
+  bmp = norvisk_save_to_file(g, path_of("limited.bmp"));
+  jpeg = norvisk_save_to_file(g, limited_name);
+  norvisk_graph_free(g);
+  return bmp == NORVISK_NOT_WRITTEN && jpeg == NORVISK_NOT_WRITTEN ? 0 : 2;
+}
+
+static void test_limits(void) {
+#ifndef __SANITIZE_ADDRESS__ /* the sanitizer's allocator ends the process instead */
+  CHECK(in_child(RLIMIT_AS, (rlim_t)64 << 20, chart_beyond_memory) == 0);
+#endif
+  limited_name = path_of("limited.jpg");
+  CHECK(in_child(RLIMIT_FSIZE, 1000, save_beyond_file_limit) == 0);
+}
+
 int main(void) {
   char command[512];
   snprintf(folder, sizeof folder, "/tmp/norvisk-c-interface-%ld", (long)getpid());
@@ -434,6 +508,7 @@ int main(void) {
   test_drawing_methods_write_files();
   test_sizes();
   test_texts_are_utf8();
+  test_limits();
   snprintf(command, sizeof command, "rm -rf '%s'", folder);
   if (system(command) != 0) fprintf(stderr, "could not remove %s\n", folder);
   if (failures) fprintf(stderr, "%d check(s) failed\n", failures);
