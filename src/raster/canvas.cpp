@@ -187,7 +187,12 @@ void Canvas::DrawVerticalText(int x, int y, std::string_view text) {
     scratchFont_ = nullptr;
     scratch_ = std::make_unique<Canvas>(sw, sh, backend_);
   }
-  if (!scratch_->ready_) return;
+  if (!scratch_->ready_) {
+    // A scratch of a size within the limit was refused for want of memory: the text would be
+    // left out of a picture that is then taken for complete, so the failure goes on as such.
+    if (SurfaceFits(scratch_->desc_.width, scratch_->desc_.height, 24)) throw std::bad_alloc();
+    return;
+  }
   Canvas& scratch = *scratch_;
   // The scratch draws with this canvas's font, which stays selected there until the font is
   // replaced (UseFont takes it back first). The scratch never makes a font of its own.
