@@ -155,7 +155,10 @@ TEST_P(NoMemoryTest, EveryFailedAllocationIsReportedAndLeavesNothing) {
   }
   auto list = [](const std::vector<long>& ks) {
     std::string text;
-    for (long k : ks) text += " " + std::to_string(k);
+    for (long k : ks) {
+      text += ' ';
+      text += std::to_string(k);
+    }
     return text;
   };
   EXPECT_TRUE(leaked.empty()) << "blocks left behind when allocation k failed, k =" << list(leaked);
