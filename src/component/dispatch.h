@@ -41,6 +41,13 @@ class DispatchObject : public Iface {
   // The non-delegating unknown: what the class factory hands out.
   IUnknown* inner() { return &inner_; }
 
+ protected:
+  // The interfaces a derived class answers beyond IUnknown, IDispatch and Iface: the one asked
+  // for, or nullptr.
+  virtual void* FindInterface(REFIID) { return nullptr; }
+
+ public:
+
   STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
     return outer_->QueryInterface(riid, object);
   }
@@ -105,6 +112,8 @@ class DispatchObject : public Iface {
         *object = static_cast<IUnknown*>(this);
       else if (IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, Iid))
         *object = static_cast<Iface*>(owner_);
+      else if (void* found = owner_->FindInterface(riid))
+        *object = found;
       else {
         *object = nullptr;
         return E_NOINTERFACE;

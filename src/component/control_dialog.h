@@ -1,0 +1,78 @@
+// ControlDialog: the control's window, a modeless child dialog made from the module's dialog
+// template, with its background brush, its message map and its painting (the graph, or the
+// logo while there is none). It is also the ControlWindow the graph object draws through.
+#pragma once
+
+#include <windows.h>
+
+#include "graph/graph.h"
+#include "objects/control_window.h"
+
+namespace norvisk {
+
+// The control's starting extent in HIMETRIC: the size of its dialog template, whose dialog
+// units follow the template's font ("MS Sans Serif", 8 points).
+SIZEL TemplateExtent();
+
+// The placeholder drawn for a control that is not in-place active: a grey box over `bounds`
+// (device pixels) with the control's kind written in its middle.
+void DrawPlaceholder(HDC dc, const RECT& bounds);
+
+class ControlDialog final : public ControlWindow {
+ public:
+  // What the window asks of the control it belongs to.
+  class Owner {
+   public:
+    virtual Graph* CurrentGraph() = 0;
+    virtual bool InPlaceActive() = 0;
+    virtual void FocusGained() = 0;
+    // The focus went to `gaining`.
+    virtual void FocusLost(HWND gaining) = 0;
+    virtual void MouseActivated() = 0;
+
+   protected:
+    ~Owner() = default;
+  };
+
+  ControlDialog(Owner& owner, const SIZEL& extent) : owner_(owner), extent_(extent) {}
+  ~ControlDialog() override;
+  ControlDialog(const ControlDialog&) = delete;
+  ControlDialog& operator=(const ControlDialog&) = delete;
+
+  // Makes the (hidden) window as a child of `parent`; false when the system refuses.
+  bool Create(HWND parent);
+  // Shown without being activated.
+  void Show();
+  // Placed at `position` in the parent's client coordinates, showing only what lies in `clip`.
+  void Place(const RECT& position, const RECT& clip);
+  void Destroy();
+  HWND handle() const { return window_; }
+
+  // A solid brush of `color`, or none (the dialog's default colour) for CLR_INVALID; any
+  // previous brush is deleted.
+  void SetBackground(COLORREF color);
+  bool HasBackground() const { return brush_ != nullptr; }
+  // The whole window invalidated and erased.
+  void Repaint();
+
+  // ControlWindow
+  bool Exists() override { return window_ != nullptr; }
+  void ClientSize(int* width, int* height) override;
+  void Extent(long* width, long* height) override;
+  DeviceContext AcquireTarget() override;
+  void ReleaseTarget(DeviceContext target) override;
+
+ private:
+  static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  INT_PTR OnMessage(UINT message, WPARAM wParam);
+  void Paint(HDC given);
+  void PaintLogo(HDC target);
+
+  Owner& owner_;
+  const SIZEL& extent_;
+  HWND window_ = nullptr;
+  HBRUSH brush_ = nullptr;
+  COLORREF color_ = 0;
+};
+
+}  // namespace norvisk
