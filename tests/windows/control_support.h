@@ -184,8 +184,14 @@ inline int GdiObjectCount() {
     std::uint64_t user;
   };
   static_assert(sizeof(Entry) == 24, "one entry of the 64-bit handle table");
-  PEB* peb = NtCurrentTeb()->ProcessEnvironmentBlock;
-  auto* table = *reinterpret_cast<const Entry* const*>(reinterpret_cast<const char*>(peb) + 0xF8);
+  PROCESS_BASIC_INFORMATION basic{};
+  if (NtQueryInformationProcess(GetCurrentProcess(), ProcessBasicInformation, &basic, sizeof basic,
+                                nullptr) != 0 ||
+      !basic.PebBaseAddress)
+    return -1;
+  // The table's place in the process environment block of a 64-bit process.
+  auto* table = *reinterpret_cast<const Entry* const*>(
+      reinterpret_cast<const char*>(basic.PebBaseAddress) + 0xF8);
   if (!table) return -1;
   int count = 0;
   for (int i = 0; i < 0x10000; ++i)
