@@ -73,6 +73,7 @@ bench: build bench-windows
 	@echo "== bench/compare_gnuplot.sh"; bench/compare_gnuplot.sh
 	@echo "== bench/serve_wrk.sh"; bench/serve_wrk.sh
 	@echo "== bench/run_com_bench.sh"; bench/run_com_bench.sh
+	@echo "== bench/run_control_bench.sh"; bench/run_control_bench.sh
 
 # The Windows build with its benchmark, which needs Google Benchmark built for mingw.
 bench-windows: deps-windows
