@@ -53,13 +53,14 @@ etag=$(curl -sfI "$url" | tr -d '\r' | sed -n 's/^ETag: //Ip')
 [[ -n $etag ]] || fail "no ETag"
 
 cat >"$work/changing.lua" <<'LUA'
--- Every request a new first value, and each wrk thread its own range: nothing repeats.
+-- Every request a new first value, and each wrk thread its own: no two URLs are the same, and
+-- the values stay near 10 so that the chart looks like the fixed one (labels of the same width).
 local threads = 0
 function setup(thread) thread:set("id", threads); threads = threads + 1 end
-function init() n = id * 100000000 end
+function init() n = 0 end
 function request()
   n = n + 1
-  return wrk.format("GET", "/bar.jpg?data=(Q1%3BQ2%3BQ3)(North%3B" .. n ..
+  return wrk.format("GET", "/bar.jpg?data=(Q1%3BQ2%3BQ3)(North%3B10." .. id .. string.format("%07d", n) ..
     "%3B20%3B30)(South%3B15%3B25%3B35)(East%3B5%3B10%3B5)(West%3B30%3B20%3B25)")
 end
 LUA
