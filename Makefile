@@ -10,6 +10,9 @@ WINDOWS_PACKAGES := mingw-w64 mingw-w64-tools gcc-mingw-w64-x86-64-posix g++-min
 JPEG_MINGW := build/deps/libjpeg-turbo-mingw
 BENCHMARK_MINGW := build/deps/benchmark-mingw
 NATIVE := build/native/norvisk
+# Only for make fuzz: clang with libFuzzer and its sanitizer run-times (llvm for the symbolizer).
+FUZZ_PACKAGES := clang libclang-rt-dev llvm
+FUZZ_SECONDS ?= 60
 # Only for make bench: the tools the whole-process comparison runs against.
 BENCH_PACKAGES := gnuplot-nox hyperfine libpython3-dev wrk
 # make install / make uninstall: PREFIX and DESTDIR as usual.
@@ -17,8 +20,8 @@ PREFIX ?= /usr/local
 DESTDIR ?=
 EXAMPLE_BAR := (Q1;Q2;Q3)(North;10;20;30)(South;15;25;35)(East;5;10;5)(West;30;20;25)
 
-.PHONY: all deps deps-native deps-windows build build-asan build-windows test-windows demo test \
-	bench bench-windows resources clean install uninstall
+.PHONY: all deps deps-native deps-windows build build-asan build-tsan build-fuzz build-windows \
+	test-windows demo test fuzz bench bench-windows resources clean install uninstall
 
 all: build
 
@@ -38,6 +41,20 @@ build: deps-native
 build-asan: deps-native
 	@cmake --preset native-asan >/dev/null
 	@cmake --build --preset native-asan -j$(JOBS)
+
+# Only the tests that use threads (<unit>_threads_test.cpp), under ThreadSanitizer.
+build-tsan: deps-native
+	@cmake --preset native-tsan >/dev/null
+	@cmake --build --preset native-tsan -j$(JOBS)
+
+build-fuzz: deps-native
+	@cmake/install-deps.sh $(FUZZ_PACKAGES)
+	@cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz -j$(JOBS)
+
+# Every fuzz target for FUZZ_SECONDS; fails on any crash, leak or timeout (cmake/run-fuzz.sh).
+fuzz: build-fuzz
+	@FUZZ_SECONDS=$(FUZZ_SECONDS) cmake/run-fuzz.sh
 
 demo: build
 	@mkdir -p out
@@ -60,8 +77,9 @@ build-windows: deps-windows
 test-windows: build-windows
 	@cmake/wine-session.sh build/windows/wine ctest --test-dir build/windows --timeout 300 -j$(JOBS)
 
-test: build build-asan build-windows
+test: build build-asan build-tsan build-windows
 	@ctest --preset native-asan --timeout 300 -j$(JOBS)
+	@ctest --preset native-tsan --timeout 300 -j$(JOBS)
 	@ctest --preset native --timeout 300 -j$(JOBS)
 	@$(MAKE) --no-print-directory test-windows
 
