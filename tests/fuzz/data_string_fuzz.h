@@ -1,5 +1,6 @@
 // The data-string targets: a new non-visual graph reads the input as its data string, draws it
-// and saves it as a bitmap and as a JPEG. Whatever the data, both files are written whole.
+// and saves it as a bitmap and as a JPEG. Whatever the data, both files are written whole, unless
+// the graph has nothing it could draw (`drawable` says whether it has), when neither is written.
 #pragma once
 
 #include <cstdint>
@@ -11,8 +12,9 @@
 
 namespace norvisk_fuzz {
 
-template <class Draw>
-int DrawDataString(const std::uint8_t* data, std::size_t size, norvisk::GraphKind kind, Draw draw) {
+template <class Draw, class Drawable>
+int DrawDataString(const std::uint8_t* data, std::size_t size, norvisk::GraphKind kind, Draw draw,
+                   Drawable drawable) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   const std::string bmp = (ScratchDir() / "chart.bmp").string();
   const std::string jpg = (ScratchDir() / "chart.jpg").string();
@@ -21,8 +23,12 @@ int DrawDataString(const std::uint8_t* data, std::size_t size, norvisk::GraphKin
     Check(draw(graph, bmp, text) == S_OK, "the graph draws into the bitmap file");
     Check(graph.graphKind() == kind, "the graph is of the kind drawn");
     Check(graph.SaveToFile(jpg) == S_OK, "the graph saves to the JPEG file");
-    Check(IsBitmapOf(ReadFile(bmp), graph.width(), graph.height()), "the bitmap file is whole");
-    Check(IsWholeJpeg(ReadFile(jpg)), "the JPEG file is whole");
+    if (drawable(*graph.graph())) {
+      Check(IsBitmapOf(ReadFile(bmp), graph.width(), graph.height()), "the bitmap file is whole");
+      Check(IsWholeJpeg(ReadFile(jpg)), "the JPEG file is whole");
+    } else {
+      Check(!std::filesystem::exists(bmp) && !std::filesystem::exists(jpg), "nothing to draw writes no file");
+    }
   }
   CheckNothingAlive();
   ClearScratch();
