@@ -7,7 +7,9 @@ namespace norvisk {
 
 // Creates (or replaces) one file and takes a picture's bytes into it. On Windows through
 // CreateFileA / WriteFile / CloseHandle, elsewhere through stdio in binary mode. A write that
-// fails, or a close that fails, makes the whole file count as not written.
+// fails, or a close that fails, makes the whole file count as not written, and a file not written
+// is removed: a part of a picture is no picture. The name given to Open must stay valid until the
+// file is closed or discarded.
 class FileSink {
  public:
   FileSink() = default;
@@ -18,13 +20,17 @@ class FileSink {
   // False when the file cannot be created; nothing is then made.
   bool Open(const char* fileName);
   ImageSink sink() { return ImageSink{&FileSink::WriteTo, this}; }
-  // True when the file was open, every write was whole and closing succeeded.
+  // True when the file was open, every write was whole and closing succeeded; else the file is
+  // removed.
   bool Close();
+  // Closes and removes the file: for a picture whose encoding stopped part way.
+  void Discard();
 
  private:
   static bool WriteTo(void* context, const void* data, std::size_t size);
 
   void* file_ = nullptr;  // the platform's file: a FILE*, or a HANDLE
+  const char* name_ = nullptr;
   bool failed_ = false;
 };
 

@@ -67,6 +67,7 @@ bool FileSink::Open(const char* fileName) {
   if (fileName == nullptr || file_ != nullptr) return false;
   // Binary mode, so that no byte is ever translated.
   file_ = std::fopen(fileName, "wb");
+  name_ = fileName;
   failed_ = false;
   return file_ != nullptr;
 }
@@ -86,7 +87,16 @@ bool FileSink::Close() {
   // A full disk often shows only when the buffer is flushed on close.
   const bool closed = std::fclose(static_cast<std::FILE*>(file_)) == 0;
   file_ = nullptr;
-  return closed && !failed_;
+  if (closed && !failed_) return true;
+  const int savedErrno = errno;
+  std::remove(name_);
+  errno = savedErrno;
+  return false;
+}
+
+void FileSink::Discard() {
+  failed_ = true;
+  Close();
 }
 
 }  // namespace norvisk

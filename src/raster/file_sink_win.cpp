@@ -18,6 +18,7 @@ bool FileSink::Open(const char* fileName) {
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   file_ = file;
+  name_ = fileName;
   failed_ = false;
   return true;
 }
@@ -44,7 +45,14 @@ bool FileSink::Close() {
   if (file_ == nullptr) return false;
   const bool closed = CloseHandle(static_cast<HANDLE>(file_)) != FALSE;
   file_ = nullptr;
-  return closed && !failed_;
+  if (closed && !failed_) return true;
+  DeleteFileA(name_);
+  return false;
+}
+
+void FileSink::Discard() {
+  failed_ = true;
+  Close();
 }
 
 }  // namespace norvisk

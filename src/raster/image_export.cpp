@@ -44,8 +44,11 @@ ExportResult Canvas::ExportImage(const char* fileName) {
   FileSink file;
   if (!file.Open(fileName)) return ExportResult::NotWritten;
   const ExportResult result = EncodeImage(format, file.sink());
-  const bool closed = file.Close();
-  return closed || result != ExportResult::Written ? result : ExportResult::NotWritten;
+  if (result != ExportResult::Written) {
+    file.Discard();
+    return result;
+  }
+  return file.Close() ? result : ExportResult::NotWritten;
 }
 
 bool Canvas::SaveImage(const char* fileName) {

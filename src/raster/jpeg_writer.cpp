@@ -186,7 +186,11 @@ bool JpegWriter::WriteJpeg(const SurfaceBits* bitmap, int quality, const char* f
       return false;
     }
     const bool compressed = WriteJpeg(bitmap, quality, file.sink());
-    if (!file.Close() && compressed) {
+    if (!compressed) {
+      file.Discard();
+      return false;
+    }
+    if (!file.Close()) {
       lastError_ = "Output file write error";
       return false;
     }

@@ -48,9 +48,22 @@ class FontInstance {
   void Render(char32_t code, Glyph* glyph);
 };
 
-// The font file drawn with: NORVISK_FONT when set, else the face found for `face`, else the one
-// found for "Arial". Looked up once per process; empty when there is none.
+// The font file drawn with: NORVISK_FONT when set (read at every call), else the face file for
+// `face`, else the one for "Arial", as fontconfig names them. The file named when the project was
+// built stands in for fontconfig's answer while it is still there and holds that family, which
+// spares a process the start-up of fontconfig. Each face is looked up once per process; empty
+// when there is none. Safe on any thread; the reference stays valid for the process's life.
 const std::string& FontFile(const std::string& face);
+
+// fontconfig's own answer for `face`, as FontFile gives it without the pinned file or the build's.
+std::string FontconfigFile(const std::string& face);
+
+// The build's answer for `face` when it still holds (see FontFile), else empty.
+std::string KnownFaceFile(const std::string& face);
+
+// Whether `file` opens as a font whose family is one of `families` (separated by ',', compared
+// without regard to case).
+bool FaceFileIs(const std::string& file, std::string_view families);
 
 // Decodes 8-bit text: UTF-8, with every byte that is not part of a valid sequence taken as
 // Latin-1. Calls emit(code) for each character.

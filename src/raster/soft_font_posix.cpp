@@ -8,7 +8,11 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
+#include <mutex>
+#include <set>
 #include <strings.h>
+#include <utility>
 
 namespace norvisk {
 
@@ -39,21 +43,21 @@ std::string match_family(FcConfig* config, const char* family, bool exact) {
   return file;
 }
 
-std::string find_font_file(const std::string& face) {
-  if (const char* pinned = std::getenv("NORVISK_FONT"); pinned && *pinned) return pinned;
-  FcConfig* config = FcInitLoadConfigAndFonts();
-  if (!config) return {};
-  std::string file = match_family(config, face.c_str(), true);
-  // "Arial" is mapped by fontconfig to its metric-compatible substitute.
-  if (file.empty()) file = match_family(config, "Arial", false);
-  FcConfigDestroy(config);
-  return file;
-}
+struct KnownFace {
+  const char* face;
+  const char* file;
+  const char* families;
+};
+
+constexpr KnownFace kKnownFaces[] = {
+#include "known_faces.inc"
+};
 
 struct ThreadFonts {
   FT_Library library = nullptr;
   bool libraryTried = false;
-  std::unordered_map<int, std::unique_ptr<FontInstance>> fonts;
+  // By file and height: the file changes with the face asked for and with NORVISK_FONT.
+  std::map<std::pair<std::string, int>, std::unique_ptr<FontInstance>> fonts;
   ~ThreadFonts() {
     fonts.clear();
     if (library) FT_Done_FreeType(library);
@@ -74,20 +78,66 @@ struct FontInstance::FaceHandle {
   }
 };
 
-const std::string& FontFile(const std::string& face) {
-  // The face name of a canvas is fixed, so one lookup serves the whole process.
-  static const std::string file = find_font_file(face);
+std::string FontconfigFile(const std::string& face) {
+  FcConfig* config = FcInitLoadConfigAndFonts();
+  if (!config) return {};
+  std::string file = match_family(config, face.c_str(), true);
+  // "Arial" is mapped by fontconfig to its metric-compatible substitute.
+  if (file.empty()) file = match_family(config, "Arial", false);
+  FcConfigDestroy(config);
   return file;
+}
+
+bool FaceFileIs(const std::string& file, std::string_view families) {
+  FT_Library library = nullptr;
+  if (FT_Init_FreeType(&library) != 0) return false;
+  bool same = false;
+  FT_Face face = nullptr;
+  if (FT_New_Face(library, file.c_str(), 0, &face) == 0) {
+    const std::string_view family = face->family_name ? face->family_name : "";
+    while (!same && !families.empty()) {
+      const std::size_t comma = families.find(',');
+      const std::string_view one = families.substr(0, comma);
+      same = !family.empty() && one.size() == family.size() &&
+             strncasecmp(one.data(), family.data(), family.size()) == 0;
+      families = comma == std::string_view::npos ? std::string_view() : families.substr(comma + 1);
+    }
+    FT_Done_Face(face);
+  }
+  FT_Done_FreeType(library);
+  return same;
+}
+
+std::string KnownFaceFile(const std::string& face) {
+  for (const KnownFace& known : kKnownFaces)
+    if (known.face && strcasecmp(known.face, face.c_str()) == 0)
+      return FaceFileIs(known.file, known.families) ? known.file : std::string();
+  return {};
+}
+
+const std::string& FontFile(const std::string& face) {
+  static std::mutex mutex;
+  static std::set<std::string> pinned;             // every NORVISK_FONT seen
+  static std::map<std::string, std::string> found;  // by face
+  std::lock_guard<std::mutex> lock(mutex);
+  if (const char* file = std::getenv("NORVISK_FONT"); file && *file) return *pinned.insert(file).first;
+  auto it = found.find(face);
+  if (it == found.end()) {
+    std::string file = KnownFaceFile(face);
+    if (file.empty()) file = FontconfigFile(face);
+    it = found.emplace(face, std::move(file)).first;
+  }
+  return it->second;
 }
 
 FontInstance* FontInstance::Get(const std::string& face, int height) {
   ThreadFonts& cache = thread_fonts;
-  auto found = cache.fonts.find(height);
-  if (found != cache.fonts.end()) return found->second.get();
-  std::unique_ptr<FontInstance>& slot = cache.fonts[height];
-
   const std::string& file = FontFile(face);
   if (file.empty()) return nullptr;
+  auto found = cache.fonts.find({file, height});
+  if (found != cache.fonts.end()) return found->second.get();
+  std::unique_ptr<FontInstance>& slot = cache.fonts[{file, height}];
+
   if (!cache.libraryTried) {
     cache.libraryTried = true;
     if (FT_Init_FreeType(&cache.library) != 0) cache.library = nullptr;
