@@ -1,6 +1,7 @@
 // BMP decoding for the bitmap resources. The input may come from anywhere, so every offset and
 // size is checked against the buffer in 64-bit arithmetic before it is used.
 #include <cstdint>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -78,8 +79,20 @@ bool DecodeBmp(const std::uint8_t* data, std::size_t size, std::vector<std::uint
     const std::int64_t inRow = topDown ? h - 1 - row : row;
     const std::uint8_t* src = data + offBits + inRow * inRowBytes;
     std::uint8_t* dst = pixels->data() + row * outRowBytes;
+    // The common layouts row by row: 24 bits as they are, 8 bits one palette entry a byte.
+    if (bpp == 24) {
+      std::memcpy(dst, src, static_cast<std::size_t>(w) * 3);
+      continue;
+    }
+    if (bpp == 8) {
+      for (std::int64_t x = 0; x < w; ++x, dst += 3) {
+        const std::int64_t index = src[x];
+        if (index < paletteEntries) std::memcpy(dst, palette + 4 * index, 3);
+      }
+      continue;
+    }
     for (std::int64_t x = 0; x < w; ++x, dst += 3) {
-      if (bpp == 24 || bpp == 32) {
+      if (bpp == 32) {
         const std::uint8_t* p = src + x * (bpp / 8);
         dst[0] = p[0];
         dst[1] = p[1];
