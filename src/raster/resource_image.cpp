@@ -74,6 +74,11 @@ bool DecodeBmp(const std::uint8_t* data, std::size_t size, std::vector<std::uint
     return false;
   }
 
+  // Every byte value of an 8-bit picture: its palette entry, black beyond a short palette.
+  std::uint8_t colors[256][3] = {};
+  if (bpp == 8)
+    for (std::int64_t i = 0; i < 256 && i < paletteEntries; ++i) std::memcpy(colors[i], palette + 4 * i, 3);
+
   for (std::int64_t row = 0; row < h; ++row) {
     // Output rows are bottom-up; so are the input rows unless the height was negative.
     const std::int64_t inRow = topDown ? h - 1 - row : row;
@@ -86,8 +91,10 @@ bool DecodeBmp(const std::uint8_t* data, std::size_t size, std::vector<std::uint
     }
     if (bpp == 8) {
       for (std::int64_t x = 0; x < w; ++x, dst += 3) {
-        const std::int64_t index = src[x];
-        if (index < paletteEntries) std::memcpy(dst, palette + 4 * index, 3);
+        const std::uint8_t* entry = colors[src[x]];
+        dst[0] = entry[0];
+        dst[1] = entry[1];
+        dst[2] = entry[2];
       }
       continue;
     }
