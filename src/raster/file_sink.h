@@ -8,8 +8,9 @@ namespace norvisk {
 // Creates (or replaces) one file and takes a picture's bytes into it. On Windows through
 // CreateFileA / WriteFile / CloseHandle, elsewhere through stdio in binary mode. A write that
 // fails, or a close that fails, makes the whole file count as not written, and a file not written
-// is removed: a part of a picture is no picture. The name given to Open must stay valid until the
-// file is closed or discarded.
+// is removed when it is an ordinary file (never a device, a pipe or the like): a part of a
+// picture is no picture. The name given to Open must stay valid until the file is closed or
+// discarded.
 class FileSink {
  public:
   FileSink() = default;
@@ -31,6 +32,7 @@ class FileSink {
 
   void* file_ = nullptr;  // the platform's file: a FILE*, or a HANDLE
   const char* name_ = nullptr;
+  bool ordinary_ = false;  // a file on a disk, which may be removed
   bool failed_ = false;
 };
 

@@ -1,6 +1,7 @@
 // FileSink through stdio, with the signals a write can raise held back.
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -69,6 +70,8 @@ bool FileSink::Open(const char* fileName) {
   file_ = std::fopen(fileName, "wb");
   name_ = fileName;
   failed_ = false;
+  struct stat info;
+  ordinary_ = file_ != nullptr && fstat(fileno(static_cast<std::FILE*>(file_)), &info) == 0 && S_ISREG(info.st_mode);
   return file_ != nullptr;
 }
 
@@ -88,9 +91,11 @@ bool FileSink::Close() {
   const bool closed = std::fclose(static_cast<std::FILE*>(file_)) == 0;
   file_ = nullptr;
   if (closed && !failed_) return true;
-  const int savedErrno = errno;
-  std::remove(name_);
-  errno = savedErrno;
+  if (ordinary_) {
+    const int savedErrno = errno;
+    std::remove(name_);
+    errno = savedErrno;
+  }
   return false;
 }
 

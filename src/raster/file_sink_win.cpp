@@ -20,6 +20,7 @@ bool FileSink::Open(const char* fileName) {
   file_ = file;
   name_ = fileName;
   failed_ = false;
+  ordinary_ = GetFileType(file) == FILE_TYPE_DISK;
   return true;
 }
 
@@ -46,7 +47,7 @@ bool FileSink::Close() {
   const bool closed = CloseHandle(static_cast<HANDLE>(file_)) != FALSE;
   file_ = nullptr;
   if (closed && !failed_) return true;
-  DeleteFileA(name_);
+  if (ordinary_) DeleteFileA(name_);
   return false;
 }
 

@@ -58,7 +58,7 @@ TEST(NVGraphThreads, EightObjectsDrawingAtOnceWriteTheFilesOfOne) {
   {
     NVGraph alone;
     for (int c = 0; c < kChartCount; ++c) {
-      const std::string file = folder.File("alone" + std::to_string(c) + kCharts[c].extension);
+      const std::string file = folder.File(std::to_string(c) + "-alone" + kCharts[c].extension);
       ASSERT_TRUE(Draw(alone, kCharts[c], file));
       expected[c] = Read(file);
       ASSERT_GT(expected[c].size(), 1000u) << c;
@@ -75,8 +75,7 @@ TEST(NVGraphThreads, EightObjectsDrawingAtOnceWriteTheFilesOfOne) {
       NVGraph graph;
       for (int i = 0; i < kChartsPerThread; ++i) {
         const int c = (t + i) % kChartCount;
-        const std::string file =
-            folder.File("t" + std::to_string(t) + "_" + std::to_string(i) + kCharts[c].extension);
+        const std::string file = folder.File(std::to_string(t) + "-" + std::to_string(i) + kCharts[c].extension);
         if (Draw(graph, kCharts[c], file) && Read(file) == expected[c]) ++same;
         else differing[t].push_back(i);
         std::filesystem::remove(file);

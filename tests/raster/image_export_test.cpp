@@ -543,6 +543,9 @@ TEST_F(ImageExportTest, FullDeviceReturnsFalse) {
     ASSERT_EQ(symlink("/dev/full", jpg.c_str()), 0);
     EXPECT_FALSE(canvas.SaveImage(bmp.c_str())) << width;
     EXPECT_FALSE(canvas.SaveImage(jpg.c_str())) << width;
+    // What failed is not an ordinary file: the names and the device stay.
+    EXPECT_TRUE(fs::is_symlink(bmp) && fs::is_symlink(jpg));
+    EXPECT_TRUE(fs::is_character_file("/dev/full"));
     fs::remove(bmp);
     fs::remove(jpg);
   }
@@ -569,6 +572,7 @@ TEST_F(ImageExportTest, FileSizeLimitReturnsFalseInsteadOfEndingTheProcess) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status)) << "child ended by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 0) << "10: no limit, 11: returned true";
+    EXPECT_FALSE(fs::exists(path)) << "the part that was written is left behind";
   }
 }
 #endif

@@ -501,10 +501,16 @@ TEST_F(JpegWriterTest, UnsupportedDepthFails) {
 TEST_F(JpegWriterTest, FullDeviceReturnsFalse) {
   const Surface small = Make24(6, 5, Distinct);
   const Surface large = Make24(640, 300, Gradient(640, 300));
+  // Through a name of the test's own: a writer that removed what it failed to write would
+  // remove that name, never the device itself.
+  const std::string full = Path("full.jpg");
+  ASSERT_EQ(symlink("/dev/full", full.c_str()), 0);
   for (const Surface* s : {&small, &large}) {
     JpegWriter writer;
-    EXPECT_FALSE(writer.WriteJpeg(&s->bits, 90, "/dev/full")) << s->bits.width;
+    EXPECT_FALSE(writer.WriteJpeg(&s->bits, 90, full.c_str())) << s->bits.width;
     EXPECT_FALSE(writer.lastError().empty());
+    // What failed is not an ordinary file: it is left as it was.
+    EXPECT_TRUE(std::filesystem::is_symlink(full));
   }
 }
 
@@ -526,6 +532,7 @@ TEST_F(JpegWriterTest, FileSizeLimitReturnsFalseInsteadOfEndingTheProcess) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status)) << "child ended by signal " << WTERMSIG(status);
   EXPECT_EQ(WEXITSTATUS(status), 0) << "10: no limit, 11: returned true, 12: no error text";
+  EXPECT_FALSE(std::filesystem::exists(name)) << "the part that was written is left behind";
 }
 #endif
 
