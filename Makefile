@@ -50,7 +50,7 @@ build-tsan: deps-native
 build-fuzz: deps-native
 	@cmake/install-deps.sh $(FUZZ_PACKAGES)
 	@cmake --preset fuzz >/dev/null
-	@cmake --build --preset fuzz -j$(JOBS)
+	@cmake --build --preset fuzz -j$(JOBS) --target fuzz_targets
 
 # Every fuzz target for FUZZ_SECONDS; fails on any crash, leak or timeout (cmake/run-fuzz.sh).
 fuzz: build-fuzz
