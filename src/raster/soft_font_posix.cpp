@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -56,8 +57,9 @@ constexpr KnownFace kKnownFaces[] = {
 struct ThreadFonts {
   FT_Library library = nullptr;
   bool libraryTried = false;
-  // By file and height: the file changes with the face asked for and with NORVISK_FONT.
-  std::map<std::pair<std::string, int>, std::unique_ptr<FontInstance>> fonts;
+  // By file and height: the file changes with the face asked for and with NORVISK_FONT. The file
+  // is FontFile's string, kept for the process's life, so that a lookup allocates nothing.
+  std::map<std::pair<const std::string*, int>, std::unique_ptr<FontInstance>> fonts;
   ~ThreadFonts() {
     fonts.clear();
     if (library) FT_Done_FreeType(library);
@@ -117,10 +119,15 @@ std::string KnownFaceFile(const std::string& face) {
 
 const std::string& FontFile(const std::string& face) {
   static std::mutex mutex;
-  static std::set<std::string> pinned;             // every NORVISK_FONT seen
-  static std::map<std::string, std::string> found;  // by face
+  static std::set<std::string, std::less<>> pinned;  // every NORVISK_FONT seen
+  static std::map<std::string, std::string> found;   // by face
   std::lock_guard<std::mutex> lock(mutex);
-  if (const char* file = std::getenv("NORVISK_FONT"); file && *file) return *pinned.insert(file).first;
+  // Only a file or face not seen before allocates: an answer given once is found again without
+  // any, so that a caller short of memory still gets it.
+  if (const char* file = std::getenv("NORVISK_FONT"); file && *file) {
+    auto known = pinned.find(std::string_view(file));
+    return known != pinned.end() ? *known : *pinned.emplace(file).first;
+  }
   auto it = found.find(face);
   if (it == found.end()) {
     std::string file = KnownFaceFile(face);
@@ -134,9 +141,9 @@ FontInstance* FontInstance::Get(const std::string& face, int height) {
   ThreadFonts& cache = thread_fonts;
   const std::string& file = FontFile(face);
   if (file.empty()) return nullptr;
-  auto found = cache.fonts.find({file, height});
+  auto found = cache.fonts.find({&file, height});
   if (found != cache.fonts.end()) return found->second.get();
-  std::unique_ptr<FontInstance>& slot = cache.fonts[{file, height}];
+  std::unique_ptr<FontInstance>& slot = cache.fonts[{&file, height}];
 
   if (!cache.libraryTried) {
     cache.libraryTried = true;
