@@ -79,11 +79,18 @@ bool DecodeBmp(const std::uint8_t* data, std::size_t size, std::vector<std::uint
   if (bpp == 8)
     for (std::int64_t i = 0; i < 256 && i < paletteEntries; ++i) std::memcpy(colors[i], palette + 4 * i, 3);
 
+  const std::uint8_t* previous = nullptr;  // the input row of the output row before
   for (std::int64_t row = 0; row < h; ++row) {
     // Output rows are bottom-up; so are the input rows unless the height was negative.
     const std::int64_t inRow = topDown ? h - 1 - row : row;
     const std::uint8_t* src = data + offBits + inRow * inRowBytes;
     std::uint8_t* dst = pixels->data() + row * outRowBytes;
+    // A row as the one before it (a gradient across the picture) is that row again.
+    if (row > 0 && std::memcmp(src, previous, static_cast<std::size_t>(inRowBytes)) == 0) {
+      std::memcpy(dst, dst - outRowBytes, static_cast<std::size_t>(outRowBytes));
+      continue;
+    }
+    previous = src;
     // The common layouts row by row: 24 bits as they are, 8 bits one palette entry a byte.
     if (bpp == 24) {
       std::memcpy(dst, src, static_cast<std::size_t>(w) * 3);

@@ -160,6 +160,38 @@ TEST(DecodeBmpTest, DecodesEveryDepthInBothRowOrders) {
   }
 }
 
+// Rows that repeat the row before them, in runs, with rows between that differ from their
+// neighbours in one pixel only (the first, a middle one or the last): each row is its own.
+TEST(DecodeBmpTest, RepeatedRowsAndRowsDifferingInOnePixel) {
+  for (const int bpp : {8, 24, 4}) {
+    for (const bool topDown : {false, true}) {
+      SCOPED_TRACE(testing::Message() << bpp << " bpp, " << (topDown ? "top-down" : "bottom-up"));
+      BmpLayout bmp;
+      bmp.bpp = bpp;
+      bmp.width = 9;
+      bmp.height = topDown ? -8 : 8;
+      bmp.palette = Palette(bpp == 4 ? 16 : 256);
+      // Rows 0-2 the same; 3 differs in the last pixel, 4 in the first, 5 in the middle; 6-7 as 5.
+      const auto differs = [](int x, int y) {
+        return (y == 3 && x == 8) || (y == 4 && x == 0) || (y >= 5 && x == 4);
+      };
+      const auto index = [&](int x, int y) { return (x + (differs(x, y) ? 5u : 1u)) % (bpp == 4 ? 16u : 256u); };
+      const auto color = [&](int x, int y) { return Rgb{10 * x, differs(x, y) ? 200 : 20, 7}; };
+      const auto file = MakeBmp(bmp, index, color);
+
+      std::vector<std::uint8_t> pixels;
+      int w = 0, h = 0;
+      ASSERT_TRUE(DecodeBmp(file.data(), file.size(), &pixels, &w, &h));
+      ExpectPadding(pixels, w, h);
+      for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 9; ++x) {
+          const Rgb want = bpp > 8 ? color(x, y) : bmp.palette[index(x, y)];
+          EXPECT_EQ(PixelAt(pixels, w, h, x, y), want) << "x " << x << " y " << y;
+        }
+    }
+  }
+}
+
 TEST(DecodeBmpTest, IndexesBeyondAShortPaletteAreBlack) {
   BmpLayout bmp;
   bmp.bpp = 8;
