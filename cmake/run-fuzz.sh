@@ -26,7 +26,7 @@ for name in "${names[@]}"; do
   log=$build/$name.log
   NORVISK_FONT=$font "$bin" "${args[@]}" "$build/corpus/$name" "$root/tests/fuzz/corpus/$name" >"$log" 2>&1
   status=$?
-  grep -E '^#[0-9]+ +DONE|stat::number_of_executed_units|stat::peak_rss_mb' "$log" | sed 's/^/   /'
+  grep -aE '^#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units|stat::peak_rss_mb' "$log" | sed 's/^/   /'
   if [[ $status -ne 0 ]]; then
     failed+=("$name")
     grep -E 'ERROR|SUMMARY|fuzz check failed|Test unit written' "$log" | head -20 | sed 's/^/   /'
