@@ -3,8 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "base/text_number.h"
 #include "cli/cli.h"
-#include "raster/soft_font.h"
 
 namespace norvisk::cli {
 

@@ -339,8 +339,7 @@ class Applier {
 // Unregisters a block's entries when it goes, unless `done` was set. The undoing itself may run
 // out of memory too; it then stops, and what it could not take back stays.
 struct UndoUnlessDone {
-  UndoUnlessDone(Applier& applier, const std::vector<Entry>& entries)
-      : applier(applier), entries(entries) {}
+  UndoUnlessDone(Applier& of, const std::vector<Entry>& what) : applier(of), entries(what) {}
   ~UndoUnlessDone() {
     if (!done) Guarded([&] { return applier.Unregister(entries, ""); });
   }

@@ -29,7 +29,7 @@ Color SeriesColor(int index) {
   return kColors[index];
 }
 
-BarGraph::BarGraph(int width, int height) : width(width), height(height) {
+BarGraph::BarGraph(int w, int h) : width(w), height(h) {
   SetWidthGeometry();
   SetHeightGeometry();
   canvas = std::make_unique<Canvas>(width, height);

@@ -5,7 +5,6 @@
 #include <charconv>
 #include <cmath>
 
-#include "raster/device.h"
 
 namespace norvisk {
 

@@ -48,7 +48,7 @@ bool XYData::Next() {
   return cursor < points.size();
 }
 
-XYGraph::XYGraph(int width, int height) : width(width), height(height) {
+XYGraph::XYGraph(int w, int h) : width(w), height(h) {
   SetWidthGeometry();
   SetHeightGeometry();
   canvas = std::make_unique<Canvas>(width, height);

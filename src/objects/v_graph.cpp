@@ -1,7 +1,7 @@
 // VGraph: graphs sized by the control window and drawn into it.
 #include "objects/v_graph.h"
 
-#include "raster/device.h"
+#include "base/text_number.h"
 
 namespace norvisk {
 

@@ -12,20 +12,6 @@
 
 namespace norvisk {
 
-int MulDiv(int a, int b, int c) {
-  if (c == 0) return -1;
-  long long product = static_cast<long long>(a) * b;
-  long long divisor = c;
-  if (divisor < 0) {
-    product = -product;
-    divisor = -divisor;
-  }
-  // Halves go away from zero, as the platform's MulDiv does.
-  long long result = product >= 0 ? (product + divisor / 2) / divisor
-                                  : (product - divisor / 2) / divisor;
-  if (result > INT_MAX || result < -INT_MAX) return -1;
-  return static_cast<int>(result);
-}
 
 namespace {
 std::atomic<int> live_canvases{0};

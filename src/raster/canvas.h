@@ -113,6 +113,13 @@ struct FontSpec {
 enum class ImageFormat { None, Bmp, Jpeg };
 ImageFormat ImageFormatFor(std::string_view fileName);
 
+// Mix modes: the 16 binary raster operations, numbered as GDI numbers them.
+constexpr int kMixCopyPen = 13;
+constexpr int kMixMaskPen = 9;
+// Background modes of text and dotted lines.
+constexpr int kTransparent = 1;
+constexpr int kOpaque = 2;
+
 class Backend;
 class Device;
 class DrawObject;
@@ -171,7 +178,7 @@ class Canvas {
   void SetPen(int style, int width, int red, int green, int blue);
   void SetPenRgb(int red, int green, int blue);
   void SetPenColor(Color color);
-  void SetMixMode(int mode);
+  void SetMixMode(int mode);  // one of the 16 binary raster operations (kMixCopyPen, ...)
   void SetBrushStyle(unsigned style);
   void SetBrushColor(Color color);
 

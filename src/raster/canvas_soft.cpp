@@ -509,7 +509,7 @@ class SoftDevice final : public Device {
       // Straight along a row or a column: one pass over the visible pixels.
       if (minor0 < 0 || minor0 >= (xMajor ? height_ : width_)) return;
       long long major = major0 + majorStep * first;
-      std::uint8_t* start = xMajor ? Pixel(static_cast<int>(major), static_cast<int>(minor0))
+      std::uint8_t* origin = xMajor ? Pixel(static_cast<int>(major), static_cast<int>(minor0))
                                    : Pixel(static_cast<int>(minor0), static_cast<int>(major));
       std::ptrdiff_t stride = majorStep * (xMajor ? 3 : -static_cast<std::ptrdiff_t>(rowBytes_));
       std::uint8_t on[3] = {static_cast<std::uint8_t>(BlueOf(pen_.color)),
@@ -518,17 +518,17 @@ class SoftDevice final : public Device {
       const std::uint8_t white[3] = {0xFF, 0xFF, 0xFF};
       long long count = last - first + 1;
       if (dashes.count == 1) {
-        if (xMajor && stride < 0) start -= 3 * (count - 1);
+        if (xMajor && stride < 0) origin -= 3 * (count - 1);
         if (xMajor) {
           std::size_t bytes = static_cast<std::size_t>(count) * 3;
-          fn(start, Pattern(pen_.color, bytes), bytes);
+          fn(origin, Pattern(pen_.color, bytes), bytes);
         } else {
-          if (stride > 0) start += stride * (count - 1);
-          column_fn(rop2_)(start, -static_cast<std::ptrdiff_t>(rowBytes_), static_cast<std::size_t>(count), on);
+          if (stride > 0) origin += stride * (count - 1);
+          column_fn(rop2_)(origin, -static_cast<std::ptrdiff_t>(rowBytes_), static_cast<std::size_t>(count), on);
         }
         return;
       }
-      dashed_fn(rop2_)(DashedLine{start, stride, count, dashes.runs, dashes.count, run, phase, on,
+      dashed_fn(rop2_)(DashedLine{origin, stride, count, dashes.runs, dashes.count, run, phase, on,
                                   fillGaps ? white : nullptr});
       return;
     }

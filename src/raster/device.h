@@ -6,6 +6,7 @@
 #include <memory>
 #include <string_view>
 
+#include "base/text_number.h"
 #include "raster/canvas.h"
 
 namespace norvisk {
@@ -22,12 +23,6 @@ class DrawObject {
   Kind kind_;
 };
 
-// Mix modes: the 16 binary raster operations.
-constexpr int kMixCopyPen = 13;
-constexpr int kMixMaskPen = 9;
-// Background modes.
-constexpr int kTransparent = 1;
-constexpr int kOpaque = 2;
 
 class Device {
  public:
@@ -70,8 +65,5 @@ const Backend& SoftBackend();
 const Backend& GdiBackend();
 // The platform's own back end: GDI on Windows, the software back end elsewhere.
 const Backend& DefaultBackend();
-
-// GDI's MulDiv: a * b / c rounded to nearest, halves away from zero; -1 when c is 0.
-int MulDiv(int a, int b, int c);
 
 }  // namespace norvisk

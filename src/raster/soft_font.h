@@ -9,6 +9,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/text_number.h"
+
 namespace norvisk {
 
 struct Glyph {
@@ -64,41 +66,5 @@ std::string KnownFaceFile(const std::string& face);
 // Whether `file` opens as a font whose family is one of `families` (separated by ',', compared
 // without regard to case).
 bool FaceFileIs(const std::string& file, std::string_view families);
-
-// Decodes 8-bit text: UTF-8, with every byte that is not part of a valid sequence taken as
-// Latin-1. Calls emit(code) for each character.
-template <class Emit>
-void DecodeText(std::string_view text, Emit&& emit) {
-  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-  std::size_t n = text.size();
-  std::size_t i = 0;
-  while (i < n) {
-    unsigned c = s[i];
-    if (c < 0x80) {
-      emit(static_cast<char32_t>(c));
-      ++i;
-      continue;
-    }
-    int extra = c >= 0xF0 && c <= 0xF4 ? 3 : c >= 0xE0 ? 2 : c >= 0xC2 && c < 0xE0 ? 1 : 0;
-    if (c >= 0xF5) extra = 0;
-    char32_t code = extra == 1 ? c & 0x1F : extra == 2 ? c & 0x0F : c & 0x07;
-    bool valid = extra > 0 && i + extra < n;
-    for (int k = 1; valid && k <= extra; ++k) {
-      if ((s[i + k] & 0xC0) != 0x80) valid = false;
-      else code = (code << 6) | (s[i + k] & 0x3F);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not valid UTF-8.
-    if (valid && ((extra == 2 && code < 0x800) || (extra == 3 && (code < 0x10000 || code > 0x10FFFF)) ||
-                  (code >= 0xD800 && code <= 0xDFFF)))
-      valid = false;
-    if (valid) {
-      emit(code);
-      i += extra + 1;
-    } else {
-      emit(static_cast<char32_t>(c));
-      ++i;
-    }
-  }
-}
 
 }  // namespace norvisk

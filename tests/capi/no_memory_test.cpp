@@ -173,7 +173,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ChartCase{"bar_jpeg", norvisk_bar_chart, kBar, NORVISK_FORMAT_JPEG},
                       ChartCase{"bar_bmp", norvisk_bar_chart, kBar, NORVISK_FORMAT_BMP},
                       ChartCase{"xy_jpeg", norvisk_xy_chart, kXY, NORVISK_FORMAT_JPEG}),
-    [](const ::testing::TestParamInfo<ChartCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<ChartCase>& chart) { return std::string(chart.param.name); });
 
 // The handle's calls one by one: a call that runs out of memory leaves the object usable and
 // never holding a graph that is only half made.

@@ -285,12 +285,31 @@ TEST_F(FourBars, NamesStandUprightUnderTheirColumnsAndLabelsEndLeftOfThePlot) {
 }
 
 TEST_F(FourBars, RenderingAgainWithoutAChangeDrawsNothingNew) {
-  std::vector<Color> before;
-  for (int x = 0; x < 640; x += 3) before.push_back(At(x, 150));
+  // A mark over the frame, a bar, a value label and a name: whatever a rendering draws there
+  // would show on it.
+  const Color mark = MakeColor(1, 2, 3);
+  auto paint = [&] {
+    SurfaceBits b = graph.canvas->Bits();
+    for (int y = 15; y < 260; ++y)
+      for (int x = 20; x < 130; ++x) {
+        std::uint8_t* p = b.bits + (b.height - 1 - y) * b.rowBytes + 3 * x;
+        p[0] = 3, p[1] = 2, p[2] = 1;
+      }
+  };
+  auto marked = [&] {
+    int n = 0;
+    for (int y = 15; y < 260; ++y)
+      for (int x = 20; x < 130; ++x) n += At(x, y) == mark;
+    return n;
+  };
+  paint();
+  graph.Render();
+  EXPECT_EQ(marked(), 110 * 245);
   graph.AddBar("Extra");  // dirty, but not rendered: the canvas stays as it was
-  std::vector<Color> after;
-  for (int x = 0; x < 640; x += 3) after.push_back(At(x, 150));
-  EXPECT_EQ(before, after);
+  EXPECT_EQ(marked(), 110 * 245);
+  // A change is rendered: the same mark is drawn over.
+  graph.Render();
+  EXPECT_LT(marked(), 110 * 245 - 1000);
 }
 
 TEST(BarRender, ZeroBarsDrawFrameGridAndLegendOnly) {
@@ -306,7 +325,9 @@ TEST(BarRender, ZeroBarsDrawFrameGridAndLegendOnly) {
     const std::uint8_t* p = bg.bits + (bg.height - 1 - 30) * bg.rowBytes + 3 * x;
     EXPECT_EQ(c, MakeColor(p[2], p[1], p[0]));
   }
-  EXPECT_EQ(g.canvas->GetPixel(525, 29), SeriesColor(0) & g.canvas->GetPixel(525, 29));
+  // The one legend square, in the first series colour through the mask pen.
+  const std::uint8_t* p = bg.bits + (bg.height - 1 - 29) * bg.rowBytes + 3 * 525;
+  EXPECT_EQ(g.canvas->GetPixel(525, 29), SeriesColor(0) & MakeColor(p[2], p[1], p[0]));
   EXPECT_NE(g.canvas->GetPixel(525, 29), g.canvas->GetPixel(532, 29));
 }
 
@@ -334,16 +355,47 @@ TEST(BarRender, ZeroAndNegativeStacksAndInvisibleWhite) {
   EXPECT_NE(below.canvas->GetPixel(100, 235), 0u);
 }
 
+// Pixels inside the plot (frame left out) of a colour other than white, the grid's grey and
+// the frame's black: what segments drew there.
+int SegmentPixels(BarGraph& g) {
+  const Color grey = MakeColor(128, 128, 128);
+  int n = 0;
+  for (int y = g.plotTop + 1; y < g.plotTop + g.plotHeight - 1; ++y)
+    for (int x = g.plotLeft + 1; x < g.plotLeft + g.plotWidth - 1; ++x) {
+      Color c = g.canvas->GetPixel(x, y);
+      n += c != 0xFFFFFFu && c != grey && c != 0u;
+    }
+  return n;
+}
+
+void PaintWhite(BarGraph& g) {
+  SurfaceBits b = g.canvas->Bits();
+  for (int i = 0; i < b.rowBytes * b.height; ++i) b.bits[i] = 0xFF;
+}
+
 TEST(BarRender, NothingAboveZeroDrawsNoSegmentAndHugeValuesStayFinite) {
   BarGraph flat(200, 100);
+  PaintWhite(flat);
   flat.LoadData("(A)(a;0)(b;-5)");
   flat.Render();  // maxTotal 0: labels only, no division by zero
   EXPECT_EQ(flat.data().maxTotal, 0);
+  EXPECT_EQ(SegmentPixels(flat), 0);
 
+  // The same bars with a positive stack do draw: the count sees segments.
+  BarGraph some(200, 100);
+  PaintWhite(some);
+  some.LoadData("(A)(a;1)(b;-5)");
+  some.Render();
+  EXPECT_GT(SegmentPixels(some), 100);
+
+  // An infinite largest stack: every segment has no height (infinite sums give no pixel rows,
+  // not a coordinate from a converted infinity or not-a-number).
   BarGraph huge(200, 100);
+  PaintWhite(huge);
   huge.LoadData("(A;B)(a;1e308;1e308)(b;-1e999;1e999)(c;1e-320)");
   huge.Render();
   EXPECT_TRUE(std::isinf(huge.data().maxTotal));
+  EXPECT_EQ(SegmentPixels(huge), 0);
 }
 
 TEST(BarRender, ImpossibleSizesRenderAndSaveNothing) {

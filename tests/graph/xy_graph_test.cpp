@@ -154,10 +154,19 @@ TEST(XYPositions, FlatSeriesAndNonFiniteValuesStayOnTheMiddleRow) {
   one.AddXYValue("only", 3);
   EXPECT_EQ(Positions(one), (std::vector<std::pair<int, int>>{{60, 120}}));
   XYGraph inf(640, 300);
+  SurfaceBits b = inf.canvas->Bits();
+  for (int i = 0; i < b.rowBytes * b.height; ++i) b.bits[i] = 0xFF;
   inf.LoadData("(a;1e999)(b;1)(c;-1e999)");
   for (auto [x, y] : Positions(inf)) EXPECT_EQ(y, 120);
   inf.AddXYValue("nan", std::nan(""));
   inf.Render();  // no non-finite conversion on the way
+  // The line in black runs along the middle row and nowhere else inside the frame.
+  int onMiddle = 0, elsewhere = 0;
+  for (int y = 21; y < 220; ++y)  // inside the frame (60, 20) - (619, 220)
+    for (int x = 61; x < 619; ++x)
+      if (inf.canvas->GetPixel(x, y) == 0u) (y == 120 ? onMiddle : elsewhere)++;
+  EXPECT_GT(onMiddle, 300);
+  EXPECT_EQ(elsewhere, 0);
 }
 
 // A white 640 x 300 XY graph, rendered.

@@ -394,8 +394,8 @@ INSTANTIATE_TEST_SUITE_P(Scenes, BackendParity,
                                            SceneCase{"PatternedOutlines", PatternedOutlines},
                                            SceneCase{"AllMixModes", AllMixModes},
                                            SceneCase{"Queries", Queries}),
-                         [](const ::testing::TestParamInfo<SceneCase>& info) {
-                           return std::string(info.param.name);
+                         [](const ::testing::TestParamInfo<SceneCase>& scene) {
+                           return std::string(scene.param.name);
                          });
 
 }  // namespace

@@ -97,10 +97,10 @@ class ControlContainer : public ::testing::Test {
   // The logo on `background` in the middle of `shown`.
   ::testing::AssertionResult ShowsLogoOn(const Picture& shown, std::uint32_t background) const {
     if (shown.pixels.empty()) return ::testing::AssertionFailure() << "nothing captured";
-    int left = shown.width / 2 - 90, top = shown.height / 2 - 71, wrong = 0;
+    int left = shown.width / 2 - 90, logoTop = shown.height / 2 - 71, wrong = 0;
     for (int y = 0; y < shown.height; ++y)
       for (int x = 0; x < shown.width; ++x) {
-        int lx = x - left, ly = y - top;
+        int lx = x - left, ly = y - logoTop;
         bool inLogo = lx >= 0 && ly >= 0 && lx < logo.width && ly < logo.height;
         if (shown.At(x, y) != (inLogo ? background & logo.At(lx, ly) : background)) ++wrong;
       }

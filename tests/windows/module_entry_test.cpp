@@ -213,8 +213,8 @@ TEST_P(Aggregation, AnOuterObjectMayOnlyAskForTheInnerUnknown) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BothClasses, Aggregation, ::testing::Values(&CLSID_VGraph, &CLSID_NVGraph),
-                         [](const auto& info) {
-                           return std::string(*info.param == CLSID_VGraph ? "VGraph" : "NVGraph");
+                         [](const auto& tested) {
+                           return std::string(*tested.param == CLSID_VGraph ? "VGraph" : "NVGraph");
                          });
 
 struct ClassInterfaces {
@@ -272,7 +272,7 @@ TEST_P(Interfaces, OneIdentityAndNoneOfTheOtherClassesInterfaces) {
 INSTANTIATE_TEST_SUITE_P(BothClasses, Interfaces,
                          ::testing::Values(ClassInterfaces{"VGraph", &CLSID_VGraph, &IID_IVGraph, &IID_INVGraph},
                                            ClassInterfaces{"NVGraph", &CLSID_NVGraph, &IID_INVGraph, &IID_IVGraph}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& tested) { return std::string(tested.param.name); });
 
 }  // namespace
 }  // namespace norvisk_win_test

@@ -70,7 +70,7 @@ class TestFrame final : public IOleInPlaceFrame {
 
 class TestContainer final : public IOleClientSite, public IOleInPlaceSite, public IDispatch {
  public:
-  explicit TestContainer(HWND window) : window(window) {}
+  explicit TestContainer(HWND parent) : window(parent) {}
   ~TestContainer() {
     EXPECT_EQ(refs, 0u) << "the control kept references to its site";
     EXPECT_EQ(frame.refs, 0u) << "the control kept references to the frame";
