@@ -19,7 +19,7 @@
 # Knobs (environment): NORVISK (the command, default build/native/norvisk), FLOOR (default
 # build/native/bench/jpeg_floor), RUNS (100),
 # BLOCK (runs per hyperfine call, 10), BATCH_CHARTS (1000), GNUPLOT_BATCH_CHARTS (200),
-# BATCH_REPS (5), BATCH=0 leaves part (b) out, KEEP=1 keeps the work folder.
+# BATCH_REPS (5), BATCH=0 leaves pass (b) out, KEEP=1 keeps the work folder.
 set -euo pipefail
 export LC_ALL=C
 
@@ -78,7 +78,7 @@ set key outside right
 EOF
 gp_plot="plot \$data using 2:xtic(1) title columnheader(2), '' using 3 title columnheader(3), '' using 4 title columnheader(4)"
 
-# Part (a): the output name comes in as the variable outfile (gnuplot -e "outfile='...'").
+# Pass (a): the output name comes in as the variable outfile (gnuplot -e "outfile='...'").
 gp_single="$work/single.gp"
 { cat "$gp_head"; echo "set output outfile"; echo "$gp_plot"; } >"$gp_single"
 
@@ -157,10 +157,10 @@ while ((done_runs < runs)); do
     --export-json "$json" "${order[@]}" 2>"$work/a/block$blk.err"; then
     cat "$work/a/block$blk.err" >&2
     # hyperfine does not say which command it was: one more run of each, with its messages.
-    "$norvisk" bar "$work/a/again.jpg" "$data" || fail "part (a): norvisk bar exited with an error"
-    gnuplot -e "outfile='$work/a/again-gp.jpg'" "$gp_single" || fail "part (a): gnuplot exited with an error"
-    "$floor" "$work/chart.bmp" "$work/a/again-floor.jpg" || fail "part (a): jpeg_floor exited with an error"
-    fail "part (a): a command exited with an error once (both ran again without one)"
+    "$norvisk" bar "$work/a/again.jpg" "$data" || fail "pass (a): norvisk bar exited with an error"
+    gnuplot -e "outfile='$work/a/again-gp.jpg'" "$gp_single" || fail "pass (a): gnuplot exited with an error"
+    "$floor" "$work/chart.bmp" "$work/a/again-floor.jpg" || fail "pass (a): jpeg_floor exited with an error"
+    fail "pass (a): a command exited with an error once (both ran again without one)"
   fi
   # Seconds from the "times" arrays, as "tool milliseconds" lines.
   awk '/"command":/ {tool = /gnuplot/ ? "gnuplot" : /jpeg_floor/ ? "floor" : "norvisk"}
@@ -170,13 +170,13 @@ while ((done_runs < runs)); do
   done_runs=$((done_runs + n))
   blk=$((blk + 1))
 done
-all_jpeg "${expected_a[@]}" || fail "part (a): an output file is missing or is not a JPEG"
+all_jpeg "${expected_a[@]}" || fail "pass (a): an output file is missing or is not a JPEG"
 
 a_norvisk_n=$(grep -c '^norvisk ' "$times_a" || true)
 a_gnuplot_n=$(grep -c '^gnuplot ' "$times_a" || true)
 a_floor_n=$(grep -c '^floor ' "$times_a" || true)
 [[ $a_norvisk_n == "$runs" && $a_gnuplot_n == "$runs" && $a_floor_n == "$runs" ]] ||
-  fail "part (a): expected $runs times per tool"
+  fail "pass (a): expected $runs times per tool"
 a_norvisk=$(awk '$1 == "norvisk" {print $2}' "$times_a" | median)
 a_gnuplot=$(awk '$1 == "gnuplot" {print $2}' "$times_a" | median)
 a_floor=$(awk '$1 == "floor" {print $2}' "$times_a" | median)
@@ -224,7 +224,7 @@ if [[ ${BATCH:-1} != 0 ]]; then
   times_b="$work/times-b.txt"
   : >"$times_b"
   for ((rep = 0; rep < batch_reps; ++rep)); do
-    # The order flips from repetition to repetition, as in part (a).
+    # The order flips from repetition to repetition, as in pass (a).
     if ((rep % 2 == 0)); then tools=(norvisk gnuplot); else tools=(gnuplot norvisk); fi
     for tool in "${tools[@]}"; do
       mkdir -p "$nv_out" "$gp_out"
@@ -234,11 +234,11 @@ if [[ ${BATCH:-1} != 0 ]]; then
       sync
       if [[ $tool == norvisk ]]; then
         ms=$(elapsed_ms "$norvisk" run "$nv_script") || { cat "$work/b/last.err" >&2; fail "norvisk run exited with an error"; }
-        all_jpeg "${expected_nv[@]}" || fail "part (b): norvisk run did not write all its JPEG files"
+        all_jpeg "${expected_nv[@]}" || fail "pass (b): norvisk run did not write all its JPEG files"
         awk -v ms="$ms" -v n="$batch_charts" 'BEGIN {printf "norvisk %.3f %.6f\n", ms, ms / n}' >>"$times_b"
       else
         ms=$(elapsed_ms gnuplot "$gp_script") || { cat "$work/b/last.err" >&2; fail "gnuplot exited with an error"; }
-        all_jpeg "${expected_gp[@]}" || fail "part (b): gnuplot did not write all its JPEG files"
+        all_jpeg "${expected_gp[@]}" || fail "pass (b): gnuplot did not write all its JPEG files"
         awk -v ms="$ms" -v n="$gp_batch_charts" 'BEGIN {printf "gnuplot %.3f %.6f\n", ms, ms / n}' >>"$times_b"
       fi
     done
