@@ -1,5 +1,8 @@
 // The service on libmicrohttpd: a pool of epoll worker threads, each drawing in its own thread.
+// The library is loaded when the service starts rather than with the command: it brings a TLS
+// stack whose loading alone would double the start of every one-chart process.
 #include <arpa/inet.h>
+#include <dlfcn.h>
 #include <malloc.h>
 #include <microhttpd.h>
 #include <netinet/in.h>
@@ -31,6 +34,43 @@ constexpr int kLargeAllocation = 4 << 20;
 constexpr std::size_t kDropBound = 16 << 20;
 constexpr const char* kPictureCache = "public, max-age=86400";
 
+struct Http {
+#define NORVISK_HTTP_FUNCTIONS(X)                                                                 \
+  X(start_daemon) X(stop_daemon) X(quiesce_daemon) X(get_daemon_info) X(queue_response)           \
+  X(destroy_response) X(create_response_from_buffer)                                             \
+  X(create_response_from_buffer_with_free_callback) X(add_response_header)                       \
+  X(lookup_connection_value)
+#define NORVISK_HTTP_MEMBER(name) decltype(&MHD_##name) name = nullptr;
+  NORVISK_HTTP_FUNCTIONS(NORVISK_HTTP_MEMBER)
+#undef NORVISK_HTTP_MEMBER
+};
+
+Http mhd;  // filled once by LoadHttp, before any worker starts; read-only from then on
+
+// Loads the library the build was made against (its SONAME) and every function the service
+// calls; false with the reason otherwise.
+bool LoadHttp(std::string* why) {
+  void* library = dlopen(NORVISK_MICROHTTPD_SONAME, RTLD_NOW | RTLD_LOCAL);
+  if (!library) {
+    const char* error = dlerror();
+    *why = error ? error : "cannot load " NORVISK_MICROHTTPD_SONAME;
+    return false;
+  }
+  Http loaded;
+#define NORVISK_HTTP_LOAD(name)                                                                   \
+  loaded.name = reinterpret_cast<decltype(loaded.name)>(dlsym(library, "MHD_" #name));            \
+  if (!loaded.name) {                                                                             \
+    *why = NORVISK_MICROHTTPD_SONAME " has no MHD_" #name;                                        \
+    dlclose(library);                                                                             \
+    return false;                                                                                 \
+  }
+  NORVISK_HTTP_FUNCTIONS(NORVISK_HTTP_LOAD)
+#undef NORVISK_HTTP_LOAD
+#undef NORVISK_HTTP_FUNCTIONS
+  mhd = loaded;  // the library stays loaded for the life of the process
+  return true;
+}
+
 struct Server {
   Options options;
   int threads = 1;
@@ -50,8 +90,8 @@ struct RequestState {
 MHD_Result Queue(Server* s, MHD_Connection* c, Route route, int status, MHD_Response* r) {
   if (!r) return MHD_NO;  // no memory for the response: the connection is closed
   s->metrics.CountResponse(route, status);
-  MHD_Result ok = MHD_queue_response(c, status, r);
-  MHD_destroy_response(r);
+  MHD_Result ok = mhd.queue_response(c, status, r);
+  mhd.destroy_response(r);
   return ok;
 }
 
@@ -61,13 +101,13 @@ MHD_Result Text(Server* s, MHD_Connection* c, Route route, int status, const std
                 bool retry = false) {
   const std::string& body = text;
   MHD_Response* r =
-      MHD_create_response_from_buffer(body.size(), const_cast<char*>(body.data()),
+      mhd.create_response_from_buffer(body.size(), const_cast<char*>(body.data()),
                                       MHD_RESPMEM_MUST_COPY);
   if (r) {
-    MHD_add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, contentType);
-    MHD_add_response_header(r, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
-    if (allow) MHD_add_response_header(r, MHD_HTTP_HEADER_ALLOW, allow);
-    if (retry) MHD_add_response_header(r, MHD_HTTP_HEADER_RETRY_AFTER, "1");
+    mhd.add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, contentType);
+    mhd.add_response_header(r, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
+    if (allow) mhd.add_response_header(r, MHD_HTTP_HEADER_ALLOW, allow);
+    if (retry) mhd.add_response_header(r, MHD_HTTP_HEADER_RETRY_AFTER, "1");
   }
   return Queue(s, c, route, status, r);
 }
@@ -79,12 +119,12 @@ MHD_Result Refusal(Server* s, MHD_Connection* c, const Decision& d) {
 
 MHD_Result Picture(Server* s, MHD_Connection* c, const ChartRequest& chart) {
   std::string etag = EntityTag(chart, ProgramVersion());
-  const char* none = MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_IF_NONE_MATCH);
+  const char* none = mhd.lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_IF_NONE_MATCH);
   if (none && MatchesNoneMatch(none, etag)) {
-    MHD_Response* r = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
+    MHD_Response* r = mhd.create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
     if (r) {
-      MHD_add_response_header(r, MHD_HTTP_HEADER_ETAG, etag.c_str());
-      MHD_add_response_header(r, MHD_HTTP_HEADER_CACHE_CONTROL, kPictureCache);
+      mhd.add_response_header(r, MHD_HTTP_HEADER_ETAG, etag.c_str());
+      mhd.add_response_header(r, MHD_HTTP_HEADER_CACHE_CONTROL, kPictureCache);
     }
     return Queue(s, c, chart.route, MHD_HTTP_NOT_MODIFIED, r);
   }
@@ -101,15 +141,15 @@ MHD_Result Picture(Server* s, MHD_Connection* c, const ChartRequest& chart) {
                 nullptr, true);
   if (result != RenderResult::Ok)
     return Text(s, c, chart.route, 500, "internal error: the chart could not be drawn\n");
-  MHD_Response* r = MHD_create_response_from_buffer_with_free_callback(size, bytes, FreePicture);
+  MHD_Response* r = mhd.create_response_from_buffer_with_free_callback(size, bytes, FreePicture);
   if (!r) {
     FreePicture(bytes);
     return MHD_NO;
   }
-  MHD_add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE,
+  mhd.add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE,
                           IsJpeg(chart.route) ? "image/jpeg" : "image/bmp");
-  MHD_add_response_header(r, MHD_HTTP_HEADER_ETAG, etag.c_str());
-  MHD_add_response_header(r, MHD_HTTP_HEADER_CACHE_CONTROL, kPictureCache);
+  mhd.add_response_header(r, MHD_HTTP_HEADER_ETAG, etag.c_str());
+  mhd.add_response_header(r, MHD_HTTP_HEADER_CACHE_CONTROL, kPictureCache);
   return Queue(s, c, chart.route, MHD_HTTP_OK, r);
 }
 
@@ -144,7 +184,7 @@ MHD_Result Handle(void* cls, MHD_Connection* c, const char* /*url*/, const char*
     st->takesBody = d.status == 200 && TakesBody(method, d.chart.route);
     if (st->takesBody) {
       const char* length =
-          MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
+          mhd.lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
       if (length && std::strtoull(length, nullptr, 10) > maxBody) {
         d.status = 413;
         d.message = "too large: the body is over " + std::to_string(maxBody) + " bytes";
@@ -153,7 +193,7 @@ MHD_Result Handle(void* cls, MHD_Connection* c, const char* /*url*/, const char*
     // A refused POST is answered before its body is read; the connection then closes. The
     // others are answered on the next call, once the request is whole: libmicrohttpd keeps a
     // connection alive only for a response queued after the first call.
-    if (d.status != 200 && MHD_lookup_connection_value(c, MHD_HEADER_KIND,
+    if (d.status != 200 && mhd.lookup_connection_value(c, MHD_HEADER_KIND,
                                                        MHD_HTTP_HEADER_CONTENT_LENGTH))
       return Refusal(s, c, d);
     return MHD_YES;
@@ -236,7 +276,7 @@ int Run(Server& s) {
   addr.sin_port = htons(static_cast<std::uint16_t>(s.options.port));
   inet_pton(AF_INET, s.options.host.c_str(), &addr.sin_addr);
 
-  MHD_Daemon* daemon = MHD_start_daemon(
+  MHD_Daemon* daemon = mhd.start_daemon(
       MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ITC | MHD_USE_TURBO,
       static_cast<std::uint16_t>(s.options.port), nullptr, nullptr, &Handle, &s,
       MHD_OPTION_SOCK_ADDR, &addr,
@@ -254,7 +294,7 @@ int Run(Server& s) {
     return 1;
   }
   int port = s.options.port;
-  if (const MHD_DaemonInfo* info = MHD_get_daemon_info(daemon, MHD_DAEMON_INFO_LISTEN_FD)) {
+  if (const MHD_DaemonInfo* info = mhd.get_daemon_info(daemon, MHD_DAEMON_INFO_LISTEN_FD)) {
     sockaddr_in bound{};
     socklen_t len = sizeof bound;
     if (getsockname(info->listen_fd, reinterpret_cast<sockaddr*>(&bound), &len) == 0)
@@ -267,12 +307,12 @@ int Run(Server& s) {
   while (sigwait(&stop, &sig) != 0) {
   }
   // Stop accepting, let the requests in flight finish, then close what is left (idle ones).
-  MHD_socket listener = MHD_quiesce_daemon(daemon);
+  MHD_socket listener = mhd.quiesce_daemon(daemon);
   if (listener != MHD_INVALID_SOCKET) close(listener);
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(s.options.timeout);
   while (s.metrics.InFlight() > 0 && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  MHD_stop_daemon(daemon);
+  mhd.stop_daemon(daemon);
   return 0;
 }
 
@@ -288,6 +328,10 @@ int ServeCommand(int argc, char** argv) {
   if (s.options.help) {
     std::fputs(kServeHelp, stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
+  }
+  if (!LoadHttp(&why)) {
+    std::fprintf(stderr, "norvisk: the service cannot start: %s\n", why.c_str());
+    return 1;
   }
   unsigned cpus = std::thread::hardware_concurrency();
   s.threads = s.options.threads > 0 ? s.options.threads : static_cast<int>(cpus ? cpus : 1);
