@@ -1,6 +1,7 @@
 // Fonts of the software back end: fontconfig lookup, FreeType monochrome glyphs, GDI metrics.
 #include "raster/soft_font.h"
 
+#include <dlfcn.h>
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -19,28 +20,62 @@ namespace norvisk {
 
 namespace {
 
+// fontconfig, opened by name the first time a face must be looked up: the face files found at
+// build time answer the common case, and a process that never asks spares its start-up (the
+// library, its configuration and its font cache).
+struct Fontconfig {
+#define NORVISK_FC_FUNCTIONS(X)                                                                   \
+  X(FcInitLoadConfigAndFonts) X(FcConfigDestroy) X(FcPatternCreate) X(FcPatternDestroy)           \
+  X(FcPatternAddString) X(FcPatternGetString) X(FcConfigSubstitute) X(FcDefaultSubstitute)        \
+  X(FcFontMatch)
+#define NORVISK_FC_MEMBER(name) decltype(&::name) name = nullptr;
+  NORVISK_FC_FUNCTIONS(NORVISK_FC_MEMBER)
+#undef NORVISK_FC_MEMBER
+};
+
+// Null when the library or one of its functions is missing: no face is then found through it.
+const Fontconfig* LoadFontconfig() {
+  static const Fontconfig* loaded = []() -> const Fontconfig* {
+    void* library = dlopen(NORVISK_FONTCONFIG_SONAME, RTLD_NOW | RTLD_LOCAL);
+    if (!library) return nullptr;
+    static Fontconfig fc;
+#define NORVISK_FC_LOAD(name)                                                                     \
+  fc.name = reinterpret_cast<decltype(fc.name)>(dlsym(library, #name));                           \
+  if (!fc.name) {                                                                                 \
+    dlclose(library);                                                                             \
+    return nullptr;                                                                               \
+  }
+    NORVISK_FC_FUNCTIONS(NORVISK_FC_LOAD)
+#undef NORVISK_FC_LOAD
+#undef NORVISK_FC_FUNCTIONS
+    return &fc;  // the library stays open for the process's life
+  }();
+  return loaded;
+}
+
 // Asks fontconfig for a family; with `exact`, an answer of another family counts as none
 // (fontconfig always answers with some face).
-std::string match_family(FcConfig* config, const char* family, bool exact) {
+std::string match_family(const Fontconfig& fc, FcConfig* config, const char* family, bool exact) {
   std::string file;
-  FcPattern* pattern = FcPatternCreate();
+  FcPattern* pattern = fc.FcPatternCreate();
   if (!pattern) return file;
-  FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family));
-  FcConfigSubstitute(config, pattern, FcMatchPattern);
-  FcDefaultSubstitute(pattern);
+  fc.FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family));
+  fc.FcConfigSubstitute(config, pattern, FcMatchPattern);
+  fc.FcDefaultSubstitute(pattern);
   FcResult result = FcResultNoMatch;
-  FcPattern* match = FcFontMatch(config, pattern, &result);
+  FcPattern* match = fc.FcFontMatch(config, pattern, &result);
   if (match) {
     bool familyMatches = !exact;
     FcChar8* name = nullptr;
-    for (int i = 0; !familyMatches && FcPatternGetString(match, FC_FAMILY, i, &name) == FcResultMatch; ++i)
+    for (int i = 0;
+         !familyMatches && fc.FcPatternGetString(match, FC_FAMILY, i, &name) == FcResultMatch; ++i)
       familyMatches = strcasecmp(reinterpret_cast<const char*>(name), family) == 0;
     FcChar8* path = nullptr;
-    if (familyMatches && FcPatternGetString(match, FC_FILE, 0, &path) == FcResultMatch)
+    if (familyMatches && fc.FcPatternGetString(match, FC_FILE, 0, &path) == FcResultMatch)
       file = reinterpret_cast<const char*>(path);
-    FcPatternDestroy(match);
+    fc.FcPatternDestroy(match);
   }
-  FcPatternDestroy(pattern);
+  fc.FcPatternDestroy(pattern);
   return file;
 }
 
@@ -81,12 +116,15 @@ struct FontInstance::FaceHandle {
 };
 
 std::string FontconfigFile(const std::string& face) {
-  FcConfig* config = FcInitLoadConfigAndFonts();
+  const Fontconfig* loaded = LoadFontconfig();
+  if (!loaded) return {};
+  const Fontconfig& fc = *loaded;
+  FcConfig* config = fc.FcInitLoadConfigAndFonts();
   if (!config) return {};
-  std::string file = match_family(config, face.c_str(), true);
+  std::string file = match_family(fc, config, face.c_str(), true);
   // "Arial" is mapped by fontconfig to its metric-compatible substitute.
-  if (file.empty()) file = match_family(config, "Arial", false);
-  FcConfigDestroy(config);
+  if (file.empty()) file = match_family(fc, config, "Arial", false);
+  fc.FcConfigDestroy(config);
   return file;
 }
 

@@ -1,15 +1,18 @@
 #!/bin/sh
 # What the dynamic loader does before the command's first line: the libraries it maps and where
 # it looks for them. Every chart drawn by a process of its own pays for each of them.
-#   start_libraries_test.sh COMMAND
+#   start_libraries_test.sh COMMAND [LIBRARY...]
+# LIBRARY: more libraries the command must not load (those linked into it).
 set -eu
 command=$1
+shift
 dynamic=$(readelf -d "$command") || { echo "cannot read $command" >&2; exit 1; }
 needed=$(printf '%s\n' "$dynamic" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
 [ -n "$needed" ] || { echo "no NEEDED entries read from $command" >&2; exit 1; }
 status=0
-# Loaded only by the command that uses it (norvisk serve), not at every start.
-for late in libmicrohttpd; do
+# Opened only when needed (norvisk serve; a face not found when the project was built), not at
+# every start.
+for late in libmicrohttpd libfontconfig "$@"; do
   if printf '%s\n' "$needed" | grep -q "^$late\."; then
     echo "$command loads $late at start" >&2
     status=1
