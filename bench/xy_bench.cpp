@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "bench/alternate.h"
 #include "bench/bare_jpeg.h"
 #include "graph/xy_graph.h"
 #include "objects/nv_graph.h"
@@ -55,5 +56,32 @@ void BM_BareLibjpegXY(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(norvisk_bench::CompressToFile(picture, path));
 }
 BENCHMARK(BM_BareLibjpegXY)->Arg(12)->Arg(200)->Unit(benchmark::kMicrosecond);
+
+// The two above in alternated rounds of one benchmark: the whole DrawXYGraph to a file against
+// libjpeg alone writing the same picture; the ratio is the chart's cost in units of the
+// compression's.
+void BM_DrawXYGraphJpegVsLibjpeg(benchmark::State& state) {
+  const int points = static_cast<int>(state.range(0));
+  const std::string data = Points(points);
+  const std::string path = norvisk_bench::TempPath("xy.jpg");
+  const std::string barePath = norvisk_bench::TempPath("xy-bare.jpg");
+  XYGraph graph(640, 300);
+  graph.LoadBackground(nullptr, norvisk::kBackgroundBitmap);
+  graph.LoadData(data);
+  graph.Render();
+  const norvisk_bench::RgbPicture picture = norvisk_bench::FromCanvas(*graph.canvas);
+  norvisk::NVGraph object;
+  norvisk::ExportResult outcome = norvisk::ExportResult::NotWritten;
+  object.DrawXYGraph(path, data, &outcome);
+  if (outcome != norvisk::ExportResult::Written ||
+      !norvisk_bench::CompressToFile(picture, barePath)) {
+    state.SkipWithError("no chart");
+    return;
+  }
+  norvisk_bench::Alternate(
+      state, [&] { return object.DrawXYGraph(path, data); },
+      [&] { return norvisk_bench::CompressToFile(picture, barePath); }, "DrawXYGraph", "libjpeg");
+}
+BENCHMARK(BM_DrawXYGraphJpegVsLibjpeg)->Arg(12)->Arg(200)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
 
 }  // namespace

@@ -157,28 +157,35 @@ void Canvas::DrawVerticalText(int x, int y, std::string_view text) {
   // One measurement gives both the width and the height of the text's cell.
   int w = 0, h = 0;
   if (!Measure(text, &w, &h) || w == 0 || h == 0) return;
+  // The text is turned as if from an upright copy on a w x h surface of its own, so a text too
+  // large for any surface is left out.
+  if (!SurfaceFits(w, h, 24)) return;
+  if (device_->TurnedTextOut(x, y, w, text)) return;
+  TurnThroughScratch(x, y, w, h, text);
+}
 
+// Draws the text upright on the scratch surface and copies its ink turned, pixel by pixel.
+void Canvas::TurnThroughScratch(int x, int y, int w, int h, std::string_view text) {
   // The scratch surface is kept and only grows: making one costs more than the text itself on
   // some platforms. The opaque text fills its whole w x h cell, so whatever an earlier text left
   // outside that cell is never read.
   // One without a surface is made again: the platform may have refused it only for a while.
   if (!scratch_ || !scratch_->ready_ || scratch_->desc_.width < w || scratch_->desc_.height < h) {
-    // Rounded up, so that a few sizes serve all labels and surfaces can be reused.
+    // Rounded up, so that a few sizes serve all labels and surfaces can be reused; near the
+    // size limit there is no room to spare, and the text's own size is taken.
     auto round_up = [](long long v, int step) {
       return static_cast<int>(std::min<long long>((v + step - 1) / step * step, 0x7FFFFFFF));
     };
     int sw = round_up(std::max(w, scratch_ ? scratch_->desc_.width : 0), 64);
     int sh = round_up(std::max(h, scratch_ ? scratch_->desc_.height : 0), 32);
+    if (!SurfaceFits(sw, sh, 24)) sw = w, sh = h;
     scratch_.reset();  // its context lets go of our font as it goes
     scratchFont_ = nullptr;
     scratch_ = std::make_unique<Canvas>(sw, sh, backend_);
   }
-  if (!scratch_->ready_) {
-    // A scratch of a size within the limit was refused for want of memory: the text would be
-    // left out of a picture that is then taken for complete, so the failure goes on as such.
-    if (SurfaceFits(scratch_->desc_.width, scratch_->desc_.height, 24)) throw std::bad_alloc();
-    return;
-  }
+  // A scratch of a size within the limit was refused for want of memory: the text would be
+  // left out of a picture that is then taken for complete, so the failure goes on as such.
+  if (!scratch_->ready_) throw std::bad_alloc();
   Canvas& scratch = *scratch_;
   // The scratch draws with this canvas's font, which stays selected there until the font is
   // replaced (UseFont takes it back first). The scratch never makes a font of its own.

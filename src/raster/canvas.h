@@ -200,6 +200,7 @@ class Canvas {
   void ReplaceFont();
   void UseFont();
   bool Measure(std::string_view text, int* width, int* height);
+  void TurnThroughScratch(int x, int y, int w, int h, std::string_view text);
   FontSpec MakeFontSpec() const;
 
   const Backend& backend_;

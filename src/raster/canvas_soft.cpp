@@ -31,6 +31,7 @@ struct SoftFont : DrawObject {
 
 constexpr int kDpi = 96;
 constexpr Color kWhite = 0x00FFFFFF;
+constexpr Color kNewTextColor = 0;  // the text colour of a new context: black
 
 // Binary raster operations 1..16: bit k of (mode - 1) is the result for pen bit P and
 // destination bit D with k = 2P + D.
@@ -291,6 +292,43 @@ class SoftDevice final : public Device {
       DrawGlyph(g, penX + g.left, baseline - g.top);
       penX += g.advance;
     });
+  }
+
+  // As the canvas's upright drawing on a w x h scratch would give it: the glyphs at their pen
+  // positions with the cell's top along column x, cut to that cell, each upright pixel (j, i)
+  // landing on (x + i, y + w - j); the glyphs are kept turned, so each run is one row span.
+  bool TurnedTextOut(int x, int y, int width, std::string_view text) override {
+    FontInstance* font = Font();
+    if (!font) return true;  // the scratch would draw nothing either
+    const int ascent = font->ascent();
+    // The cell: columns [x, x + cell height), rows y + 1 to y + width; then the surface.
+    long long cellLeft = x, cellTop = static_cast<long long>(y) + 1;
+    long long cellRight = cellLeft + ascent + font->descent(), cellBottom = cellTop + width;
+    if (!Clip(&cellLeft, &cellTop, &cellRight, &cellBottom)) return true;
+    const std::uint8_t pixel[3] = {static_cast<std::uint8_t>(BlueOf(kNewTextColor)),
+                                   static_cast<std::uint8_t>(GreenOf(kNewTextColor)),
+                                   static_cast<std::uint8_t>(RedOf(kNewTextColor))};
+    long long penX = 0;
+    DecodeText(text, [&](char32_t c) {
+      const Glyph& g = font->TurnedGlyphFor(c);
+      // Upright pixel (row, col) of the glyph sits at (penX + g.left + col, ascent - g.top + row).
+      const long long left = static_cast<long long>(x) + ascent - g.top;
+      const long long top = static_cast<long long>(y) + width - penX - g.left - g.width + 1;
+      penX += g.advance;
+      if (left >= cellRight || top >= cellBottom || left + g.height <= cellLeft ||
+          top + g.width <= cellTop) {
+        return;
+      }
+      for (const Glyph::Span& span : g.ink) {
+        const long long row = top + span.row;
+        if (row < cellTop || row >= cellBottom) continue;
+        const long long from = std::max(left + span.col, cellLeft);
+        const long long to = std::min(left + span.col + span.length, cellRight);
+        std::uint8_t* p = Pixel(static_cast<int>(from), static_cast<int>(row));
+        for (long long k = from; k < to; ++k, p += 3) std::memcpy(p, pixel, 3);
+      }
+    });
+    return true;
   }
 
   bool TextExtent(std::string_view text, int* width, int* height) override {
@@ -574,7 +612,7 @@ class SoftDevice final : public Device {
   bool defaultLooked_ = false;
   int bkMode_ = kOpaque;
   int rop2_ = kMixCopyPen;
-  Color textColor_ = 0;
+  Color textColor_ = kNewTextColor;
   int curX_ = 0;
   int curY_ = 0;
   struct PatternSlot {

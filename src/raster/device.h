@@ -44,6 +44,13 @@ class Device {
   virtual void TextOut(int x, int y, std::string_view text) = 0;
   // Width and cell height of the text; false when the text cannot be measured.
   virtual bool TextExtent(std::string_view text, int* width, int* height) = 0;
+  // The text turned a quarter turn counter-clockwise, as Canvas::DrawVerticalText places it:
+  // `width` is its TextExtent width; only ink is drawn, in a new context's text colour, whatever
+  // this one's modes. False when the back end leaves turning to the canvas, which then copies
+  // the text from an upright drawing on a scratch surface.
+  virtual bool TurnedTextOut(int /*x*/, int /*y*/, int /*width*/, std::string_view /*text*/) {
+    return false;
+  }
   virtual Color GetPixel(int x, int y) = 0;
   virtual bool CopyTo(DeviceContext target, int x, int y, int width, int height, int sourceX,
                       int sourceY) = 0;

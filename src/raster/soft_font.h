@@ -37,6 +37,10 @@ class FontInstance {
   int ascent() const { return ascent_; }
   int descent() const { return descent_; }
   const Glyph& GlyphFor(char32_t code);
+  // GlyphFor's glyph a quarter turn counter-clockwise, reading upwards: the same metrics, its
+  // ink runs row by row of the turned glyph, turned row r being upright column width - 1 - r
+  // and turned column c upright row c. Kept like the upright glyphs.
+  const Glyph& TurnedGlyphFor(char32_t code);
 
  private:
   FontInstance() = default;
@@ -47,6 +51,9 @@ class FontInstance {
   Glyph ascii_[128];
   bool asciiLoaded_[128] = {};
   std::unordered_map<char32_t, Glyph> others_;
+  Glyph turnedAscii_[128];
+  bool turnedAsciiMade_[128] = {};
+  std::unordered_map<char32_t, Glyph> turnedOthers_;
   void Render(char32_t code, Glyph* glyph);
 };
 
