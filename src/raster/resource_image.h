@@ -20,7 +20,7 @@ struct ResourceImage {
 };
 
 // Loads bitmap resource `id` of `module`. False when there is no such bitmap. The image stays
-// valid for the life of the process (it is decoded once and kept).
+// valid for the life of the process (decoded once and kept, or compiled in ready).
 bool LoadResourceImage(ModuleHandle module, int id, ResourceImage* out);
 
 // Decodes the bytes of a BMP file (uncompressed, 1, 4, 8, 24 or 32 bits per pixel, rows bottom-up
@@ -28,12 +28,15 @@ bool LoadResourceImage(ModuleHandle module, int id, ResourceImage* out);
 bool DecodeBmp(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>* pixels,
                int* width, int* height);
 
-// Resource files embedded at build time (non-Windows builds); the table ends with id 0.
-struct EmbeddedResource {
+// Bitmap resources of builds without Windows resources, decoded when the project was built
+// (src/resources/embed_bitmaps.cpp): `bits` in the layout of ResourceImage. The table ends
+// with id 0.
+struct EmbeddedBitmap {
   int id;
-  const unsigned char* data;
-  std::size_t size;
+  int width;
+  int height;
+  const unsigned char* bits;
 };
-extern const EmbeddedResource kEmbeddedResources[];
+extern const EmbeddedBitmap kEmbeddedBitmaps[];
 
 }  // namespace norvisk

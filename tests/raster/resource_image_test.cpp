@@ -6,8 +6,11 @@
 #include <array>
 #include <cstdint>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <set>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -435,6 +438,29 @@ TEST(LoadResourceImageTest, DecodesOnceAndSharesThePixels) {
   EXPECT_EQ(again.bits, seen[0]);
 #endif
 }
+
+#if !defined(_WIN32) && defined(NORVISK_SOURCE_DIR)
+// The pixels compiled in when the project was built are those of the files, decoded.
+TEST(LoadResourceImageTest, CompiledInBitmapsAreTheirFilesDecoded) {
+  const std::pair<int, const char*> resources[] = {
+      {202, "background.bmp"}, {203, "logo.bmp"}, {101, "toolbox.bmp"}};
+  for (const auto& [id, name] : resources) {
+    const std::string path = std::string(NORVISK_SOURCE_DIR) + "/src/resources/" + name;
+    std::ifstream in(path, std::ios::binary);
+    ASSERT_TRUE(in) << path;
+    const std::vector<std::uint8_t> file((std::istreambuf_iterator<char>(in)),
+                                         std::istreambuf_iterator<char>());
+    std::vector<std::uint8_t> decoded;
+    int w = 0, h = 0;
+    ASSERT_TRUE(DecodeBmp(file.data(), file.size(), &decoded, &w, &h)) << name;
+    const ResourceImage image = Load(id);
+    ASSERT_EQ(image.width, w) << name;
+    ASSERT_EQ(image.height, h) << name;
+    ASSERT_EQ(static_cast<std::size_t>(image.rowBytes) * image.height, decoded.size()) << name;
+    EXPECT_TRUE(std::equal(decoded.begin(), decoded.end(), image.bits)) << name;
+  }
+}
+#endif
 
 TEST(LoadResourceImageTest, UnknownIdsFail) {
   ResourceImage image;
