@@ -81,6 +81,9 @@ bool Canvas::LoadBitmapResource(ModuleHandle module, int id) {
   }
   if (!ready_) return true;
 
+  if (image.bitsPerPixel == 24 &&
+      device_->Cover(image.bits, image.rowBytes, image.width, image.height))
+    return true;
   SurfaceBits dst = device_->Bits();
   if (!dst.bits || dst.bitsPerPixel != image.bitsPerPixel) return true;
   // Top-left aligned, no scaling: rows of the image beyond the canvas are cut, and canvas

@@ -186,7 +186,14 @@ class SoftDevice final : public Device {
         memory_(std::move(bits)), bits_(memory_.get()) {}
 
   SurfaceBits Bits() override {
+    Clear();
     return SurfaceBits{bits_, width_, height_, 24, rowBytes_, nullptr, 0};
+  }
+  bool Cover(const std::uint8_t* bits, std::int64_t rowBytes, int width, int height) override {
+    if (!bits || rowBytes != rowBytes_ || width != width_ || height != height_) return false;
+    std::memcpy(bits_, bits, static_cast<std::size_t>(rowBytes_) * height_);
+    blank_ = false;
+    return true;
   }
   int LogPixelsY() override { return kDpi; }
 
@@ -371,7 +378,15 @@ class SoftDevice final : public Device {
   }
 
  private:
+  // A new surface is black, made so on its first use unless a picture covers it first.
+  void Clear() {
+    if (!blank_) return;
+    std::memset(bits_, 0, static_cast<std::size_t>(rowBytes_) * height_);
+    blank_ = false;
+  }
+
   std::uint8_t* Pixel(int x, int y) {
+    Clear();
     return bits_ + static_cast<std::size_t>(height_ - 1 - y) * rowBytes_ + 3 * x;
   }
 
@@ -485,7 +500,7 @@ class SoftDevice final : public Device {
       if (y < 0 || y >= height_) continue;
       long long x0 = std::max<long long>(left + span.col, 0);
       long long x1 = std::min<long long>(left + span.col + span.length, width_);
-      std::uint8_t* p = bits_ + static_cast<std::size_t>(height_ - 1 - y) * rowBytes_ + 3 * x0;
+      std::uint8_t* p = Pixel(static_cast<int>(x0), static_cast<int>(y));
       for (long long x = x0; x < x1; ++x, p += 3) std::memcpy(p, pixel, 3);
     }
   }
@@ -605,6 +620,7 @@ class SoftDevice final : public Device {
   int rowBytes_;
   PixelMemory memory_;
   std::uint8_t* bits_;
+  bool blank_ = true;  // not yet cleared: no pixel has been read or written
   PenSpec pen_;
   BrushSpec brush_{0, kWhite, 0};
   const SoftFont* font_ = nullptr;
@@ -629,9 +645,9 @@ class SoftBackendImpl final : public Backend {
   std::unique_ptr<Device> CreateDevice(const SurfaceDesc& desc) const override {
     if (!SurfaceFits(desc.width, desc.height, 24) || desc.bitsPerPixel != 24) return nullptr;
     std::int64_t bytes = RowBytes(desc.width, 24) * desc.height;
-    // A new surface is all black. The memory is owned from here on, also when the device
-    // holding it cannot be made.
-    PixelMemory bits(static_cast<std::uint8_t*>(std::calloc(static_cast<std::size_t>(bytes), 1)));
+    // A new surface is all black (the device clears it before its first use). The memory is
+    // owned from here on, also when the device holding it cannot be made.
+    PixelMemory bits(static_cast<std::uint8_t*>(std::malloc(static_cast<std::size_t>(bytes))));
     if (!bits) return nullptr;
     return std::make_unique<SoftDevice>(desc.width, desc.height, std::move(bits));
   }
