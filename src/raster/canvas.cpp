@@ -82,7 +82,7 @@ bool Canvas::LoadBitmapResource(ModuleHandle module, int id) {
   if (!ready_) return true;
 
   if (image.bitsPerPixel == 24 &&
-      device_->Cover(image.bits, image.rowBytes, image.width, image.height))
+      device_->Cover(image.bits, image.rowBytes, image.width, image.height, image.rowSource))
     return true;
   SurfaceBits dst = device_->Bits();
   if (!dst.bits || dst.bitsPerPixel != image.bitsPerPixel) return true;

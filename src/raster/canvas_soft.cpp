@@ -189,9 +189,18 @@ class SoftDevice final : public Device {
     Clear();
     return SurfaceBits{bits_, width_, height_, 24, rowBytes_, nullptr, 0};
   }
-  bool Cover(const std::uint8_t* bits, std::int64_t rowBytes, int width, int height) override {
+  bool Cover(const std::uint8_t* bits, std::int64_t rowBytes, int width, int height,
+             const std::uint32_t* rowSource) override {
     if (!bits || rowBytes != rowBytes_ || width != width_ || height != height_) return false;
-    std::memcpy(bits_, bits, static_cast<std::size_t>(rowBytes_) * height_);
+    const std::size_t row = static_cast<std::size_t>(rowBytes_);
+    if (!rowSource) {
+      std::memcpy(bits_, bits, row * height_);
+    } else {
+      for (int y = 0; y < height_; ++y)
+        if (rowSource[y] >= static_cast<std::uint32_t>(height_)) return false;
+      for (int y = 0; y < height_; ++y)
+        std::memcpy(bits_ + row * y, bits + row * rowSource[y], row);
+    }
     blank_ = false;
     return true;
   }

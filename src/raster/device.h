@@ -51,10 +51,11 @@ class Device {
   virtual bool TurnedTextOut(int /*x*/, int /*y*/, int /*width*/, std::string_view /*text*/) {
     return false;
   }
-  // The whole surface replaced by `bits`, rows in the surface's own layout (Bits()): the
-  // picture a canvas starts from. False when the back end has no quicker way than Bits().
+  // The whole surface replaced by `bits`, rows in the surface's own layout (Bits()); row y
+  // taken from row rowSource[y] when rowSource is given. The picture a canvas starts from.
+  // False when the back end has no quicker way than Bits().
   virtual bool Cover(const std::uint8_t* /*bits*/, std::int64_t /*rowBytes*/, int /*width*/,
-                     int /*height*/) {
+                     int /*height*/, const std::uint32_t* /*rowSource*/) {
     return false;
   }
   virtual Color GetPixel(int x, int y) = 0;

@@ -17,6 +17,8 @@ struct ResourceImage {
   int bitsPerPixel = 24;
   int rowBytes = 0;
   const std::uint8_t* bits = nullptr;
+  // For row y (counted as stored), the first row with the same bytes; null: every row its own.
+  const std::uint32_t* rowSource = nullptr;
 };
 
 // Loads bitmap resource `id` of `module`. False when there is no such bitmap. The image stays
@@ -36,6 +38,7 @@ struct EmbeddedBitmap {
   int width;
   int height;
   const unsigned char* bits;
+  const std::uint32_t* rowSource;  // as ResourceImage::rowSource
 };
 extern const EmbeddedBitmap kEmbeddedBitmaps[];
 

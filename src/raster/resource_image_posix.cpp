@@ -14,6 +14,7 @@ bool LoadResourceImage(ModuleHandle /*module: the bitmaps are this library's own
     out->bitsPerPixel = 24;
     out->rowBytes = static_cast<int>(RowBytes(b->width, 24));
     out->bits = b->bits;
+    out->rowSource = b->rowSource;
     return true;
   }
   return false;

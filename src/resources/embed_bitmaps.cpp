@@ -2,6 +2,7 @@
 // writes them as a C++ source of ready pixels (24 bits, bottom-up rows padded to 4 bytes, the
 // layout of a canvas surface), so that a process copies its background instead of decoding it.
 //   embed_bitmaps OUTPUT ID=FILE...
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -66,12 +67,26 @@ int main(int argc, char** argv) {
     std::fprintf(out, "// %s: %d x %d\nconst unsigned char kBitmap%ld[] =", pair.c_str(), width,
                  height, id);
     WriteBytes(out, pixels);
-    std::fputs(";\n\n", out);
+    std::fputs(";\n", out);
+    // For each row, the first row holding the same bytes: a picture is copied from its
+    // distinct rows, which stay in the processor's cache (a gradient has a single one).
+    const std::size_t rowBytes = pixels.size() / static_cast<std::size_t>(height);
+    std::fprintf(out, "const std::uint32_t kRows%ld[] = {", id);
+    for (int row = 0; row < height; ++row) {
+      int first = row;
+      for (int earlier = 0; earlier < row && first == row; ++earlier)
+        if (std::equal(pixels.begin() + earlier * rowBytes, pixels.begin() + (earlier + 1) * rowBytes,
+                       pixels.begin() + row * rowBytes))
+          first = earlier;
+      std::fprintf(out, "%s%d,", row % 16 == 0 ? "\n    " : " ", first);
+    }
+    std::fputs("\n};\n\n", out);
     table += "    {" + std::to_string(id) + ", " + std::to_string(width) + ", " +
-             std::to_string(height) + ", kBitmap" + std::to_string(id) + "},\n";
+             std::to_string(height) + ", kBitmap" + std::to_string(id) + ", kRows" +
+             std::to_string(id) + "},\n";
   }
   std::fprintf(out, "}  // namespace\n\nconst EmbeddedBitmap kEmbeddedBitmaps[] = {\n%s"
-                    "    {0, 0, 0, nullptr},\n};\n\n}  // namespace norvisk\n",
+                    "    {0, 0, 0, nullptr, nullptr},\n};\n\n}  // namespace norvisk\n",
                table.c_str());
   const bool written = std::fflush(out) == 0 && !std::ferror(out);
   if (std::fclose(out) != 0 || !written || std::rename(partial.c_str(), output.c_str()) != 0) {

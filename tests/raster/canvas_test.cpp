@@ -423,6 +423,19 @@ TEST(CanvasResources, BackgroundCopiesTopLeftWithoutScaling) {
   EXPECT_EQ(sizeless.surfaceDesc().height, 300);
   EXPECT_EQ(sizeless.GetPixel(320, 150), imagePixel(320, 150));
 
+  // A canvas of the picture's own size takes it whole, every row where it belongs (the logo's
+  // rows differ from one another), also over what was drawn before.
+  ResourceImage logo;
+  ASSERT_TRUE(LoadResourceImage(nullptr, 203, &logo));
+  Canvas exact(logo.width, logo.height);
+  exact.DrawRectangle(2, 2, 40, 30);
+  ASSERT_TRUE(exact.LoadBitmapResource(nullptr, 203));
+  for (int y = 0; y < logo.height; ++y)
+    for (int x = 0; x < logo.width; ++x) {
+      const std::uint8_t* p = logo.bits + (logo.height - 1 - y) * logo.rowBytes + 3 * x;
+      ASSERT_EQ(exact.GetPixel(x, y), MakeColor(p[2], p[1], p[0])) << x << ", " << y;
+    }
+
   Canvas unchanged(10, 10);
   EXPECT_FALSE(unchanged.LoadBitmapResource(nullptr, 9999));
   EXPECT_TRUE(Changed(unchanged, 0).empty());

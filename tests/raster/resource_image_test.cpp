@@ -458,6 +458,21 @@ TEST(LoadResourceImageTest, CompiledInBitmapsAreTheirFilesDecoded) {
     ASSERT_EQ(image.height, h) << name;
     ASSERT_EQ(static_cast<std::size_t>(image.rowBytes) * image.height, decoded.size()) << name;
     EXPECT_TRUE(std::equal(decoded.begin(), decoded.end(), image.bits)) << name;
+    // Each row's source is an earlier or the same row, with the same bytes.
+    ASSERT_NE(image.rowSource, nullptr) << name;
+    std::set<std::uint32_t> sources;
+    for (int y = 0; y < h; ++y) {
+      const std::uint32_t from = image.rowSource[y];
+      ASSERT_LE(from, static_cast<std::uint32_t>(y)) << name << " row " << y;
+      EXPECT_TRUE(std::equal(image.bits + from * image.rowBytes,
+                             image.bits + (from + 1) * image.rowBytes,
+                             image.bits + y * image.rowBytes))
+          << name << " row " << y << " from " << from;
+      sources.insert(from);
+    }
+    if (id == 202) {
+      EXPECT_EQ(sources.size(), 1u) << "the background is one row repeated";
+    }
   }
 }
 #endif
