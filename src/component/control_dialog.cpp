@@ -2,6 +2,9 @@
 // painted with the graph or the centred logo.
 #include "component/control_dialog.h"
 
+#include <cstring>
+#include <new>
+
 #include "component/module_state.h"
 #include "resource.h"
 
@@ -12,6 +15,20 @@ namespace {
 constexpr long kHimetricPerInch = 2540;
 constexpr int kLogoWidth = 180;
 constexpr int kLogoHeight = 142;
+
+// Whether the n bytes at a and b are the same, eight at a time.
+bool same_bytes(const std::uint8_t* a, const std::uint8_t* b, std::size_t n) {
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t x, y;
+    std::memcpy(&x, a + i, 8);
+    std::memcpy(&y, b + i, 8);
+    if (x != y) return false;
+  }
+  for (; i < n; ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
 
 }  // namespace
 
@@ -44,6 +61,7 @@ ControlDialog::~ControlDialog() {
 
 bool ControlDialog::Create(HWND parent) {
   if (window_) return true;
+  shown_.Forget();
   window_ = CreateDialogParamW(ModuleInstance(), MAKEINTRESOURCEW(IDD_VGRAPH), parent,
                                &ControlDialog::DialogProc, reinterpret_cast<LPARAM>(this));
   return window_ != nullptr;
@@ -71,6 +89,7 @@ void ControlDialog::Place(const RECT& position, const RECT& clip) {
 }
 
 void ControlDialog::Destroy() {
+  shown_.Release();
   if (window_) DestroyWindow(window_);
   window_ = nullptr;
 }
@@ -97,7 +116,11 @@ void ControlDialog::Extent(long* width, long* height) {
   *height = extent_.cy;
 }
 
-DeviceContext ControlDialog::AcquireTarget() { return window_ ? GetDC(window_) : nullptr; }
+DeviceContext ControlDialog::AcquireTarget() {
+  // What is drawn through it is not what the last paint left.
+  shown_.Forget();
+  return window_ ? GetDC(window_) : nullptr;
+}
 
 void ControlDialog::ReleaseTarget(DeviceContext target) {
   ReleaseDC(window_, static_cast<HDC>(target));
@@ -129,6 +152,10 @@ INT_PTR ControlDialog::OnMessage(UINT message, WPARAM wParam) {
       return TRUE;
     case WM_CTLCOLORDLG:
     case WM_CTLCOLORSTATIC:
+      // The erase of a paint that copies the graph over its area fills only the rest.
+      if (message == WM_CTLCOLORDLG && covering_)
+        ExcludeClipRect(reinterpret_cast<HDC>(wParam), covered_.left, covered_.top,
+                        covered_.right, covered_.bottom);
       // Without a brush of its own the dialog keeps the system's colour.
       if (!brush_) return FALSE;
       SetBkColor(reinterpret_cast<HDC>(wParam), color_);
@@ -148,9 +175,83 @@ INT_PTR ControlDialog::OnMessage(UINT message, WPARAM wParam) {
 }
 
 void ControlDialog::Paint(HDC given) {
+  if (given) {
+    // A device context of the caller's gets the control's own drawing; the graph or the logo
+    // goes to the window itself.
+    PaintPlaceholder(given);
+    shown_.Forget();
+    HDC target = GetDC(window_);
+    if (!target) return;
+    if (Graph* graph = owner_.CurrentGraph())
+      graph->DrawToDC(target);
+    else
+      PaintLogo(target);
+    ReleaseDC(window_, target);
+    return;
+  }
+
+  // Everything goes through the one paint context: the placeholder, then the graph or the logo
+  // over it, and the window's pixels leave for the screen once, when painting ends. The window
+  // is left as a drawing of the graph or the logo over all of it would leave it, also when only
+  // a part of it is painted.
+  Graph* graph = owner_.CurrentGraph();
+  SurfaceBits canvas{};
+  bool current = false;   // the window shows the canvas as it is over all of the graph
+  bool logoAlone = false;  // the logo must go over pixels this paint leaves alone
+  if (graph) {
+    // Pending changes are rendered first; an XY graph without points has nothing to show.
+    if (graph->Prepare()) {
+      canvas = graph->canvas->Bits();
+      current = shown_.Holds(canvas);
+      if (!current) {
+        // The whole canvas goes on the window, as when a method draws the graph: the part
+        // beyond this paint's region would otherwise keep an older picture.
+        RECT area{0, 0, canvas.width, canvas.height};
+        if (canvas.bits) InvalidateRect(window_, &area, FALSE);
+      }
+    }
+  } else {
+    int width = 0, height = 0;
+    ClientSize(&width, &height);
+    RECT logo{width / 2 - kLogoWidth / 2, height / 2 - kLogoHeight / 2, 0, 0};
+    logo.right = logo.left + kLogoWidth;
+    logo.bottom = logo.top + kLogoHeight;
+    // ANDed over pixels that were not erased, the logo darkens them anew: that part of it
+    // needs a context of the whole window.
+    logoAlone = !UpdateCovers(logo);
+  }
+
+  // The graph as the window shows it is copied over its whole area again: erasing that first
+  // would only cost the time.
+  covering_ = current;
+  covered_ = RECT{0, 0, canvas.width, canvas.height};
   PAINTSTRUCT paint{};
-  HDC dc = given ? given : BeginPaint(window_, &paint);
+  HDC dc = BeginPaint(window_, &paint);
+  if (covering_ && dc) SelectClipRgn(dc, nullptr);  // the erase's exclusion goes
+  covering_ = false;
   if (!dc) return;
+  PaintPlaceholder(dc);
+  if (graph) {
+    if (canvas.bits && (current || shown_.Take(canvas))) {
+      shown_.CopyTo(dc);
+    } else {
+      shown_.Forget();
+      graph->DrawToDC(dc);
+    }
+  } else if (!logoAlone) {
+    PaintLogo(dc);
+  }
+  EndPaint(window_, &paint);
+
+  if (logoAlone) {
+    HDC target = GetDC(window_);
+    if (!target) return;
+    PaintLogo(target);
+    ReleaseDC(window_, target);
+  }
+}
+
+void ControlDialog::PaintPlaceholder(HDC dc) {
   RECT bounds{};
   GetClientRect(window_, &bounds);
   // The control's own drawing, in device pixels from the window's corner: the placeholder while
@@ -164,16 +265,100 @@ void ControlDialog::Paint(HDC given) {
   }
   if (!owner_.InPlaceActive()) DrawPlaceholder(dc, bounds);
   if (saved) RestoreDC(dc, saved);
-  if (!given) EndPaint(window_, &paint);
+}
 
-  // The graph or the logo over the whole window, through a device context of its own.
-  HDC target = GetDC(window_);
-  if (!target) return;
-  if (Graph* graph = owner_.CurrentGraph())
-    graph->DrawToDC(target);
-  else
-    PaintLogo(target);
-  ReleaseDC(window_, target);
+bool ControlDialog::UpdateCovers(const RECT& area) const {
+  RECT client{}, inside{};
+  GetClientRect(window_, &client);
+  if (!IntersectRect(&inside, &area, &client)) return true;
+  HRGN update = CreateRectRgn(0, 0, 0, 0);
+  HRGN rest = CreateRectRgnIndirect(&inside);
+  bool covers = false;
+  if (update && rest && GetUpdateRgn(window_, update, FALSE) != ERROR)
+    covers = CombineRgn(rest, rest, update, RGN_DIFF) == NULLREGION;
+  if (update) DeleteObject(update);
+  if (rest) DeleteObject(rest);
+  return covers;
+}
+
+ControlDialog::ShownCanvas::~ShownCanvas() { Release(); }
+
+void ControlDialog::ShownCanvas::Release() {
+  if (dc_) {
+    SelectObject(dc_, oldBitmap_);
+    DeleteDC(dc_);
+  }
+  if (bitmap_) DeleteObject(bitmap_);
+  dc_ = nullptr;
+  bitmap_ = nullptr;
+  oldBitmap_ = nullptr;
+  pixels_ = nullptr;
+  std::vector<std::uint8_t>().swap(canvas_);
+  width_ = height_ = 0;
+  held_ = false;
+}
+
+bool ControlDialog::ShownCanvas::Reserve(int width, int height) {
+  if (dc_ && width == width_ && height == height_) return true;
+  Release();
+  std::size_t bytes = static_cast<std::size_t>(RowBytes(width, 24)) * height;
+  try {
+    canvas_.resize(bytes);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  HDC dc = CreateCompatibleDC(nullptr);
+  if (!dc) return false;
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = height;  // bottom-up, as the canvas
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = bitmap && bits ? SelectObject(dc, bitmap) : nullptr;
+  if (!old || old == HGDI_ERROR) {
+    if (bitmap) DeleteObject(bitmap);
+    DeleteDC(dc);
+    return false;
+  }
+  dc_ = dc;
+  bitmap_ = bitmap;
+  oldBitmap_ = old;
+  pixels_ = static_cast<std::uint32_t*>(bits);
+  width_ = width;
+  height_ = height;
+  return true;
+}
+
+bool ControlDialog::ShownCanvas::Holds(const SurfaceBits& bits) const {
+  if (!held_ || !bits.bits || bits.bitsPerPixel != 24 || bits.width != width_ ||
+      bits.height != height_)
+    return false;
+  return same_bytes(canvas_.data(), bits.bits, canvas_.size());
+}
+
+bool ControlDialog::ShownCanvas::Take(const SurfaceBits& bits) {
+  held_ = false;
+  if (!bits.bits || bits.bitsPerPixel != 24 || bits.rowBytes != RowBytes(bits.width, 24) ||
+      !Reserve(bits.width, bits.height))
+    return false;
+  std::memcpy(canvas_.data(), bits.bits, canvas_.size());
+  GdiFlush();  // nothing may still be drawing into the section
+  for (int y = 0; y < height_; ++y) {
+    const std::uint8_t* from = canvas_.data() + static_cast<std::size_t>(y) * bits.rowBytes;
+    std::uint32_t* to = pixels_ + static_cast<std::size_t>(y) * width_;
+    for (int x = 0; x < width_; ++x, from += 3)
+      to[x] = from[0] | (std::uint32_t{from[1]} << 8) | (std::uint32_t{from[2]} << 16);
+  }
+  held_ = true;
+  return true;
+}
+
+bool ControlDialog::ShownCanvas::CopyTo(HDC target) const {
+  return held_ && BitBlt(target, 0, 0, width_, height_, dc_, 0, 0, SRCCOPY) != FALSE;
 }
 
 void ControlDialog::PaintLogo(HDC target) {

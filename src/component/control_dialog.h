@@ -5,6 +5,9 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <vector>
+
 #include "graph/graph.h"
 #include "objects/control_window.h"
 
@@ -66,13 +69,56 @@ class ControlDialog final : public ControlWindow {
   static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   INT_PTR OnMessage(UINT message, WPARAM wParam);
   void Paint(HDC given);
+  // The control's own drawing pass over `dc`: the placeholder while not in-place active.
+  void PaintPlaceholder(HDC dc);
+  // Whether the paint about to begin covers all of `area` (client pixels).
+  bool UpdateCovers(const RECT& area) const;
   void PaintLogo(HDC target);
+
+  // The graph's canvas as the window's paint last put it there: the canvas's own pixels, to
+  // tell whether they changed since, and the same picture in the 32-bit layout of window
+  // surfaces, which a window takes row by row instead of converting every pixel of a 24-bit
+  // canvas (several times the cost of the copy itself).
+  class ShownCanvas {
+   public:
+    ShownCanvas() = default;
+    ~ShownCanvas();
+    ShownCanvas(const ShownCanvas&) = delete;
+    ShownCanvas& operator=(const ShownCanvas&) = delete;
+
+    // Whether it holds exactly the 24-bit pixels `bits`.
+    bool Holds(const SurfaceBits& bits) const;
+    // Takes `bits` in; false, holding nothing, for another depth or when memory is refused.
+    bool Take(const SurfaceBits& bits);
+    void Forget() { held_ = false; }
+    // Forgotten, and its memory given back.
+    void Release();
+    // Copied to the top-left corner of `target`.
+    bool CopyTo(HDC target) const;
+
+   private:
+    bool Reserve(int width, int height);
+
+    bool held_ = false;
+    int width_ = 0;
+    int height_ = 0;
+    std::vector<std::uint8_t> canvas_;  // the canvas's rows as they were, bottom row first
+    HDC dc_ = nullptr;
+    HBITMAP bitmap_ = nullptr;
+    HGDIOBJ oldBitmap_ = nullptr;
+    std::uint32_t* pixels_ = nullptr;  // 32-bit BGRX rows, bottom row first
+  };
 
   Owner& owner_;
   const SIZEL& extent_;
   HWND window_ = nullptr;
   HBRUSH brush_ = nullptr;
   COLORREF color_ = 0;
+  // Held only while the window shows it over the graph's whole area.
+  ShownCanvas shown_;
+  // While a paint begins that copies the graph over `covered_`: its erase leaves that alone.
+  bool covering_ = false;
+  RECT covered_{};
 };
 
 }  // namespace norvisk

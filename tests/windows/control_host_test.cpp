@@ -212,6 +212,15 @@ TEST_F(ControlHost, AGraphKeepsItsSizeWhenTheContainerGrows) {
   auto expected = [&](int x, int y) { return x < 300 && y < 200 ? small.At(x, y) : background; };
   EXPECT_TRUE(ShowsEverywhere(grown, expected));
   EXPECT_TRUE(ShowsEverywhere(control.Repainted(), expected));
+
+  // Drawn over by someone else, the window gets graph and background back from a repaint.
+  for (int round = 0; round < 2; ++round) {
+    HDC dc = GetDC(control.window());
+    RECT all{0, 0, 500, 400};
+    FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    ReleaseDC(control.window(), dc);
+    EXPECT_TRUE(ShowsEverywhere(control.Repainted(), expected)) << "round " << round;
+  }
 }
 
 TEST_F(ControlHost, AnXYGraphWithoutPointsShowsOnlyTheBackground) {
@@ -223,6 +232,83 @@ TEST_F(ControlHost, AnXYGraphWithoutPointsShowsOnlyTheBackground) {
   std::uint32_t background = Rgb(GetSysColor(COLOR_BTNFACE));
   // The logo is gone for good: a graph exists, even one that draws nothing.
   EXPECT_TRUE(ShowsEverywhere(control.Repainted(), [&](int, int) { return background; }));
+}
+
+
+// The picture a graph's SaveToFile writes now.
+Picture SavedPicture(IVGraph* graph) {
+  OutputFolder folder;
+  Bstr file(folder.File(L"saved.bmp"));
+  if (graph->SaveToFile(file) != S_OK) return {};
+  return ReadBmp(ReadBytes(folder.File(L"saved.bmp")));
+}
+
+TEST_F(ControlHost, APaintOfPartOfTheWindowShowsAChangedGraphWhole) {
+  HostedControl control(atl, top.handle(), 400, 300);
+  ASSERT_TRUE(control.ok());
+  control.Shown();
+  Bstr data(kFourBars);
+  ASSERT_EQ(control.graph()->DrawBarGraph(data), S_OK);
+  Picture before = control.Repainted();
+  control.Repainted();
+  auto showsWhole = [](const Picture& saved) {
+    return [&saved](int x, int y) { return saved.At(x, y); };
+  };
+
+  // A fifth bar that no method draws: the paint of one corner renders it, and the whole graph
+  // shows it, not only the corner.
+  Bstr bar(L"Centre");
+  ASSERT_EQ(control.graph()->AddBarBar(bar), S_OK);
+  ASSERT_EQ(control.graph()->AddBarValue(60), S_OK);
+  RECT corner{0, 0, 40, 30};
+  InvalidateRect(control.window(), &corner, TRUE);
+  Picture shown = control.Shown();
+  Picture saved = SavedPicture(control.graph());
+  ASSERT_EQ(saved.width, 400);
+  EXPECT_FALSE(ShowsEverywhere(saved, showsWhole(before))) << "the fifth bar changes nothing";
+  EXPECT_TRUE(ShowsEverywhere(shown, showsWhole(saved)));
+  WriteBmp(CaptureFile(L"bar-changed-corner-paint.bmp"), shown);
+
+  // A sixth, rendered by SaveToFile before any paint: a paint of a strip in the middle shows
+  // it over the whole graph too.
+  Bstr another(L"Last");
+  ASSERT_EQ(control.graph()->AddBarBar(another), S_OK);
+  ASSERT_EQ(control.graph()->AddBarValue(80), S_OK);
+  Picture resaved = SavedPicture(control.graph());
+  EXPECT_FALSE(ShowsEverywhere(resaved, showsWhole(saved))) << "the sixth bar changes nothing";
+  RECT strip{150, 0, 170, 300};
+  InvalidateRect(control.window(), &strip, TRUE);
+  EXPECT_TRUE(ShowsEverywhere(control.Shown(), showsWhole(resaved)));
+
+  // Paints of parts of the unchanged graph leave it as it is.
+  InvalidateRect(control.window(), &corner, TRUE);
+  InvalidateRect(control.window(), &strip, FALSE);
+  EXPECT_TRUE(ShowsEverywhere(control.Shown(), showsWhole(resaved)));
+  EXPECT_TRUE(ShowsEverywhere(control.Repainted(), showsWhole(resaved)));
+}
+
+TEST_F(ControlHost, TheLogoOfAGrownControlGoesOverAllOfItsNewPlace) {
+  HostedControl control(atl, top.handle(), 400, 300);
+  ASSERT_TRUE(control.ok());
+  Picture small = control.Shown();
+  Picture logo = ResourcePicture(GetModuleHandleW(L"Norvisk.dll"), kLogoBitmap);
+  ASSERT_EQ(logo.width, 180);
+  std::uint32_t background = Rgb(GetSysColor(COLOR_BTNFACE));
+
+  // Only the new strips are painted, yet the logo, centred anew, darkens its whole place: over
+  // the old picture where that was not erased.
+  MoveWindow(control.host(), 0, 0, 500, 400, TRUE);
+  Picture grown = control.Shown();
+  WriteBmp(CaptureFile(L"logo-400x300-grown.bmp"), grown);
+  ASSERT_EQ(grown.width, 500);
+  EXPECT_TRUE(ShowsEverywhere(grown, [&](int x, int y) {
+    std::uint32_t under = x < 400 && y < 300 ? small.At(x, y) : background;
+    int lx = x - 160, ly = y - 129;
+    bool inLogo = lx >= 0 && ly >= 0 && lx < logo.width && ly < logo.height;
+    return inLogo ? under & logo.At(lx, ly) : under;
+  }));
+  // A repaint of all of it shows the one logo in the middle.
+  EXPECT_TRUE(ShowsLogoAt(control.Repainted(), logo, background, 160, 129));
 }
 
 }  // namespace
