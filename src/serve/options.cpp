@@ -46,8 +46,8 @@ const char* const kServeHelp =
     "(XY data without a point, a size of 0 or less), 503 too many requests waiting.\n"
     "Each client address may hold 64 connections at once; each connection 64 KiB of buffers.\n"
     "\n"
-    "Exit status: 0 after SIGTERM or SIGINT; 1 when the address cannot be used; 2 on a usage\n"
-    "error.\n";
+    "Exit status: 0 after SIGTERM or SIGINT; 1 when the address cannot be used or libmicrohttpd\n"
+    "cannot be loaded (it is opened when the service starts); 2 on a usage error.\n";
 
 namespace {
 
