@@ -10,6 +10,10 @@
 
 #include "raster/canvas.h"
 
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
+
 #if defined(_WIN32)
 #include <windows.h>
 #undef DrawText
@@ -20,12 +24,19 @@
 
 namespace norvisk_test {
 
-// A folder of the running test's own (tests run in parallel), removed with the object.
+// A folder of the running test's own, removed with the object. Named by the test and the
+// process: tests run in parallel, and so do the builds of other checkouts.
 class TestDir {
  public:
   TestDir() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string("norvisk-") + info->test_suite_name() + "-" + info->name();
+#if defined(_WIN32)
+    const unsigned long process = GetCurrentProcessId();
+#else
+    const unsigned long process = static_cast<unsigned long>(getpid());
+#endif
+    std::string name = std::string("norvisk-") + info->test_suite_name() + "-" + info->name() +
+                       "-" + std::to_string(process);
     for (char& c : name)
       if (c == '/' || c == '\\') c = '_';
     path_ = std::filesystem::temp_directory_path() / name;
