@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <new>
 #include <string_view>
+#include <utility>
 
+#include "objects/boundary.h"
 #include "objects/nv_graph.h"
 #include "raster/memory_sink.h"
 
@@ -48,14 +50,11 @@ int FromExport(HRESULT hr, ExportResult outcome) {
   return NORVISK_NOT_WRITTEN;
 }
 
-// Runs `call`; what the library's code can throw is only allocation failure.
+// Runs `call` through the exception boundary: what the library's code can throw is only
+// allocation failure.
 template <class Call>
-int Guarded(Call call) noexcept {
-  try {
-    return call();
-  } catch (...) {
-    return NORVISK_NO_MEMORY;
-  }
+int Guarded(Call&& call) noexcept {
+  return norvisk::GuardedOr(static_cast<int>(NORVISK_NO_MEMORY), std::forward<Call>(call));
 }
 
 bool ToImageFormat(int format, ImageFormat* out) {
