@@ -2,6 +2,7 @@
 // painted with the graph or the centred logo.
 #include "component/control_dialog.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -16,14 +17,21 @@ constexpr long kHimetricPerInch = 2540;
 constexpr int kLogoWidth = 180;
 constexpr int kLogoHeight = 142;
 
-// Whether the n bytes at a and b are the same, eight at a time.
+// Whether the n bytes at a and b are the same: differences gathered over blocks, a loop
+// without a branch a word, which the compiler turns into vector instructions.
 bool same_bytes(const std::uint8_t* a, const std::uint8_t* b, std::size_t n) {
+  constexpr std::size_t kBlock = 4096;
   std::size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    std::uint64_t x, y;
-    std::memcpy(&x, a + i, 8);
-    std::memcpy(&y, b + i, 8);
-    if (x != y) return false;
+  while (i + 8 <= n) {
+    std::size_t end = std::min(n - n % 8, i + kBlock);
+    std::uint64_t differ = 0;
+    for (; i < end; i += 8) {
+      std::uint64_t x, y;
+      std::memcpy(&x, a + i, 8);
+      std::memcpy(&y, b + i, 8);
+      differ |= x ^ y;
+    }
+    if (differ) return false;
   }
   for (; i < n; ++i)
     if (a[i] != b[i]) return false;
