@@ -6,14 +6,13 @@
 
 #include <jpeglib.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <vector>
 
+#include "bench/alternate.h"
 #include "norvisk.h"
 
 #ifdef NORVISK_BENCH_PYTHON
@@ -27,8 +26,6 @@ constexpr const char* kFourBars =
     "(Q1;Q2;Q3)(North;10;20;30)(South;15;25;35)(East;5;10;5)(West;30;20;25)";
 constexpr int kWidth = 640;
 constexpr int kHeight = 300;
-
-using Clock = std::chrono::steady_clock;
 
 // The chart's picture as top-down RGB rows, read back from its bitmap.
 std::vector<unsigned char> ChartRgb() {
@@ -89,49 +86,13 @@ size_t ChartToMemory() {
   return size;
 }
 
-// This thread's processor time: what other processes on a loaded machine do not add to.
-double ThreadCpuUs() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_nsec) / 1e3;
-}
-
-// Runs `a` and `b` once each per iteration, in the order a-b, then b-a, ...; reports each
-// side's mean processor time per call (_cpu_us) and wall time (_us), and the ratio a / b of
-// the processor times.
-template <class A, class B>
-void Alternate(benchmark::State& state, A a, B b, const char* aName, const char* bName) {
-  Clock::duration wall[2]{};
-  double cpu[2] = {0, 0};
-  bool aFirst = true;
-  for (auto _ : state) {
-    for (int turn = 0; turn < 2; ++turn) {
-      const int side = (turn == 0) == aFirst ? 0 : 1;
-      const auto start = Clock::now();
-      const double cpuStart = ThreadCpuUs();
-      benchmark::DoNotOptimize(side == 0 ? a() : b());
-      cpu[side] += ThreadCpuUs() - cpuStart;
-      wall[side] += Clock::now() - start;
-    }
-    aFirst = !aFirst;
-  }
-  const double n = static_cast<double>(state.iterations());
-  const std::string names[2] = {aName, bName};
-  for (int side = 0; side < 2; ++side) {
-    state.counters[names[side] + "_cpu_us"] = cpu[side] / n;
-    state.counters[names[side] + "_us"] =
-        std::chrono::duration<double, std::micro>(wall[side]).count() / n;
-  }
-  state.counters["ratio"] = cpu[0] / cpu[1];
-}
-
 void BM_BarChartJpegVsLibjpeg(benchmark::State& state) {
   const std::vector<unsigned char> rgb = ChartRgb();
   if (rgb.empty() || ChartToMemory() == 0) {
     state.SkipWithError("no chart");
     return;
   }
-  Alternate(state, ChartToMemory, [&] { return CompressToMemory(rgb); }, "norvisk_bar_chart",
+  norvisk_bench::Alternate(state, ChartToMemory, [&] { return CompressToMemory(rgb); }, "norvisk_bar_chart",
             "libjpeg");
 }
 BENCHMARK(BM_BarChartJpegVsLibjpeg)->Unit(benchmark::kMillisecond)->MinTime(2.0);
@@ -177,7 +138,7 @@ void BM_PythonVsC(benchmark::State& state) {
     state.SkipWithError("the Python module gives no chart, or another one");
     return;
   }
-  Alternate(state, python, ChartToMemory, "python", "c");
+  norvisk_bench::Alternate(state, python, ChartToMemory, "python", "c");
 }
 BENCHMARK(BM_PythonVsC)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 #endif

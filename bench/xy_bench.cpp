@@ -45,13 +45,18 @@ void BM_DrawXYGraphJpeg(benchmark::State& state) {
 }
 BENCHMARK(BM_DrawXYGraphJpeg)->Arg(12)->Arg(200)->Unit(benchmark::kMicrosecond);
 
-// The yardstick: libjpeg alone compressing the same chart, as RGB rows, to a file.
-void BM_BareLibjpegXY(benchmark::State& state) {
+// The chart of `data` as RGB rows, as DrawXYGraph draws it.
+norvisk_bench::RgbPicture ChartPicture(const std::string& data) {
   XYGraph graph(640, 300);
   graph.LoadBackground(nullptr, norvisk::kBackgroundBitmap);
-  graph.LoadData(Points(static_cast<int>(state.range(0))));
+  graph.LoadData(data);
   graph.Render();
-  const norvisk_bench::RgbPicture picture = norvisk_bench::FromCanvas(*graph.canvas);
+  return norvisk_bench::FromCanvas(*graph.canvas);
+}
+
+// The yardstick: libjpeg alone compressing the same chart, as RGB rows, to a file.
+void BM_BareLibjpegXY(benchmark::State& state) {
+  const norvisk_bench::RgbPicture picture = ChartPicture(Points(static_cast<int>(state.range(0))));
   const std::string path = norvisk_bench::TempPath("xy-bare.jpg");
   for (auto _ : state) benchmark::DoNotOptimize(norvisk_bench::CompressToFile(picture, path));
 }
@@ -65,11 +70,7 @@ void BM_DrawXYGraphJpegVsLibjpeg(benchmark::State& state) {
   const std::string data = Points(points);
   const std::string path = norvisk_bench::TempPath("xy.jpg");
   const std::string barePath = norvisk_bench::TempPath("xy-bare.jpg");
-  XYGraph graph(640, 300);
-  graph.LoadBackground(nullptr, norvisk::kBackgroundBitmap);
-  graph.LoadData(data);
-  graph.Render();
-  const norvisk_bench::RgbPicture picture = norvisk_bench::FromCanvas(*graph.canvas);
+  const norvisk_bench::RgbPicture picture = ChartPicture(data);
   norvisk::NVGraph object;
   norvisk::ExportResult outcome = norvisk::ExportResult::NotWritten;
   object.DrawXYGraph(path, data, &outcome);

@@ -188,13 +188,7 @@ void ControlDialog::Paint(HDC given) {
     // goes to the window itself.
     PaintPlaceholder(given);
     shown_.Forget();
-    HDC target = GetDC(window_);
-    if (!target) return;
-    if (Graph* graph = owner_.CurrentGraph())
-      graph->DrawToDC(target);
-    else
-      PaintLogo(target);
-    ReleaseDC(window_, target);
+    PaintThroughWindow(owner_.CurrentGraph());
     return;
   }
 
@@ -251,12 +245,17 @@ void ControlDialog::Paint(HDC given) {
   }
   EndPaint(window_, &paint);
 
-  if (logoAlone) {
-    HDC target = GetDC(window_);
-    if (!target) return;
+  if (logoAlone) PaintThroughWindow(nullptr);
+}
+
+void ControlDialog::PaintThroughWindow(Graph* graph) {
+  HDC target = GetDC(window_);
+  if (!target) return;
+  if (graph)
+    graph->DrawToDC(target);
+  else
     PaintLogo(target);
-    ReleaseDC(window_, target);
-  }
+  ReleaseDC(window_, target);
 }
 
 void ControlDialog::PaintPlaceholder(HDC dc) {

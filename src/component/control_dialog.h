@@ -74,6 +74,8 @@ class ControlDialog final : public ControlWindow {
   // Whether the paint about to begin covers all of `area` (client pixels).
   bool UpdateCovers(const RECT& area) const;
   void PaintLogo(HDC target);
+  // The graph, or the logo without one, through a device context of the whole window.
+  void PaintThroughWindow(Graph* graph);
 
   // The graph's canvas as the window's paint last put it there: the canvas's own pixels, to
   // tell whether they changed since, and the same picture in the 32-bit layout of window
