@@ -109,6 +109,83 @@ void apply_dashed(const DashedLine& line) {
   }
 }
 
+// A sloped line: the visible steps [first, last] along the major axis, the minor coordinate kept
+// as quotient and remainder, each step drawing a span of the pen width across the minor axis,
+// cut to the surface. Gaps of the pattern take `gap` (null leaves them alone).
+struct SlopedLine {
+  std::uint8_t* bits;
+  std::ptrdiff_t rowBytes;
+  long long height;
+  long long minorLimit;
+  bool xMajor;
+  long long major0, majorStep, minor0;
+  long long first, last;
+  long long quotient, remainder, denominator, increment;
+  long long spanLow, spanHigh;
+  const int* runs;
+  int runCount;
+  int run;
+  long long phase;
+  const std::uint8_t* on;
+  const std::uint8_t* gap;
+};
+
+template <int Mode>
+inline void plot_pixel(std::uint8_t* p, const std::uint8_t* color) {
+  p[0] = rop<Mode>(p[0], color[0]);
+  p[1] = rop<Mode>(p[1], color[1]);
+  p[2] = rop<Mode>(p[2], color[2]);
+}
+
+template <int Mode>
+void apply_sloped(const SlopedLine& line) {
+  long long quotient = line.quotient, remainder = line.remainder;
+  int run = line.run;
+  long long phase = line.phase;
+  const bool patterned = line.runCount > 1;
+  // The top row of the surface in memory order is its last; row y lies at top - y * rowBytes.
+  std::uint8_t* const top = line.bits + (line.height - 1) * line.rowBytes;
+  long long major = line.major0 + line.majorStep * line.first;
+  for (long long i = line.first; i <= line.last; ++i, major += line.majorStep) {
+    const std::uint8_t* color = run % 2 == 0 ? line.on : line.gap;
+    if (color) {
+      long long minor = line.minor0 + quotient;
+      long long lo = std::max<long long>(minor + line.spanLow, 0);
+      long long hi = std::min<long long>(minor + line.spanHigh, line.minorLimit - 1);
+      if (line.xMajor) {
+        std::uint8_t* p = top - lo * line.rowBytes + 3 * major;
+        for (long long m = lo; m <= hi; ++m, p -= line.rowBytes) plot_pixel<Mode>(p, color);
+      } else {
+        std::uint8_t* p = top - major * line.rowBytes + 3 * lo;
+        for (long long m = lo; m <= hi; ++m, p += 3) plot_pixel<Mode>(p, color);
+      }
+    }
+    // |increment| <= denominator, so one correction is always enough.
+    remainder -= line.increment;
+    if (remainder < 0) {
+      ++quotient;
+      remainder += line.denominator;
+    } else if (remainder >= line.denominator) {
+      --quotient;
+      remainder -= line.denominator;
+    }
+    if (patterned && ++phase == line.runs[run]) {
+      phase = 0;
+      if (++run == line.runCount) run = 0;
+    }
+  }
+}
+
+using SlopedFn = void (*)(const SlopedLine&);
+
+template <int... Modes>
+constexpr SlopedFn sloped_for(int mode, std::integer_sequence<int, Modes...>) {
+  SlopedFn table[] = {&apply_sloped<Modes + 1>...};
+  return table[mode - 1];
+}
+
+SlopedFn sloped_fn(int mode) { return sloped_for(mode, std::make_integer_sequence<int, 16>{}); }
+
 using DashedFn = void (*)(const DashedLine&);
 using SpanFn = void (*)(std::uint8_t*, const std::uint8_t*, std::size_t);
 using ColumnFn = void (*)(std::uint8_t*, std::ptrdiff_t, std::size_t, const std::uint8_t*);
@@ -415,15 +492,6 @@ class SoftDevice final : public Device {
     return font_->instance;
   }
 
-  // A pixel drawn by the pen or the brush, through the mix mode.
-  void Plot(long long x, long long y, Color c) {
-    if (x < 0 || y < 0 || x >= width_ || y >= height_) return;
-    std::uint8_t pattern[3] = {static_cast<std::uint8_t>(BlueOf(c)),
-                               static_cast<std::uint8_t>(GreenOf(c)),
-                               static_cast<std::uint8_t>(RedOf(c))};
-    span_fn(rop2_)(Pixel(static_cast<int>(x), static_cast<int>(y)), pattern, 3);
-  }
-
   // Cuts columns [l, r) and rows [t, b) to the surface; false when nothing is left.
   bool Clip(long long* l, long long* t, long long* r, long long* b) const {
     *l = std::max<long long>(*l, 0);
@@ -602,26 +670,14 @@ class SoftDevice final : public Device {
     long long quotient = static_cast<long long>(ceil_div(numerator, denominator));
     long long remainder = static_cast<long long>(static_cast<__int128>(quotient) * denominator - numerator);
     long long spanLow = -(width - 1) / 2, spanHigh = width / 2;
-    for (long long i = first; i <= last; ++i) {
-      bool on = run % 2 == 0;
-      if (on || fillGaps) {
-        Color color = on ? pen_.color : kWhite;
-        long long major = major0 + majorStep * i, minor = minor0 + quotient;
-        for (long long s = spanLow; s <= spanHigh; ++s) {
-          if (xMajor)
-            Plot(major, minor + s, color);
-          else
-            Plot(minor + s, major, color);
-        }
-      }
-      remainder -= increment;
-      while (remainder < 0) ++quotient, remainder += denominator;
-      while (remainder >= denominator) --quotient, remainder -= denominator;
-      if (dashes.count > 1 && ++phase == dashes.runs[run]) {
-        phase = 0;
-        if (++run == dashes.count) run = 0;
-      }
-    }
+    const std::uint8_t on[3] = {static_cast<std::uint8_t>(BlueOf(pen_.color)),
+                                static_cast<std::uint8_t>(GreenOf(pen_.color)),
+                                static_cast<std::uint8_t>(RedOf(pen_.color))};
+    const std::uint8_t white[3] = {0xFF, 0xFF, 0xFF};
+    sloped_fn(rop2_)(SlopedLine{bits_, rowBytes_, height_, xMajor ? height_ : width_, xMajor,
+                                major0, majorStep, minor0, first, last, quotient, remainder,
+                                denominator, increment, spanLow, spanHigh, dashes.runs,
+                                dashes.count, run, phase, on, fillGaps ? white : nullptr});
   }
 
   int width_;
