@@ -72,6 +72,19 @@ void apply_column(std::uint8_t* dst, std::ptrdiff_t stride, std::size_t count,
   }
 }
 
+// Whether combining with `color` leaves every destination as it is (white through the mask
+// mode, black through merge, and so on): then a run in that colour need not be visited.
+template <int Mode>
+inline bool leaves_alone(const std::uint8_t* color) {
+  for (int k = 0; k < 3; ++k) {
+    if (rop<Mode>(std::uint8_t{0}, color[k]) != 0 ||
+        rop<Mode>(std::uint8_t{0xFF}, color[k]) != 0xFF) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // A line along a row or a column: `count` pixels `stride` bytes apart, in pattern runs that
 // alternate between the pen colour (`on`) and the gap colour (`gap`; null leaves gaps alone).
 struct DashedLine {
@@ -88,12 +101,13 @@ struct DashedLine {
 
 template <int Mode>
 void apply_dashed(const DashedLine& line) {
+  const std::uint8_t* gap = line.gap && !leaves_alone<Mode>(line.gap) ? line.gap : nullptr;
   std::uint8_t* dst = line.dst;
   int run = line.run;
   long long left = line.runs[run] - line.phase;
   for (long long i = 0; i < line.count;) {
     long long n = std::min(left, line.count - i);
-    const std::uint8_t* color = run % 2 == 0 ? line.on : line.gap;
+    const std::uint8_t* color = run % 2 == 0 ? line.on : gap;
     if (color) {
       std::uint8_t* p = dst;
       for (long long k = 0; k < n; ++k, p += line.stride) {
@@ -143,11 +157,12 @@ void apply_sloped(const SlopedLine& line) {
   int run = line.run;
   long long phase = line.phase;
   const bool patterned = line.runCount > 1;
+  const std::uint8_t* gap = line.gap && !leaves_alone<Mode>(line.gap) ? line.gap : nullptr;
   // The top row of the surface in memory order is its last; row y lies at top - y * rowBytes.
   std::uint8_t* const top = line.bits + (line.height - 1) * line.rowBytes;
   long long major = line.major0 + line.majorStep * line.first;
   for (long long i = line.first; i <= line.last; ++i, major += line.majorStep) {
-    const std::uint8_t* color = run % 2 == 0 ? line.on : line.gap;
+    const std::uint8_t* color = run % 2 == 0 ? line.on : gap;
     if (color) {
       long long minor = line.minor0 + quotient;
       long long lo = std::max<long long>(minor + line.spanLow, 0);
