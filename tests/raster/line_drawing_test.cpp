@@ -198,7 +198,7 @@ TEST(SoftLines, EveryPenMixModeAndBackgroundModeMatchThePixelModel) {
       for (int width : {0, 1, 2, 3, 4, 7})
         for (bool opaque : {false, true}) {
           ++config;
-          Canvas c(kW, kH);
+          Canvas c(kW, kH, SoftBackend());
           ASSERT_TRUE(c.ready());
           Picture pic;
           Background(c, &pic, config);
@@ -232,7 +232,7 @@ TEST(SoftLines, EveryPairOfEdgePointsMatchesThePixelModel) {
                           {{0, 3, MakeColor(5, 250, 128)}, 7, true}};
   unsigned seed = 100;
   for (const Setup& s : setups) {
-    Canvas c(kW, kH);
+    Canvas c(kW, kH, SoftBackend());
     ASSERT_TRUE(c.ready());
     Picture pic;
     Background(c, &pic, ++seed);
