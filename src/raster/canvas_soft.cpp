@@ -61,32 +61,67 @@ void apply_span(std::uint8_t* __restrict dst, const std::uint8_t* __restrict pat
   for (; i < bytes; ++i) dst[i] = rop<Mode>(dst[i], pattern[i]);
 }
 
-// The same down a column: `count` pixels, `stride` bytes apart, each combined with one colour.
-template <int Mode>
-void apply_column(std::uint8_t* dst, std::ptrdiff_t stride, std::size_t count,
-                  const std::uint8_t* pixel) {
-  for (std::size_t i = 0; i < count; ++i, dst += stride) {
-    dst[0] = rop<Mode>(dst[0], pixel[0]);
-    dst[1] = rop<Mode>(dst[1], pixel[1]);
-    dst[2] = rop<Mode>(dst[2], pixel[2]);
+// ceil(a / b) for b > 0.
+inline __int128 ceil_div(__int128 a, __int128 b) {
+  __int128 q = a / b;
+  return (a % b != 0 && a > 0) ? q + 1 : q;
+}
+
+// With the pen colour fixed, every mix mode acts on each destination byte as d -> x ^ (d & m):
+// x is the result for d = 0 and m the bits in which the results for 0 and 0xFF differ.
+struct Ink {
+  std::uint8_t x[3];
+  std::uint8_t m[3];
+  // The result does not depend on the destination: written without reading it.
+  bool Constant() const { return (m[0] | m[1] | m[2]) == 0; }
+  // Every destination stays as it is (white through the mask mode, black through merge, ...).
+  bool LeavesAlone() const { return (x[0] | x[1] | x[2]) == 0 && (m[0] & m[1] & m[2]) == 0xFF; }
+};
+
+Ink InkFor(int mode, const std::uint8_t* color) {
+  const unsigned t = static_cast<unsigned>(mode - 1);
+  auto at = [t](unsigned d, unsigned p) {
+    unsigned r = 0;
+    if (t & 1) r |= ~p & ~d;
+    if (t & 2) r |= ~p & d;
+    if (t & 4) r |= p & ~d;
+    if (t & 8) r |= p & d;
+    return static_cast<std::uint8_t>(r);
+  };
+  Ink ink{};
+  for (int k = 0; k < 3; ++k) {
+    ink.x[k] = at(0u, color[k]);
+    ink.m[k] = static_cast<std::uint8_t>(ink.x[k] ^ at(0xFFu, color[k]));
+  }
+  return ink;
+}
+
+// `count` pixels `stride` bytes apart, each combined with the ink; the ink's bytes are held in
+// locals so that the loop reads only the destination, and not even that for a constant ink.
+template <bool Constant>
+inline void ink_pixels(std::uint8_t* p, std::ptrdiff_t stride, long long count, const Ink& ink) {
+  const std::uint8_t x0 = ink.x[0], x1 = ink.x[1], x2 = ink.x[2];
+  const std::uint8_t m0 = ink.m[0], m1 = ink.m[1], m2 = ink.m[2];
+  for (long long k = 0; k < count; ++k, p += stride) {
+    if (Constant) {
+      p[0] = x0, p[1] = x1, p[2] = x2;
+    } else {
+      p[0] = static_cast<std::uint8_t>(x0 ^ (p[0] & m0));
+      p[1] = static_cast<std::uint8_t>(x1 ^ (p[1] & m1));
+      p[2] = static_cast<std::uint8_t>(x2 ^ (p[2] & m2));
+    }
   }
 }
 
-// Whether combining with `color` leaves every destination as it is (white through the mask
-// mode, black through merge, and so on): then a run in that colour need not be visited.
-template <int Mode>
-inline bool leaves_alone(const std::uint8_t* color) {
-  for (int k = 0; k < 3; ++k) {
-    if (rop<Mode>(std::uint8_t{0}, color[k]) != 0 ||
-        rop<Mode>(std::uint8_t{0xFF}, color[k]) != 0xFF) {
-      return false;
-    }
-  }
-  return true;
+inline void apply_ink(std::uint8_t* p, std::ptrdiff_t stride, long long count, const Ink& ink) {
+  if (ink.Constant())
+    ink_pixels<true>(p, stride, count, ink);
+  else if (!ink.LeavesAlone())
+    ink_pixels<false>(p, stride, count, ink);
 }
 
 // A line along a row or a column: `count` pixels `stride` bytes apart, in pattern runs that
-// alternate between the pen colour (`on`) and the gap colour (`gap`; null leaves gaps alone).
+// alternate between the pen's ink (`on`) and the gaps' (`gap`; null leaves gaps alone).
 struct DashedLine {
   std::uint8_t* dst;
   std::ptrdiff_t stride;
@@ -95,27 +130,19 @@ struct DashedLine {
   int runCount;
   int run;          // run of the first pixel
   long long phase;  // pixels of that run already passed
-  const std::uint8_t* on;
-  const std::uint8_t* gap;
+  const Ink* on;
+  const Ink* gap;
 };
 
-template <int Mode>
 void apply_dashed(const DashedLine& line) {
-  const std::uint8_t* gap = line.gap && !leaves_alone<Mode>(line.gap) ? line.gap : nullptr;
+  const Ink* gap = line.gap && !line.gap->LeavesAlone() ? line.gap : nullptr;
   std::uint8_t* dst = line.dst;
   int run = line.run;
   long long left = line.runs[run] - line.phase;
   for (long long i = 0; i < line.count;) {
     long long n = std::min(left, line.count - i);
-    const std::uint8_t* color = run % 2 == 0 ? line.on : gap;
-    if (color) {
-      std::uint8_t* p = dst;
-      for (long long k = 0; k < n; ++k, p += line.stride) {
-        p[0] = rop<Mode>(p[0], color[0]);
-        p[1] = rop<Mode>(p[1], color[1]);
-        p[2] = rop<Mode>(p[2], color[2]);
-      }
-    }
+    const Ink* ink = run % 2 == 0 ? line.on : gap;
+    if (ink) apply_ink(dst, line.stride, n, *ink);
     dst += n * line.stride;
     i += n;
     if (++run == line.runCount) run = 0;
@@ -140,40 +167,82 @@ struct SlopedLine {
   int runCount;
   int run;
   long long phase;
-  const std::uint8_t* on;
-  const std::uint8_t* gap;
+  const Ink* on;
+  const Ink* gap;
 };
 
-template <int Mode>
-inline void plot_pixel(std::uint8_t* p, const std::uint8_t* color) {
-  p[0] = rop<Mode>(p[0], color[0]);
-  p[1] = rop<Mode>(p[1], color[1]);
-  p[2] = rop<Mode>(p[2], color[2]);
+// The common sloped line: one pixel wide, solid, wholly on the surface. One pixel a step, the
+// minor coordinate moved by a byte offset when the remainder wraps.
+template <bool Constant>
+void ink_thin_line(std::uint8_t* p, std::ptrdiff_t majorBytes, std::ptrdiff_t minorBytes,
+                   long long count, long long remainder, long long increment,
+                   long long denominator, const Ink& ink) {
+  const std::uint8_t x0 = ink.x[0], x1 = ink.x[1], x2 = ink.x[2];
+  const std::uint8_t m0 = ink.m[0], m1 = ink.m[1], m2 = ink.m[2];
+  // Walking forwards or backwards on the minor axis, the remainder wraps one way only.
+  const bool up = increment > 0;
+  const long long delta = up ? increment : -increment;
+  if (!up) remainder = denominator - 1 - remainder;
+  for (long long k = 0; k < count; ++k) {
+    if (Constant) {
+      p[0] = x0, p[1] = x1, p[2] = x2;
+    } else {
+      p[0] = static_cast<std::uint8_t>(x0 ^ (p[0] & m0));
+      p[1] = static_cast<std::uint8_t>(x1 ^ (p[1] & m1));
+      p[2] = static_cast<std::uint8_t>(x2 ^ (p[2] & m2));
+    }
+    p += majorBytes;
+    remainder -= delta;
+    if (remainder < 0) {
+      remainder += denominator;
+      p += minorBytes;
+    }
+  }
 }
 
-template <int Mode>
 void apply_sloped(const SlopedLine& line) {
   long long quotient = line.quotient, remainder = line.remainder;
   int run = line.run;
   long long phase = line.phase;
   const bool patterned = line.runCount > 1;
-  const std::uint8_t* gap = line.gap && !leaves_alone<Mode>(line.gap) ? line.gap : nullptr;
+  const Ink* gap = line.gap && !line.gap->LeavesAlone() ? line.gap : nullptr;
   // The top row of the surface in memory order is its last; row y lies at top - y * rowBytes.
   std::uint8_t* const top = line.bits + (line.height - 1) * line.rowBytes;
+  auto at = [&](long long major, long long minor) {
+    return line.xMajor ? top - minor * line.rowBytes + 3 * major
+                       : top - major * line.rowBytes + 3 * minor;
+  };
   long long major = line.major0 + line.majorStep * line.first;
+  const long long count = line.last - line.first + 1;
+  if (!patterned && line.spanLow == 0 && line.spanHigh == 0 && !line.on->LeavesAlone()) {
+    // The minor coordinate moves monotonically, so the two ends tell whether all is inside.
+    const long long steps = line.denominator / 2;
+    const long long minorFirst = line.minor0 + quotient;
+    const long long minorLast =
+        line.minor0 + static_cast<long long>(ceil_div(
+                          static_cast<__int128>(line.increment) * line.last - steps, line.denominator));
+    if (std::min(minorFirst, minorLast) >= 0 &&
+        std::max(minorFirst, minorLast) < line.minorLimit) {
+      const std::ptrdiff_t majorBytes = line.xMajor ? 3 * line.majorStep : -line.rowBytes * line.majorStep;
+      const std::ptrdiff_t minorUnit = line.xMajor ? -line.rowBytes : 3;
+      const std::ptrdiff_t minorBytes = line.increment > 0 ? minorUnit : -minorUnit;
+      if (line.on->Constant())
+        ink_thin_line<true>(at(major, minorFirst), majorBytes, minorBytes, count, remainder,
+                            line.increment, line.denominator, *line.on);
+      else
+        ink_thin_line<false>(at(major, minorFirst), majorBytes, minorBytes, count, remainder,
+                             line.increment, line.denominator, *line.on);
+      return;
+    }
+  }
   for (long long i = line.first; i <= line.last; ++i, major += line.majorStep) {
-    const std::uint8_t* color = run % 2 == 0 ? line.on : gap;
-    if (color) {
+    const Ink* ink = run % 2 == 0 ? line.on : gap;
+    if (ink) {
       long long minor = line.minor0 + quotient;
       long long lo = std::max<long long>(minor + line.spanLow, 0);
       long long hi = std::min<long long>(minor + line.spanHigh, line.minorLimit - 1);
-      if (line.xMajor) {
-        std::uint8_t* p = top - lo * line.rowBytes + 3 * major;
-        for (long long m = lo; m <= hi; ++m, p -= line.rowBytes) plot_pixel<Mode>(p, color);
-      } else {
-        std::uint8_t* p = top - major * line.rowBytes + 3 * lo;
-        for (long long m = lo; m <= hi; ++m, p += 3) plot_pixel<Mode>(p, color);
-      }
+      if (lo <= hi)
+        apply_ink(at(major, lo), line.xMajor ? -line.rowBytes : 3, hi - lo + 1, *ink);
     }
     // |increment| <= denominator, so one correction is always enough.
     remainder -= line.increment;
@@ -191,19 +260,7 @@ void apply_sloped(const SlopedLine& line) {
   }
 }
 
-using SlopedFn = void (*)(const SlopedLine&);
-
-template <int... Modes>
-constexpr SlopedFn sloped_for(int mode, std::integer_sequence<int, Modes...>) {
-  SlopedFn table[] = {&apply_sloped<Modes + 1>...};
-  return table[mode - 1];
-}
-
-SlopedFn sloped_fn(int mode) { return sloped_for(mode, std::make_integer_sequence<int, 16>{}); }
-
-using DashedFn = void (*)(const DashedLine&);
 using SpanFn = void (*)(std::uint8_t*, const std::uint8_t*, std::size_t);
-using ColumnFn = void (*)(std::uint8_t*, std::ptrdiff_t, std::size_t, const std::uint8_t*);
 
 template <int... Modes>
 constexpr SpanFn span_for(int mode, std::integer_sequence<int, Modes...>) {
@@ -212,22 +269,6 @@ constexpr SpanFn span_for(int mode, std::integer_sequence<int, Modes...>) {
 }
 
 SpanFn span_fn(int mode) { return span_for(mode, std::make_integer_sequence<int, 16>{}); }
-
-template <int... Modes>
-constexpr ColumnFn column_for(int mode, std::integer_sequence<int, Modes...>) {
-  ColumnFn table[] = {&apply_column<Modes + 1>...};
-  return table[mode - 1];
-}
-
-ColumnFn column_fn(int mode) { return column_for(mode, std::make_integer_sequence<int, 16>{}); }
-
-template <int... Modes>
-constexpr DashedFn dashed_for(int mode, std::integer_sequence<int, Modes...>) {
-  DashedFn table[] = {&apply_dashed<Modes + 1>...};
-  return table[mode - 1];
-}
-
-DashedFn dashed_fn(int mode) { return dashed_for(mode, std::make_integer_sequence<int, 16>{}); }
 
 // Pen patterns of a width-1 pen, in pixels along the major axis, starting "on".
 struct Dashes {
@@ -258,12 +299,6 @@ void Advance(const Dashes& dashes, DashPos* pos, long long pixels) {
   pos->run = 0;
   while (offset >= dashes.runs[pos->run]) offset -= dashes.runs[pos->run++];
   pos->phase = offset;
-}
-
-// ceil(a / b) for b > 0.
-inline __int128 ceil_div(__int128 a, __int128 b) {
-  __int128 q = a / b;
-  return (a % b != 0 && a > 0) ? q + 1 : q;
 }
 
 struct FreeBits {
@@ -522,8 +557,7 @@ class SoftDevice final : public Device {
     std::uint8_t* start = Pixel(static_cast<int>(l), static_cast<int>(t));
     if (r - l == 1) {
       // One column: one call down the rows rather than one per row.
-      column_fn(rop2_)(start, -static_cast<std::ptrdiff_t>(rowBytes_), static_cast<std::size_t>(b - t),
-                       Pattern(c, 3));
+      apply_ink(start, -static_cast<std::ptrdiff_t>(rowBytes_), b - t, InkFor(rop2_, Pattern(c, 3)));
       return;
     }
     std::size_t bytes = static_cast<std::size_t>(r - l) * 3;
@@ -612,6 +646,18 @@ class SoftDevice final : public Device {
   }
   bool Dashed() const { return PenDashes().count > 1; }
 
+  // The pen's colour, and the white of opaque pattern gaps, through the mix mode.
+  Ink PenInk() const {
+    const std::uint8_t bgr[3] = {static_cast<std::uint8_t>(BlueOf(pen_.color)),
+                                 static_cast<std::uint8_t>(GreenOf(pen_.color)),
+                                 static_cast<std::uint8_t>(RedOf(pen_.color))};
+    return InkFor(rop2_, bgr);
+  }
+  Ink WhiteInk() const {
+    const std::uint8_t white[3] = {0xFF, 0xFF, 0xFF};
+    return InkFor(rop2_, white);
+  }
+
   // Steps along the major axis from the start point (drawn) to the end point (left out); the
   // minor coordinate is the exact value rounded to nearest, halves to the smaller coordinate.
   // The pattern starts at `dash`, which is left where the line ends, clipped or not.
@@ -657,10 +703,7 @@ class SoftDevice final : public Device {
       std::uint8_t* origin = xMajor ? Pixel(static_cast<int>(major), static_cast<int>(minor0))
                                    : Pixel(static_cast<int>(minor0), static_cast<int>(major));
       std::ptrdiff_t stride = majorStep * (xMajor ? 3 : -static_cast<std::ptrdiff_t>(rowBytes_));
-      std::uint8_t on[3] = {static_cast<std::uint8_t>(BlueOf(pen_.color)),
-                            static_cast<std::uint8_t>(GreenOf(pen_.color)),
-                            static_cast<std::uint8_t>(RedOf(pen_.color))};
-      const std::uint8_t white[3] = {0xFF, 0xFF, 0xFF};
+      const Ink on = PenInk(), white = WhiteInk();
       long long count = last - first + 1;
       if (dashes.count == 1) {
         if (xMajor && stride < 0) origin -= 3 * (count - 1);
@@ -669,12 +712,12 @@ class SoftDevice final : public Device {
           fn(origin, Pattern(pen_.color, bytes), bytes);
         } else {
           if (stride > 0) origin += stride * (count - 1);
-          column_fn(rop2_)(origin, -static_cast<std::ptrdiff_t>(rowBytes_), static_cast<std::size_t>(count), on);
+          apply_ink(origin, -static_cast<std::ptrdiff_t>(rowBytes_), count, on);
         }
         return;
       }
-      dashed_fn(rop2_)(DashedLine{origin, stride, count, dashes.runs, dashes.count, run, phase, on,
-                                  fillGaps ? white : nullptr});
+      apply_dashed(DashedLine{origin, stride, count, dashes.runs, dashes.count, run, phase, &on,
+                              fillGaps ? &white : nullptr});
       return;
     }
 
@@ -685,14 +728,11 @@ class SoftDevice final : public Device {
     long long quotient = static_cast<long long>(ceil_div(numerator, denominator));
     long long remainder = static_cast<long long>(static_cast<__int128>(quotient) * denominator - numerator);
     long long spanLow = -(width - 1) / 2, spanHigh = width / 2;
-    const std::uint8_t on[3] = {static_cast<std::uint8_t>(BlueOf(pen_.color)),
-                                static_cast<std::uint8_t>(GreenOf(pen_.color)),
-                                static_cast<std::uint8_t>(RedOf(pen_.color))};
-    const std::uint8_t white[3] = {0xFF, 0xFF, 0xFF};
-    sloped_fn(rop2_)(SlopedLine{bits_, rowBytes_, height_, xMajor ? height_ : width_, xMajor,
-                                major0, majorStep, minor0, first, last, quotient, remainder,
-                                denominator, increment, spanLow, spanHigh, dashes.runs,
-                                dashes.count, run, phase, on, fillGaps ? white : nullptr});
+    const Ink on = PenInk(), white = WhiteInk();
+    apply_sloped(SlopedLine{bits_, rowBytes_, height_, xMajor ? height_ : width_, xMajor, major0,
+                            majorStep, minor0, first, last, quotient, remainder, denominator,
+                            increment, spanLow, spanHigh, dashes.runs, dashes.count, run, phase,
+                            &on, fillGaps ? &white : nullptr});
   }
 
   int width_;
