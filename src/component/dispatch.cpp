@@ -60,8 +60,7 @@ HRESULT GetInterfaceTypeInfo(REFIID iid, LCID lcid, ITypeInfo** info) {
 void ReleaseTypeInfos() {
   std::lock_guard<std::mutex> guard(type_info_lock);
   for (int slot = 0; slot < 2; ++slot) {
-    if (type_infos[slot]) type_infos[slot]->Release();
-    type_infos[slot] = nullptr;
+    ReleaseHeld(type_infos[slot]);
     forget_argument_counts(slot);
   }
 }

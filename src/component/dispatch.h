@@ -138,6 +138,13 @@ class DispatchObject : public Iface {
   IUnknown* outer_;
 };
 
+// Gives up a held interface, if any, and forgets it.
+template <class T>
+void ReleaseHeld(T*& pointer) {
+  if (pointer) pointer->Release();
+  pointer = nullptr;
+}
+
 // Creates an object of class T (constructed with the outer unknown) and asks it for `riid`.
 // An object that cannot be made, whatever part of it, is E_OUTOFMEMORY and leaves the module
 // unlocked: the lock is taken by the base class, which is undone with the rest.

@@ -8,12 +8,6 @@ namespace norvisk {
 
 namespace {
 
-template <class T>
-void release(T*& pointer) {
-  if (pointer) pointer->Release();
-  pointer = nullptr;
-}
-
 bool inverted(const RECT& rect) { return rect.right < rect.left || rect.bottom < rect.top; }
 
 }  // namespace
@@ -82,9 +76,9 @@ HRESULT VGraphControl::ActivateUserInterface() {
 }
 
 void VGraphControl::ReleaseInPlaceSite() {
-  release(frame_);
-  release(uiWindow_);
-  release(inPlaceSite_);
+  ReleaseHeld(frame_);
+  ReleaseHeld(uiWindow_);
+  ReleaseHeld(inPlaceSite_);
 }
 
 void VGraphControl::FocusGained() {

@@ -5,16 +5,6 @@
 
 namespace norvisk {
 
-namespace {
-
-template <class T>
-void release(T*& pointer) {
-  if (pointer) pointer->Release();
-  pointer = nullptr;
-}
-
-}  // namespace
-
 VGraphControl::VGraphControl(IUnknown* outer)
     : DispatchObject(outer),
       extent_(TemplateExtent()),
@@ -24,12 +14,12 @@ VGraphControl::VGraphControl(IUnknown* outer)
 VGraphControl::~VGraphControl() {
   // Released without being closed: the window goes without telling a site that let go of us.
   window_.Destroy();
-  release(frame_);
-  release(uiWindow_);
-  release(inPlaceSite_);
-  release(clientSite_);
-  release(adviseHolder_);
-  release(viewSink_);
+  ReleaseHeld(frame_);
+  ReleaseHeld(uiWindow_);
+  ReleaseHeld(inPlaceSite_);
+  ReleaseHeld(clientSite_);
+  ReleaseHeld(adviseHolder_);
+  ReleaseHeld(viewSink_);
 }
 
 // After IUnknown, IDispatch and IVGraph, in the order a container's questions are most often
