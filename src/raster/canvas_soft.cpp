@@ -35,15 +35,19 @@ constexpr Color kNewTextColor = 0;  // the text colour of a new context: black
 
 // Binary raster operations 1..16: bit k of (mode - 1) is the result for pen bit P and
 // destination bit D with k = 2P + D.
-template <int Mode, class T>
-inline T rop(T d, T p) {
-  constexpr unsigned t = Mode - 1;
+template <class T>
+inline T rop_of(unsigned t, T d, T p) {
   T r = 0;
   if (t & 1) r |= ~p & ~d;
   if (t & 2) r |= ~p & d;
   if (t & 4) r |= p & ~d;
   if (t & 8) r |= p & d;
   return r;
+}
+
+template <int Mode, class T>
+inline T rop(T d, T p) {
+  return rop_of<T>(Mode - 1, d, p);
 }
 
 // The operation works bit by bit, so whole words are combined at once.
@@ -80,37 +84,27 @@ struct Ink {
 
 Ink InkFor(int mode, const std::uint8_t* color) {
   const unsigned t = static_cast<unsigned>(mode - 1);
-  auto at = [t](unsigned d, unsigned p) {
-    unsigned r = 0;
-    if (t & 1) r |= ~p & ~d;
-    if (t & 2) r |= ~p & d;
-    if (t & 4) r |= p & ~d;
-    if (t & 8) r |= p & d;
-    return static_cast<std::uint8_t>(r);
-  };
   Ink ink{};
   for (int k = 0; k < 3; ++k) {
-    ink.x[k] = at(0u, color[k]);
-    ink.m[k] = static_cast<std::uint8_t>(ink.x[k] ^ at(0xFFu, color[k]));
+    ink.x[k] = rop_of<std::uint8_t>(t, 0, color[k]);
+    ink.m[k] = static_cast<std::uint8_t>(ink.x[k] ^ rop_of<std::uint8_t>(t, 0xFF, color[k]));
   }
   return ink;
 }
 
-// `count` pixels `stride` bytes apart, each combined with the ink; the ink's bytes are held in
-// locals so that the loop reads only the destination, and not even that for a constant ink.
+// One pixel combined with the ink. Callers pass a local copy, which the compiler keeps in
+// registers: the pixel loops then read only the destination, and not even that for a constant
+// ink.
 template <bool Constant>
-inline void ink_pixels(std::uint8_t* p, std::ptrdiff_t stride, long long count, const Ink& ink) {
-  const std::uint8_t x0 = ink.x[0], x1 = ink.x[1], x2 = ink.x[2];
-  const std::uint8_t m0 = ink.m[0], m1 = ink.m[1], m2 = ink.m[2];
-  for (long long k = 0; k < count; ++k, p += stride) {
-    if (Constant) {
-      p[0] = x0, p[1] = x1, p[2] = x2;
-    } else {
-      p[0] = static_cast<std::uint8_t>(x0 ^ (p[0] & m0));
-      p[1] = static_cast<std::uint8_t>(x1 ^ (p[1] & m1));
-      p[2] = static_cast<std::uint8_t>(x2 ^ (p[2] & m2));
-    }
-  }
+inline void ink_pixel(std::uint8_t* p, const Ink& ink) {
+  for (int k = 0; k < 3; ++k)
+    p[k] = Constant ? ink.x[k] : static_cast<std::uint8_t>(ink.x[k] ^ (p[k] & ink.m[k]));
+}
+
+// `count` pixels `stride` bytes apart, each combined with the ink.
+template <bool Constant>
+inline void ink_pixels(std::uint8_t* p, std::ptrdiff_t stride, long long count, Ink ink) {
+  for (long long k = 0; k < count; ++k, p += stride) ink_pixel<Constant>(p, ink);
 }
 
 inline void apply_ink(std::uint8_t* p, std::ptrdiff_t stride, long long count, const Ink& ink) {
@@ -135,13 +129,12 @@ struct DashedLine {
 };
 
 void apply_dashed(const DashedLine& line) {
-  const Ink* gap = line.gap && !line.gap->LeavesAlone() ? line.gap : nullptr;
   std::uint8_t* dst = line.dst;
   int run = line.run;
   long long left = line.runs[run] - line.phase;
   for (long long i = 0; i < line.count;) {
     long long n = std::min(left, line.count - i);
-    const Ink* ink = run % 2 == 0 ? line.on : gap;
+    const Ink* ink = run % 2 == 0 ? line.on : line.gap;
     if (ink) apply_ink(dst, line.stride, n, *ink);
     dst += n * line.stride;
     i += n;
@@ -176,21 +169,13 @@ struct SlopedLine {
 template <bool Constant>
 void ink_thin_line(std::uint8_t* p, std::ptrdiff_t majorBytes, std::ptrdiff_t minorBytes,
                    long long count, long long remainder, long long increment,
-                   long long denominator, const Ink& ink) {
-  const std::uint8_t x0 = ink.x[0], x1 = ink.x[1], x2 = ink.x[2];
-  const std::uint8_t m0 = ink.m[0], m1 = ink.m[1], m2 = ink.m[2];
+                   long long denominator, Ink ink) {
   // Walking forwards or backwards on the minor axis, the remainder wraps one way only.
   const bool up = increment > 0;
   const long long delta = up ? increment : -increment;
   if (!up) remainder = denominator - 1 - remainder;
   for (long long k = 0; k < count; ++k) {
-    if (Constant) {
-      p[0] = x0, p[1] = x1, p[2] = x2;
-    } else {
-      p[0] = static_cast<std::uint8_t>(x0 ^ (p[0] & m0));
-      p[1] = static_cast<std::uint8_t>(x1 ^ (p[1] & m1));
-      p[2] = static_cast<std::uint8_t>(x2 ^ (p[2] & m2));
-    }
+    ink_pixel<Constant>(p, ink);
     p += majorBytes;
     remainder -= delta;
     if (remainder < 0) {
@@ -205,7 +190,6 @@ void apply_sloped(const SlopedLine& line) {
   int run = line.run;
   long long phase = line.phase;
   const bool patterned = line.runCount > 1;
-  const Ink* gap = line.gap && !line.gap->LeavesAlone() ? line.gap : nullptr;
   // The top row of the surface in memory order is its last; row y lies at top - y * rowBytes.
   std::uint8_t* const top = line.bits + (line.height - 1) * line.rowBytes;
   auto at = [&](long long major, long long minor) {
@@ -236,7 +220,7 @@ void apply_sloped(const SlopedLine& line) {
     }
   }
   for (long long i = line.first; i <= line.last; ++i, major += line.majorStep) {
-    const Ink* ink = run % 2 == 0 ? line.on : gap;
+    const Ink* ink = run % 2 == 0 ? line.on : line.gap;
     if (ink) {
       long long minor = line.minor0 + quotient;
       long long lo = std::max<long long>(minor + line.spanLow, 0);
@@ -703,7 +687,7 @@ class SoftDevice final : public Device {
       std::uint8_t* origin = xMajor ? Pixel(static_cast<int>(major), static_cast<int>(minor0))
                                    : Pixel(static_cast<int>(minor0), static_cast<int>(major));
       std::ptrdiff_t stride = majorStep * (xMajor ? 3 : -static_cast<std::ptrdiff_t>(rowBytes_));
-      const Ink on = PenInk(), white = WhiteInk();
+      const Ink on = PenInk(), white = fillGaps ? WhiteInk() : Ink{};
       long long count = last - first + 1;
       if (dashes.count == 1) {
         if (xMajor && stride < 0) origin -= 3 * (count - 1);
@@ -728,7 +712,7 @@ class SoftDevice final : public Device {
     long long quotient = static_cast<long long>(ceil_div(numerator, denominator));
     long long remainder = static_cast<long long>(static_cast<__int128>(quotient) * denominator - numerator);
     long long spanLow = -(width - 1) / 2, spanHigh = width / 2;
-    const Ink on = PenInk(), white = WhiteInk();
+    const Ink on = PenInk(), white = fillGaps ? WhiteInk() : Ink{};
     apply_sloped(SlopedLine{bits_, rowBytes_, height_, xMajor ? height_ : width_, xMajor, major0,
                             majorStep, minor0, first, last, quotient, remainder, denominator,
                             increment, spanLow, spanHigh, dashes.runs, dashes.count, run, phase,

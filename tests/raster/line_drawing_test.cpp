@@ -49,7 +49,7 @@ struct Pen {
 // line's first point.
 bool PatternOn(const Pen& pen, long long i) {
   std::vector<int> runs;
-  if ((pen.width <= 1)) {
+  if (pen.width <= 1) {
     switch (pen.style) {
       case 1: runs = {18, 6}; break;
       case 2: runs = {3, 3}; break;
