@@ -2,7 +2,8 @@
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 PACKAGES := g++ make cmake pkg-config libjpeg62-turbo-dev libfreetype-dev libfontconfig-dev \
-	fontconfig fonts-liberation2 googletest libgtest-dev libbenchmark-dev python3 libmicrohttpd-dev
+	fontconfig fonts-liberation2 googletest libgtest-dev libbenchmark-dev python3 libmicrohttpd-dev \
+	clang-format
 # The Windows build: cross compilers, Wine to run what they build, Xvfb for windows, and what
 # libjpeg-turbo's source build needs (nasm for its SIMD code).
 WINDOWS_PACKAGES := mingw-w64 mingw-w64-tools gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix \
@@ -21,7 +22,8 @@ DESTDIR ?=
 EXAMPLE_BAR := (Q1;Q2;Q3)(North;10;20;30)(South;15;25;35)(East;5;10;5)(West;30;20;25)
 
 .PHONY: all deps deps-native deps-windows build build-asan build-tsan build-fuzz build-windows \
-	test-windows demo test fuzz bench bench-windows resources clean install uninstall
+	test-windows demo test fuzz bench bench-windows resources clean install uninstall \
+	format check-format
 
 all: build
 
@@ -77,7 +79,14 @@ build-windows: deps-windows
 test-windows: build-windows
 	@cmake/wine-session.sh build/windows/wine ctest --test-dir build/windows --timeout 300 -j$(JOBS)
 
-test: build build-asan build-tsan build-windows
+# Formats the C and C++ sources as .clang-format says; make test fails on any that are not.
+format: deps-native
+	@cmake/format.sh
+
+check-format: deps-native
+	@cmake/format.sh --check
+
+test: check-format build build-asan build-tsan build-windows
 	@ctest --preset native-asan --timeout 300 -j$(JOBS)
 	@ctest --preset native-tsan --timeout 300 -j$(JOBS)
 	@ctest --preset native --timeout 300 -j$(JOBS)
