@@ -92,8 +92,8 @@ void BM_BarChartJpegVsLibjpeg(benchmark::State& state) {
     state.SkipWithError("no chart");
     return;
   }
-  norvisk_bench::Alternate(state, ChartToMemory, [&] { return CompressToMemory(rgb); }, "norvisk_bar_chart",
-            "libjpeg");
+  norvisk_bench::Alternate(
+      state, ChartToMemory, [&] { return CompressToMemory(rgb); }, "norvisk_bar_chart", "libjpeg");
 }
 BENCHMARK(BM_BarChartJpegVsLibjpeg)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 

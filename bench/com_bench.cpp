@@ -20,7 +20,8 @@
 namespace {
 
 // The chart of the native BM_DrawBarGraphJpeg.
-constexpr wchar_t kFourBars[] = L"(Q1;Q2;Q3)(North;10;20;30)(South;15;25;35)(East;5;10;5)(West;30;20;25)";
+constexpr wchar_t kFourBars[] =
+    L"(Q1;Q2;Q3)(North;10;20;30)(South;15;25;35)(East;5;10;5)(West;30;20;25)";
 
 using norvisk_com::Bstr;
 using norvisk_com::Create;

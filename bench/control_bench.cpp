@@ -53,7 +53,8 @@ class HostedControl {
     if (!getControl || !host_ || getControl(host_, control.out()) != S_OK || !control) return;
     control->QueryInterface(IID_IVGraph, graph_.put());
     Ref<IOleWindow> window;
-    if (SUCCEEDED(control->QueryInterface(IID_IOleWindow, window.put()))) window->GetWindow(&window_);
+    if (SUCCEEDED(control->QueryInterface(IID_IOleWindow, window.put())))
+      window->GetWindow(&window_);
     PumpMessages();
   }
   ~HostedControl() {
@@ -143,7 +144,6 @@ void BM_NVGraphDrawBarGraphBmp(benchmark::State& state) {
 }
 BENCHMARK(BM_NVGraphDrawBarGraphBmp)->Unit(benchmark::kMicrosecond);
 
-
 LRESULT CALLBACK EmptyPaintProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message != WM_PAINT) return DefWindowProcW(window, message, wParam, lParam);
   PAINTSTRUCT paint;
@@ -176,7 +176,6 @@ void BM_EmptyPaintYardstick(benchmark::State& state) {
 }
 BENCHMARK(BM_EmptyPaintYardstick)->Unit(benchmark::kMicrosecond);
 
-
 // What a copy of a 640 x 300 picture into a window costs by itself (GetDC, BitBlt, ReleaseDC),
 // from a 24-bit DIB section, the canvas's layout, and from a 32-bit one, the layout of window
 // surfaces: the first converts every pixel, the second copies rows.
@@ -190,8 +189,8 @@ void BM_WindowCopyFromDib(benchmark::State& state) {
   info.bmiHeader.biPlanes = 1;
   info.bmiHeader.biBitCount = static_cast<WORD>(bits);
   void* pixels = nullptr;
-  HBITMAP section = memory ? CreateDIBSection(memory, &info, DIB_RGB_COLORS, &pixels, nullptr, 0)
-                           : nullptr;
+  HBITMAP section =
+      memory ? CreateDIBSection(memory, &info, DIB_RGB_COLORS, &pixels, nullptr, 0) : nullptr;
   HWND window = CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 640, 300, nullptr,
                                 nullptr, nullptr, nullptr);
   if (!section || !window) {
@@ -222,8 +221,9 @@ int main(int argc, char** argv) {
   }
   using InitFn = BOOL(WINAPI*)();
   HMODULE atl = LoadLibraryW(L"atl.dll");
-  auto init = atl ? reinterpret_cast<InitFn>(reinterpret_cast<void*>(GetProcAddress(atl, "AtlAxWinInit")))
-                  : nullptr;
+  auto init =
+      atl ? reinterpret_cast<InitFn>(reinterpret_cast<void*>(GetProcAddress(atl, "AtlAxWinInit")))
+          : nullptr;
   if (!init || !init()) {
     std::fprintf(stderr, "control_bench: the system's control container is not there\n");
     return 1;

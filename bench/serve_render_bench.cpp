@@ -33,7 +33,10 @@ void BM_ServeRenderFourBarJpeg(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
   benchmark::DoNotOptimize(bytes);
 }
-BENCHMARK(BM_ServeRenderFourBarJpeg)->Threads(1)->Threads(2)->UseRealTime()
+BENCHMARK(BM_ServeRenderFourBarJpeg)
+    ->Threads(1)
+    ->Threads(2)
+    ->UseRealTime()
     ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

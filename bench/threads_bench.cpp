@@ -17,8 +17,9 @@ const char kFourBars[] = "(Q1;Q2;Q3)(North;10;20;30)(South;15;25;35)(East;5;10;5
 // A file of each thread's own, in memory where the system has a memory file system: rewriting a
 // file on disk waits for the disk, which the threads would then share.
 std::string ThreadFile(int thread) {
-  const std::filesystem::path dir =
-      std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
+  const std::filesystem::path dir = std::filesystem::is_directory("/dev/shm")
+                                        ? "/dev/shm"
+                                        : std::filesystem::temp_directory_path();
   return (dir / ("norvisk-bench-thread" + std::to_string(thread) + ".jpg")).string();
 }
 
@@ -35,6 +36,10 @@ void BM_FourBarsToJpegPerThread(benchmark::State& state) {
   std::error_code ec;
   std::filesystem::remove(file, ec);
 }
-BENCHMARK(BM_FourBarsToJpegPerThread)->Threads(1)->Threads(2)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FourBarsToJpegPerThread)
+    ->Threads(1)
+    ->Threads(2)
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -21,7 +21,8 @@ std::string XYData(std::size_t bytes) {
 
 std::string Points(int n) {
   std::string data;
-  for (int i = 0; i < n; ++i) data += "(M" + std::to_string(i) + ";" + std::to_string((i * 37) % 23) + ")";
+  for (int i = 0; i < n; ++i)
+    data += "(M" + std::to_string(i) + ";" + std::to_string((i * 37) % 23) + ")";
   return data;
 }
 
@@ -83,6 +84,10 @@ void BM_DrawXYGraphJpegVsLibjpeg(benchmark::State& state) {
       state, [&] { return object.DrawXYGraph(path, data); },
       [&] { return norvisk_bench::CompressToFile(picture, barePath); }, "DrawXYGraph", "libjpeg");
 }
-BENCHMARK(BM_DrawXYGraphJpegVsLibjpeg)->Arg(12)->Arg(200)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
+BENCHMARK(BM_DrawXYGraphJpegVsLibjpeg)
+    ->Arg(12)
+    ->Arg(200)
+    ->Unit(benchmark::kMicrosecond)
+    ->MinTime(2.0);
 
 }  // namespace

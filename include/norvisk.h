@@ -56,8 +56,8 @@ enum norvisk_status {
 };
 
 typedef enum norvisk_format {
-  NORVISK_FORMAT_BMP = 1,  /* Windows bitmap, 24 bits per pixel, bottom-up rows */
-  NORVISK_FORMAT_JPEG = 2  /* baseline JFIF JPEG, quality 90 */
+  NORVISK_FORMAT_BMP = 1, /* Windows bitmap, 24 bits per pixel, bottom-up rows */
+  NORVISK_FORMAT_JPEG = 2 /* baseline JFIF JPEG, quality 90 */
 } norvisk_format;
 
 typedef struct norvisk_graph norvisk_graph;

@@ -27,12 +27,15 @@ void DecodeText(std::string_view text, Emit&& emit) {
     char32_t code = extra == 1 ? c & 0x1F : extra == 2 ? c & 0x0F : c & 0x07;
     bool valid = extra > 0 && i + extra < n;
     for (int k = 1; valid && k <= extra; ++k) {
-      if ((s[i + k] & 0xC0) != 0x80) valid = false;
-      else code = (code << 6) | (s[i + k] & 0x3F);
+      if ((s[i + k] & 0xC0) != 0x80)
+        valid = false;
+      else
+        code = (code << 6) | (s[i + k] & 0x3F);
     }
     // Overlong forms, surrogates and values past U+10FFFF are not valid UTF-8.
-    if (valid && ((extra == 2 && code < 0x800) || (extra == 3 && (code < 0x10000 || code > 0x10FFFF)) ||
-                  (code >= 0xD800 && code <= 0xDFFF)))
+    if (valid &&
+        ((extra == 2 && code < 0x800) || (extra == 3 && (code < 0x10000 || code > 0x10FFFF)) ||
+         (code >= 0xD800 && code <= 0xDFFF)))
       valid = false;
     if (valid) {
       emit(code);
@@ -55,8 +58,8 @@ inline int MulDiv(int a, int b, int c) {
     divisor = -divisor;
   }
   // Halves go away from zero, as the platform's MulDiv does.
-  long long result = product >= 0 ? (product + divisor / 2) / divisor
-                                  : (product - divisor / 2) / divisor;
+  long long result =
+      product >= 0 ? (product + divisor / 2) / divisor : (product - divisor / 2) / divisor;
   if (result > INT_MAX || result < -INT_MAX) return -1;
   return static_cast<int>(result);
 }

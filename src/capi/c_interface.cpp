@@ -24,8 +24,8 @@ using norvisk::NVGraph;
 #define NORVISK_STRINGIZE(x) NORVISK_STRINGIZE_(x)
 constexpr const char* kVersion = NORVISK_STRINGIZE(NORVISK_VERSION_MAJOR) "." NORVISK_STRINGIZE(
     NORVISK_VERSION_MINOR) "." NORVISK_STRINGIZE(NORVISK_VERSION_PATCH);
-static_assert(NORVISK_VERSION_NUMBER == NORVISK_VERSION_MAJOR * 10000 +
-                                            NORVISK_VERSION_MINOR * 100 + NORVISK_VERSION_PATCH);
+static_assert(NORVISK_VERSION_NUMBER ==
+              NORVISK_VERSION_MAJOR * 10000 + NORVISK_VERSION_MINOR * 100 + NORVISK_VERSION_PATCH);
 #ifdef NORVISK_VERSION
 // The header and the build speak of the same version.
 static_assert(std::string_view(NORVISK_VERSION) == kVersion);
@@ -40,12 +40,9 @@ int FromResult(HRESULT hr) {
 int FromExport(HRESULT hr, ExportResult outcome) {
   if (hr != S_OK) return FromResult(hr);
   switch (outcome) {
-    case ExportResult::Written:
-      return NORVISK_OK;
-    case ExportResult::NoMemory:
-      return NORVISK_NO_MEMORY;
-    case ExportResult::NotWritten:
-      break;
+    case ExportResult::Written: return NORVISK_OK;
+    case ExportResult::NoMemory: return NORVISK_NO_MEMORY;
+    case ExportResult::NotWritten: break;
   }
   return NORVISK_NOT_WRITTEN;
 }
@@ -81,8 +78,8 @@ int EncodeInto(NVGraph& object, ImageFormat format, unsigned char** data, std::s
 
 using Create = HRESULT (NVGraph::*)();
 
-int Chart(Create create, const char* data, int width, int height, int format,
-          unsigned char** out, std::size_t* size) noexcept {
+int Chart(Create create, const char* data, int width, int height, int format, unsigned char** out,
+          std::size_t* size) noexcept {
   if (out != nullptr) *out = nullptr;
   if (size != nullptr) *size = 0;
   ImageFormat imageFormat;
@@ -209,16 +206,11 @@ void norvisk_free(void* data) { std::free(data); }
 
 const char* norvisk_status_text(int status) {
   switch (status) {
-    case NORVISK_OK:
-      return "done";
-    case NORVISK_WRONG_KIND:
-      return "the call does not fit the kind of graph, or there is no graph";
-    case NORVISK_NO_MEMORY:
-      return "out of memory";
-    case NORVISK_NOT_WRITTEN:
-      return "no picture was written";
-    case NORVISK_BAD_ARGUMENT:
-      return "a null or unknown argument";
+    case NORVISK_OK: return "done";
+    case NORVISK_WRONG_KIND: return "the call does not fit the kind of graph, or there is no graph";
+    case NORVISK_NO_MEMORY: return "out of memory";
+    case NORVISK_NOT_WRITTEN: return "no picture was written";
+    case NORVISK_BAD_ARGUMENT: return "a null or unknown argument";
   }
   return "unknown status";
 }

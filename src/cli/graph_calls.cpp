@@ -23,8 +23,12 @@ class NVGraphCalls final : public GraphCalls {
   HRESULT AddXYValue(std::string_view legend, double value) override {
     return Guarded([&] { return graph_.AddXYValue(ScriptText(legend, &first_), value); });
   }
-  HRESULT Clear() override { return Guarded([&] { return graph_.Clear(); }); }
-  HRESULT CreateXYGraph() override { return Guarded([&] { return graph_.CreateXYGraph(); }); }
+  HRESULT Clear() override {
+    return Guarded([&] { return graph_.Clear(); });
+  }
+  HRESULT CreateXYGraph() override {
+    return Guarded([&] { return graph_.CreateXYGraph(); });
+  }
   HRESULT SaveToFile(std::string_view fileName) override {
     return Guarded([&] { return graph_.SaveToFile(ScriptText(fileName, &first_)); });
   }
@@ -38,8 +42,12 @@ class NVGraphCalls final : public GraphCalls {
       return graph_.DrawXYGraph(ScriptText(fileName, &first_), ScriptText(data, &second_));
     });
   }
-  HRESULT CreateBarGraph() override { return Guarded([&] { return graph_.CreateBarGraph(); }); }
-  HRESULT SetWidth(int width) override { return Guarded([&] { return graph_.SetWidth(width); }); }
+  HRESULT CreateBarGraph() override {
+    return Guarded([&] { return graph_.CreateBarGraph(); });
+  }
+  HRESULT SetWidth(int width) override {
+    return Guarded([&] { return graph_.SetWidth(width); });
+  }
   HRESULT SetHeight(int height) override {
     return Guarded([&] { return graph_.SetHeight(height); });
   }

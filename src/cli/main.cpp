@@ -27,7 +27,8 @@ constexpr const char* kHelp =
     "Usage:\n"
     "  norvisk bar OUTPUT DATA [--width W] [--height H]\n"
     "      Draws a bar chart of DATA on the background and writes OUTPUT. The name decides the\n"
-    "      format: \".bmp\" anywhere gives a bitmap, else \".jpg\" anywhere a JPEG (case matters).\n"
+    "      format: \".bmp\" anywhere gives a bitmap, else \".jpg\" anywhere a JPEG (case "
+    "matters).\n"
     "      The chart is 640 x 300 unless --width or --height resize it. DATA \"-\" reads stdin.\n"
     "      Example: norvisk bar sales.jpg \"(Q1;Q2)(North;10;20)(South;15;25)\"\n"
     "  norvisk xy OUTPUT DATA [--width W] [--height H]\n"
@@ -212,8 +213,8 @@ int DrawCommand(const ChartKind& kind, int argc, char** argv) {
   if (hr == S_OK && hasHeight) hr = object.SetHeight(height);
   if (hr != S_OK) return OutOfMemory();
   if (!object.graph()->canvas->ready()) {
-    std::cerr << "norvisk: " << output << ": not written: a picture of " << width << " x "
-              << height << " pixels cannot be made\n";
+    std::cerr << "norvisk: " << output << ": not written: a picture of " << width << " x " << height
+              << " pixels cannot be made\n";
     return kNotWritten;
   }
   if (object.ReadData(data) != S_OK) return OutOfMemory();
@@ -226,8 +227,9 @@ int DrawCommand(const ChartKind& kind, int argc, char** argv) {
   if (object.SaveToFile(output, &outcome) != S_OK || outcome == ExportResult::NoMemory)
     return OutOfMemory();
   if (outcome != ExportResult::Written) {
-    std::cerr << "norvisk: " << output << ": not written: "
-              << (errno ? std::strerror(errno) : "the file could not be made") << "\n";
+    std::cerr << "norvisk: " << output
+              << ": not written: " << (errno ? std::strerror(errno) : "the file could not be made")
+              << "\n";
     return kNotWritten;
   }
   return kWritten;

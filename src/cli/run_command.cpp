@@ -59,8 +59,8 @@ int RunCommand(int argc, char** argv) {
   std::string text;
   if (fromStdin) {
     if (!ReadAll(stdin, &text)) {
-      std::cerr << "norvisk: cannot read the script from standard input: "
-                << std::strerror(errno) << "\n";
+      std::cerr << "norvisk: cannot read the script from standard input: " << std::strerror(errno)
+                << "\n";
       return kNotWritten;
     }
   } else {

@@ -10,8 +10,18 @@ namespace norvisk::cli {
 namespace {
 
 enum class Method : std::uint8_t {
-  AddBarBar, AddBarLegend, AddBarValue, AddXYValue, Clear, CreateXYGraph, SaveToFile,
-  DrawBarGraph, DrawXYGraph, CreateBarGraph, SetWidth, SetHeight
+  AddBarBar,
+  AddBarLegend,
+  AddBarValue,
+  AddXYValue,
+  Clear,
+  CreateXYGraph,
+  SaveToFile,
+  DrawBarGraph,
+  DrawXYGraph,
+  CreateBarGraph,
+  SetWidth,
+  SetHeight
 };
 
 enum class Arg : std::uint8_t { Text, Number, Size };
@@ -153,8 +163,8 @@ bool TokenSize(const Token& token, int* value, std::string* why) {
       return false;
     }
   }
-  *why = "not a whole number: " + std::string(token.quoted ? "\"" : "") +
-         std::string(token.raw) + (token.quoted ? "\"" : "");
+  *why = "not a whole number: " + std::string(token.quoted ? "\"" : "") + std::string(token.raw) +
+         (token.quoted ? "\"" : "");
   return false;
 }
 
@@ -197,15 +207,9 @@ LineKind ReadLine(std::string_view line, Call* call, std::string* why) {
   for (int i = 0; i < count; ++i) {
     bool ok = true;
     switch (m.args[i]) {
-      case Arg::Text:
-        TokenText(tokens[i], &call->text[textIndex++]);
-        break;
-      case Arg::Number:
-        ok = TokenNumber(tokens[i], &call->number, why);
-        break;
-      case Arg::Size:
-        ok = TokenSize(tokens[i], &call->size, why);
-        break;
+      case Arg::Text: TokenText(tokens[i], &call->text[textIndex++]); break;
+      case Arg::Number: ok = TokenNumber(tokens[i], &call->number, why); break;
+      case Arg::Size: ok = TokenSize(tokens[i], &call->size, why); break;
     }
     if (!ok) {
       *why = std::string(m.name) + ": " + *why;
@@ -262,11 +266,8 @@ bool RunScript(std::string_view text, GraphCalls& target, std::FILE* trace, Scri
     ++number;
 
     switch (ReadLine(line, &call, &error->why)) {
-      case LineKind::Skip:
-        break;
-      case LineKind::Bad:
-        error->line = number;
-        return false;
+      case LineKind::Skip: break;
+      case LineKind::Bad: error->line = number; return false;
       case LineKind::Call: {
         HRESULT status = Make(call, target);
         if (trace) Trace(trace, call.info->name, status);

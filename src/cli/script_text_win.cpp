@@ -9,8 +9,8 @@ namespace norvisk::cli {
 TextArg ScriptText(std::string_view utf8, std::u16string* storage) {
   storage->clear();
   if (!utf8.empty()) {
-    int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                     nullptr, 0);
+    int length =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
     storage->resize(static_cast<std::size_t>(length > 0 ? length : 0));
     if (length > 0)
       MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),

@@ -45,7 +45,8 @@ SIZEL TemplateExtent() {
   int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSY) : 96;
   int unitX = 6, unitY = 13;
   if (dc) {
-    HFONT font = CreateFontA(-MulDiv(8, dpi, 72), 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, "MS Sans Serif");
+    HFONT font =
+        CreateFontA(-MulDiv(8, dpi, 72), 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, "MS Sans Serif");
     HGDIOBJ old = font ? SelectObject(dc, font) : nullptr;
     TEXTMETRICA metrics{};
     SIZE size{};
@@ -162,23 +163,16 @@ INT_PTR ControlDialog::OnMessage(UINT message, WPARAM wParam) {
     case WM_CTLCOLORSTATIC:
       // The erase of a paint that copies the graph over its area fills only the rest.
       if (message == WM_CTLCOLORDLG && covering_)
-        ExcludeClipRect(reinterpret_cast<HDC>(wParam), covered_.left, covered_.top,
-                        covered_.right, covered_.bottom);
+        ExcludeClipRect(reinterpret_cast<HDC>(wParam), covered_.left, covered_.top, covered_.right,
+                        covered_.bottom);
       // Without a brush of its own the dialog keeps the system's colour.
       if (!brush_) return FALSE;
       SetBkColor(reinterpret_cast<HDC>(wParam), color_);
       return reinterpret_cast<INT_PTR>(brush_);
-    case WM_SETFOCUS:
-      owner_.FocusGained();
-      return FALSE;
-    case WM_KILLFOCUS:
-      owner_.FocusLost(reinterpret_cast<HWND>(wParam));
-      return FALSE;
-    case WM_MOUSEACTIVATE:
-      owner_.MouseActivated();
-      return FALSE;
-    default:
-      return FALSE;
+    case WM_SETFOCUS: owner_.FocusGained(); return FALSE;
+    case WM_KILLFOCUS: owner_.FocusLost(reinterpret_cast<HWND>(wParam)); return FALSE;
+    case WM_MOUSEACTIVATE: owner_.MouseActivated(); return FALSE;
+    default: return FALSE;
   }
 }
 
@@ -198,7 +192,7 @@ void ControlDialog::Paint(HDC given) {
   // a part of it is painted.
   Graph* graph = owner_.CurrentGraph();
   SurfaceBits canvas{};
-  bool current = false;   // the window shows the canvas as it is over all of the graph
+  bool current = false;    // the window shows the canvas as it is over all of the graph
   bool logoAlone = false;  // the logo must go over pixels this paint leaves alone
   if (graph) {
     // Pending changes are rendered first; an XY graph without points has nothing to show.

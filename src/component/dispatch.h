@@ -47,7 +47,6 @@ class DispatchObject : public Iface {
   virtual void* FindInterface(REFIID) { return nullptr; }
 
  public:
-
   STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
     return outer_->QueryInterface(riid, object);
   }
@@ -97,8 +96,8 @@ class DispatchObject : public Iface {
       info->Release();
       return DISP_E_BADPARAMCOUNT;
     }
-    hr = DispInvoke(static_cast<Iface*>(this), info, id, flags, params, result, exception,
-                    argError);
+    hr =
+        DispInvoke(static_cast<Iface*>(this), info, id, flags, params, result, exception, argError);
     info->Release();
     return hr;
   }

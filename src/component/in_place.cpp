@@ -34,9 +34,10 @@ HRESULT VGraphControl::ActivateInPlace(bool uiActivate) {
     RECT position{}, clip{};
     OLEINPLACEFRAMEINFO frameInfo{};
     frameInfo.cb = sizeof frameInfo;
-    bool made = SUCCEEDED(site->GetWindow(&parent)) &&
-                SUCCEEDED(site->GetWindowContext(&frame_, &uiWindow_, &position, &clip, &frameInfo)) &&
-                window_.Create(parent);
+    bool made =
+        SUCCEEDED(site->GetWindow(&parent)) &&
+        SUCCEEDED(site->GetWindowContext(&frame_, &uiWindow_, &position, &clip, &frameInfo)) &&
+        window_.Create(parent);
     if (!made) {
       InPlaceDeactivate();
       return E_FAIL;
@@ -90,7 +91,8 @@ void VGraphControl::FocusLost(HWND gaining) {
   if (!inPlaceActive_ || !clientSite_ || gaining == window || (window && IsChild(window, gaining)))
     return;
   IOleControlSite* site = nullptr;
-  if (SUCCEEDED(clientSite_->QueryInterface(IID_IOleControlSite, reinterpret_cast<void**>(&site))) &&
+  if (SUCCEEDED(
+          clientSite_->QueryInterface(IID_IOleControlSite, reinterpret_cast<void**>(&site))) &&
       site) {
     site->OnFocus(FALSE);
     site->Release();

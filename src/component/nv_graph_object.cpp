@@ -26,8 +26,12 @@ class NVGraphObject final : public DispatchObject<INVGraph, IID_INVGraph> {
   STDMETHODIMP AddXYValue(BSTR legend, double value) override {
     return Guarded([&] { return graph_.AddXYValue(BstrText(legend), value); });
   }
-  STDMETHODIMP Clear() override { return Guarded([&] { return graph_.Clear(); }); }
-  STDMETHODIMP CreateXYGraph() override { return Guarded([&] { return graph_.CreateXYGraph(); }); }
+  STDMETHODIMP Clear() override {
+    return Guarded([&] { return graph_.Clear(); });
+  }
+  STDMETHODIMP CreateXYGraph() override {
+    return Guarded([&] { return graph_.CreateXYGraph(); });
+  }
   STDMETHODIMP SaveToFile(BSTR fileName) override {
     return Guarded([&] { return graph_.SaveToFile(BstrText(fileName)); });
   }

@@ -53,17 +53,14 @@ STDMETHODIMP VGraphControl::DoVerb(LONG verb, LPMSG, IOleClientSite*, LONG, HWND
   return Guarded([&]() -> HRESULT {
     switch (verb) {
       case OLEIVERB_PRIMARY:
-      case OLEIVERB_UIACTIVATE:
-        return ActivateInPlace(true);
+      case OLEIVERB_UIACTIVATE: return ActivateInPlace(true);
       case OLEIVERB_SHOW:
-      case OLEIVERB_INPLACEACTIVATE:
-        return ActivateInPlace(false);
+      case OLEIVERB_INPLACEACTIVATE: return ActivateInPlace(false);
       case OLEIVERB_HIDE:
         UIDeactivate();
         if (window_.handle()) ShowWindow(window_.handle(), SW_HIDE);
         return S_OK;
-      case OLEIVERB_DISCARDUNDOSTATE:
-        return S_OK;  // nothing is ever undone
+      case OLEIVERB_DISCARDUNDOSTATE: return S_OK;  // nothing is ever undone
       case OLEIVERB_OPEN:
       case OLEIVERB_PROPERTIES:
         return E_NOTIMPL;  // no window of its own outside the container, no property pages

@@ -25,7 +25,8 @@ bool Failed(HRESULT hr) { return hr < 0; }
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
       return false;
   }
   return true;
@@ -149,8 +150,10 @@ struct RootBlock {
 // The short names the Registry implementations take.
 std::optional<std::string> RootName(std::string_view word) {
   static constexpr std::pair<std::string_view, std::string_view> kRoots[] = {
-      {"HKCR", "HKCR"}, {"HKEY_CLASSES_ROOT", "HKCR"},  {"HKCU", "HKCU"}, {"HKEY_CURRENT_USER", "HKCU"},
-      {"HKLM", "HKLM"}, {"HKEY_LOCAL_MACHINE", "HKLM"}, {"HKU", "HKU"},   {"HKEY_USERS", "HKU"},
+      {"HKCR", "HKCR"}, {"HKEY_CLASSES_ROOT", "HKCR"},
+      {"HKCU", "HKCU"}, {"HKEY_CURRENT_USER", "HKCU"},
+      {"HKLM", "HKLM"}, {"HKEY_LOCAL_MACHINE", "HKLM"},
+      {"HKU", "HKU"},   {"HKEY_USERS", "HKU"},
       {"HKCC", "HKCC"}, {"HKEY_CURRENT_CONFIG", "HKCC"},
   };
   for (const auto& [name, root] : kRoots) {
@@ -191,13 +194,16 @@ class Parser {
     return token.type == Token::Type::kWord && EqualsNoCase(token.text, keyword);
   }
   static bool IsReserved(const Token& token) {
-    return IsKeyword(token, "val") || IsKeyword(token, "NoRemove") || IsKeyword(token, "ForceRemove");
+    return IsKeyword(token, "val") || IsKeyword(token, "NoRemove") ||
+           IsKeyword(token, "ForceRemove");
   }
 
   // A bare word that is not a keyword, or a quoted name; with replacements made.
   bool ParseName(std::string& name) {
     const Token& token = Next();
-    if (token.type != Token::Type::kQuoted && (token.type != Token::Type::kWord || IsReserved(token))) return false;
+    if (token.type != Token::Type::kQuoted &&
+        (token.type != Token::Type::kWord || IsReserved(token)))
+      return false;
     std::optional<std::string> expanded = Expand(token.text, replacements_);
     if (!expanded) return false;
     name = std::move(*expanded);
@@ -315,12 +321,8 @@ class Applier {
       const std::string path = Join(parent, entry.name);
       if (!registry_.KeyExists(root_, path)) continue;
       switch (entry.flag) {
-        case Entry::Flag::kForceRemove:
-          note(registry_.DeleteTree(root_, path));
-          break;
-        case Entry::Flag::kNoRemove:
-          note(Unregister(entry.children, path));
-          break;
+        case Entry::Flag::kForceRemove: note(registry_.DeleteTree(root_, path)); break;
+        case Entry::Flag::kNoRemove: note(Unregister(entry.children, path)); break;
         case Entry::Flag::kNone:
           note(Unregister(entry.children, path));
           // Kept while anything the script does not name is left in it.
@@ -350,7 +352,8 @@ struct UndoUnlessDone {
   bool done = false;
 };
 
-HRESULT Run(std::string_view script, bool registering, const Replacements& replacements, Registry& registry) {
+HRESULT Run(std::string_view script, bool registering, const Replacements& replacements,
+            Registry& registry) {
   std::vector<Token> tokens;
   if (!Tokenize(script, tokens)) return kRegistrarScriptError;
   std::vector<RootBlock> blocks;
@@ -376,8 +379,8 @@ HRESULT Run(std::string_view script, bool registering, const Replacements& repla
 
 }  // namespace
 
-HRESULT RunRegistrationScript(std::string_view script, bool registering, const Replacements& replacements,
-                              Registry& registry) {
+HRESULT RunRegistrationScript(std::string_view script, bool registering,
+                              const Replacements& replacements, Registry& registry) {
   try {
     return Run(script, registering, replacements, registry);
   } catch (const std::bad_alloc&) {

@@ -31,14 +31,19 @@ namespace norvisk {
 class Registry {
  public:
   virtual ~Registry() = default;
-  virtual HRESULT CreateKey(const std::string& root, const std::string& path) = 0;  // creates missing parents too
+  virtual HRESULT CreateKey(const std::string& root,
+                            const std::string& path) = 0;  // creates missing parents too
   virtual bool KeyExists(const std::string& root, const std::string& path) = 0;
-  virtual HRESULT SetString(const std::string& root, const std::string& path, const std::string& name,
-                            const std::string& value) = 0;
-  virtual HRESULT DeleteValue(const std::string& root, const std::string& path, const std::string& name) = 0;
-  virtual HRESULT DeleteKey(const std::string& root, const std::string& path) = 0;   // only a key without subkeys
-  virtual HRESULT DeleteTree(const std::string& root, const std::string& path) = 0;  // the key with everything under it
-  virtual bool IsEmpty(const std::string& root, const std::string& path) = 0;        // no subkeys and no named values
+  virtual HRESULT SetString(const std::string& root, const std::string& path,
+                            const std::string& name, const std::string& value) = 0;
+  virtual HRESULT DeleteValue(const std::string& root, const std::string& path,
+                              const std::string& name) = 0;
+  virtual HRESULT DeleteKey(const std::string& root,
+                            const std::string& path) = 0;  // only a key without subkeys
+  virtual HRESULT DeleteTree(const std::string& root,
+                             const std::string& path) = 0;  // the key with everything under it
+  virtual bool IsEmpty(const std::string& root,
+                       const std::string& path) = 0;  // no subkeys and no named values
 };
 
 // Replacements such as {"MODULE", "C:\\path\\Norvisk.dll"} for %MODULE%.
@@ -53,8 +58,8 @@ constexpr HRESULT kRegistrarScriptError = static_cast<HRESULT>(0x80020009u);
 // at its first failure and is undone (the failing root's block is run in unregister mode; blocks
 // of other roots before it stay) before returning. An unregistration removes all it can and
 // returns its first failure; removing what is not there is not an error.
-HRESULT RunRegistrationScript(std::string_view script, bool registering, const Replacements& replacements,
-                              Registry& registry);
+HRESULT RunRegistrationScript(std::string_view script, bool registering,
+                              const Replacements& replacements, Registry& registry);
 
 // The Windows registry (registry_win.cpp; Windows builds only). Roots map to the predefined keys.
 std::unique_ptr<Registry> MakeWindowsRegistry();

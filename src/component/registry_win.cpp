@@ -15,18 +15,23 @@ HKEY RootKey(const std::string& root) {
     const char* long_name;
     HKEY key;
   } kRoots[] = {
-      {"HKCR", "HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT}, {"HKCU", "HKEY_CURRENT_USER", HKEY_CURRENT_USER},
-      {"HKLM", "HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE}, {"HKU", "HKEY_USERS", HKEY_USERS},
+      {"HKCR", "HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
+      {"HKCU", "HKEY_CURRENT_USER", HKEY_CURRENT_USER},
+      {"HKLM", "HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
+      {"HKU", "HKEY_USERS", HKEY_USERS},
       {"HKCC", "HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
   };
   for (const auto& entry : kRoots) {
-    if (lstrcmpiA(root.c_str(), entry.short_name) == 0 || lstrcmpiA(root.c_str(), entry.long_name) == 0)
+    if (lstrcmpiA(root.c_str(), entry.short_name) == 0 ||
+        lstrcmpiA(root.c_str(), entry.long_name) == 0)
       return entry.key;
   }
   return nullptr;
 }
 
-bool IsMissing(LONG error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+bool IsMissing(LONG error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
 
 HRESULT FromError(LONG error) { return error == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(error); }
 
@@ -54,8 +59,8 @@ class WindowsRegistry final : public Registry {
     HKEY base = RootKey(root);
     if (base == nullptr || path.empty()) return E_INVALIDARG;
     HKEY key = nullptr;
-    const LONG error =
-        RegCreateKeyExA(base, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key, nullptr);
+    const LONG error = RegCreateKeyExA(base, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                       KEY_WRITE, nullptr, &key, nullptr);
     if (error == ERROR_SUCCESS) RegCloseKey(key);
     return FromError(error);
   }
@@ -80,7 +85,8 @@ class WindowsRegistry final : public Registry {
                                     static_cast<DWORD>(value.size() + 1)));
   }
 
-  HRESULT DeleteValue(const std::string& root, const std::string& path, const std::string& name) override {
+  HRESULT DeleteValue(const std::string& root, const std::string& path,
+                      const std::string& name) override {
     HKEY base = RootKey(root);
     if (base == nullptr || path.empty()) return E_INVALIDARG;
     OpenKey key(base, path, KEY_SET_VALUE);
@@ -115,11 +121,12 @@ class WindowsRegistry final : public Registry {
     if (key.error() != ERROR_SUCCESS) return false;  // cannot look inside: keep it
     DWORD subkeys = 0;
     DWORD values = 0;
-    if (RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
-                         nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+    if (RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                         nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
       return false;
     // The count includes the default value when it is set; that one does not keep a key.
-    if (values > 0 && RegQueryValueExA(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
+    if (values > 0 &&
+        RegQueryValueExA(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
       --values;
     return subkeys == 0 && values == 0;
   }
@@ -127,6 +134,8 @@ class WindowsRegistry final : public Registry {
 
 }  // namespace
 
-std::unique_ptr<Registry> MakeWindowsRegistry() { return std::unique_ptr<Registry>(new (std::nothrow) WindowsRegistry); }
+std::unique_ptr<Registry> MakeWindowsRegistry() {
+  return std::unique_ptr<Registry>(new (std::nothrow) WindowsRegistry);
+}
 
 }  // namespace norvisk

@@ -28,7 +28,8 @@ struct Entry {
   int script;
   bool categories;
 };
-const Entry kObjectMap[] = {{&CLSID_VGraph, IDR_VGRAPH, true}, {&CLSID_NVGraph, IDR_NVGRAPH, false}};
+const Entry kObjectMap[] = {{&CLSID_VGraph, IDR_VGRAPH, true},
+                            {&CLSID_NVGraph, IDR_NVGRAPH, false}};
 
 // The module file's full, long path.
 std::wstring module_path() {
@@ -75,9 +76,8 @@ HRESULT register_categories(const CLSID& clsid, bool registering) {
   if (!manager) return S_OK;
   CATID ids[std::size(kVGraphCategories)];
   for (std::size_t i = 0; i < std::size(ids); ++i) ids[i] = kVGraphCategories[i];
-  HRESULT hr = registering
-                   ? manager->RegisterClassImplCategories(clsid, std::size(ids), ids)
-                   : manager->UnRegisterClassImplCategories(clsid, std::size(ids), ids);
+  HRESULT hr = registering ? manager->RegisterClassImplCategories(clsid, std::size(ids), ids)
+                           : manager->UnRegisterClassImplCategories(clsid, std::size(ids), ids);
   manager->Release();
   return hr;
 }

@@ -103,8 +103,8 @@ class VGraphControl final : public DispatchObject<IVGraph, IID_IVGraph>,
   STDMETHODIMP GetMoniker(DWORD assign, DWORD which, IMoniker** moniker) override;
   STDMETHODIMP InitFromData(IDataObject* data, BOOL creation, DWORD reserved) override;
   STDMETHODIMP GetClipboardData(DWORD reserved, IDataObject** data) override;
-  STDMETHODIMP DoVerb(LONG verb, LPMSG message, IOleClientSite* activeSite, LONG index,
-                      HWND parent, LPCRECT position) override;
+  STDMETHODIMP DoVerb(LONG verb, LPMSG message, IOleClientSite* activeSite, LONG index, HWND parent,
+                      LPCRECT position) override;
   STDMETHODIMP EnumVerbs(IEnumOLEVERB** verbs) override;
   STDMETHODIMP Update() override;
   STDMETHODIMP IsUpToDate() override;

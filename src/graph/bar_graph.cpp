@@ -20,9 +20,9 @@ void grow_for(Vector& v, std::size_t more) {
 
 Color SeriesColor(int index) {
   static constexpr Color kColors[] = {
-      MakeColor(254, 40, 40),  MakeColor(242, 254, 40), MakeColor(26, 215, 1),
-      MakeColor(82, 29, 250),  MakeColor(156, 5, 165),  MakeColor(251, 118, 77),
-      MakeColor(40, 254, 241), MakeColor(255, 5, 134),  MakeColor(77, 251, 40),
+      MakeColor(254, 40, 40),  MakeColor(242, 254, 40),  MakeColor(26, 215, 1),
+      MakeColor(82, 29, 250),  MakeColor(156, 5, 165),   MakeColor(251, 118, 77),
+      MakeColor(40, 254, 241), MakeColor(255, 5, 134),   MakeColor(77, 251, 40),
       MakeColor(0, 0, 0),      MakeColor(128, 128, 128), MakeColor(141, 245, 148),
       MakeColor(255, 255, 255)};
   if (index < 0 || index >= static_cast<int>(std::size(kColors))) return 0;

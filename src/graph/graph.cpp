@@ -5,7 +5,6 @@
 #include <charconv>
 #include <cmath>
 
-
 namespace norvisk {
 
 namespace {

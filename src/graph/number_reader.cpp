@@ -64,8 +64,8 @@ double ReadNumber(std::string_view text) {
     // Overflow or underflow, told apart by the decimal position of the first significant digit.
     std::size_t k = start;
     while (k < mantissaEnd && (text[k] == '0' || text[k] == '.')) ++k;
-    long long lead = k < point ? static_cast<long long>(point - k)
-                               : -static_cast<long long>(k - point - 1);
+    long long lead =
+        k < point ? static_cast<long long>(point - k) : -static_cast<long long>(k - point - 1);
     long long exponent = 0;
     if (expEnd != 0) {
       std::size_t j = expStart;

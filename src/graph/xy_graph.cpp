@@ -79,7 +79,8 @@ void XYGraph::LoadData(std::string_view s) {
   dirty = true;
   if (!s.empty()) s.remove_prefix(1);
   // A long text gets room for all its points at once (at most one per ";").
-  if (s.size() > 4096) xyData.Reserve(static_cast<std::size_t>(std::count(s.begin(), s.end(), ';')), s.size());
+  if (s.size() > 4096)
+    xyData.Reserve(static_cast<std::size_t>(std::count(s.begin(), s.end(), ';')), s.size());
   for (std::size_t semi; (semi = s.find(';')) != std::string_view::npos;) {
     std::string_view label = s.substr(0, semi);
     s.remove_prefix(semi + 1);
@@ -134,7 +135,8 @@ void XYGraph::DrawXLabels() {
   if (!xyData.First()) return;
   int k = 0;
   do {
-    canvas->DrawVerticalText(PointX(k) - 7, yLabel, xyData.Point(static_cast<std::size_t>(k)).label);
+    canvas->DrawVerticalText(PointX(k) - 7, yLabel,
+                             xyData.Point(static_cast<std::size_t>(k)).label);
     ++k;
   } while (k < xyData.Count() && xyData.Next());
 }

@@ -31,8 +31,7 @@ class NVGraph : public GraphHolder {
   int height() const { return height_; }
 
  private:
-  HRESULT Draw(GraphKind kind, const TextArg& fileName, const TextArg& data,
-               ExportResult* outcome);
+  HRESULT Draw(GraphKind kind, const TextArg& fileName, const TextArg& data, ExportResult* outcome);
 
   int width_ = 640;
   int height_ = 300;

@@ -10,7 +10,9 @@ constexpr int kHimetricPerInch = 2540;
 constexpr int kScreenDpi = 96;
 
 int himetric_to_pixels(long himetric) {
-  long clamped = himetric > 0x7FFFFFFF ? 0x7FFFFFFF : himetric < -0x7FFFFFFF ? -0x7FFFFFFF : himetric;
+  long clamped = himetric > 0x7FFFFFFF    ? 0x7FFFFFFF
+                 : himetric < -0x7FFFFFFF ? -0x7FFFFFFF
+                                          : himetric;
   return MulDiv(static_cast<int>(clamped), kScreenDpi, kHimetricPerInch);
 }
 }  // namespace

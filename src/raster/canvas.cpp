@@ -12,7 +12,6 @@
 
 namespace norvisk {
 
-
 namespace {
 std::atomic<int> live_canvases{0};
 }
@@ -215,8 +214,8 @@ void Canvas::TurnThroughScratch(int x, int y, int w, int h, std::string_view tex
       if (p[0] != b || p[1] != g || p[2] != r) continue;
       long long dy = static_cast<long long>(y) + w - j;
       if (dy < 0 || dy >= dst.height) continue;
-      std::uint8_t* q = dst.bits + static_cast<std::size_t>(dst.height - 1 - dy) * dst.rowBytes +
-                        3 * dx;
+      std::uint8_t* q =
+          dst.bits + static_cast<std::size_t>(dst.height - 1 - dy) * dst.rowBytes + 3 * dx;
       q[0] = b;
       q[1] = g;
       q[2] = r;
@@ -290,8 +289,7 @@ void Canvas::ReplacePen() {
 
 void Canvas::ReplaceBrush() {
   select_object(device_.get(), DrawObject::Kind::Brush,
-                brushes_.Find(brush_, [&] { return backend_.CreateBrush(brush_); }),
-                &brushObject_);
+                brushes_.Find(brush_, [&] { return backend_.CreateBrush(brush_); }), &brushObject_);
 }
 
 // Fonts are made when text needs one: a canvas often has its size set more than once before

@@ -46,7 +46,7 @@ struct PixelTarget {
   std::uint8_t* top = nullptr;  // first byte of the top row
   int width = 0;
   int height = 0;
-  std::ptrdiff_t stride = 0;    // bytes from one row to the one below it
+  std::ptrdiff_t stride = 0;  // bytes from one row to the one below it
 };
 
 // Surface description: the fields of a 40-byte bitmap information header.
@@ -155,8 +155,7 @@ class Canvas {
 
   bool Resize(int width, int height);
   bool LoadBitmapResource(ModuleHandle module, int id);
-  bool CopyTo(DeviceContext target, int x, int y, int width, int height, int sourceX,
-              int sourceY);
+  bool CopyTo(DeviceContext target, int x, int y, int width, int height, int sourceX, int sourceY);
   // Writes the picture to a file whose name decides the format (ImageFormatFor); true when the
   // file was written whole. ExportImage says more: NoMemory when the encoder ran out of memory.
   bool SaveImage(const char* fileName);
@@ -211,7 +210,7 @@ class Canvas {
   DrawObject* brushObject_ = nullptr;  // selected, one of brushes_; nullptr: the default brush
   DrawObject* penObject_ = nullptr;    // selected, one of pens_; nullptr: the default pen
   std::unique_ptr<DrawObject> fontObject_;
-  bool fontWanted_ = true;                // fontObject_ is to be made before the next text
+  bool fontWanted_ = true;                   // fontObject_ is to be made before the next text
   const DrawObject* scratchFont_ = nullptr;  // fontObject_ while selected into the scratch
   SurfaceDesc desc_;
   PenSpec pen_;

@@ -95,7 +95,10 @@ SurfacePool& surface_pool() {
 class GdiDevice final : public Device {
  public:
   explicit GdiDevice(const Surface& surface)
-      : surface_(surface), dc_(surface.dc), bits_(surface.bits), width_(surface.width),
+      : surface_(surface),
+        dc_(surface.dc),
+        bits_(surface.bits),
+        width_(surface.width),
         height_(surface.height) {
     // The objects a new context starts with, to select back before ours are released.
     oldPen_ = GetCurrentObject(dc_, OBJ_PEN);
@@ -111,7 +114,8 @@ class GdiDevice final : public Device {
 
   SurfaceBits Bits() override {
     GdiFlush();  // drawing may still be queued
-    return SurfaceBits{bits_, width_, height_, 24, static_cast<int>(RowBytes(width_, 24)), nullptr, 0};
+    return SurfaceBits{bits_,   width_, height_, 24, static_cast<int>(RowBytes(width_, 24)),
+                       nullptr, 0};
   }
   int LogPixelsY() override { return GetDeviceCaps(dc_, LOGPIXELSY); }
 
@@ -131,11 +135,13 @@ class GdiDevice final : public Device {
     ::Rectangle(dc_, left, top, right, bottom);
   }
   void TextOut(int x, int y, std::string_view text) override {
-    ExtTextOutA(dc_, x, y, ETO_OPAQUE, nullptr, text.data(), static_cast<UINT>(text.size()), nullptr);
+    ExtTextOutA(dc_, x, y, ETO_OPAQUE, nullptr, text.data(), static_cast<UINT>(text.size()),
+                nullptr);
   }
   bool TextExtent(std::string_view text, int* width, int* height) override {
     SIZE size{};
-    if (!GetTextExtentPoint32A(dc_, text.data(), static_cast<int>(text.size()), &size)) return false;
+    if (!GetTextExtentPoint32A(dc_, text.data(), static_cast<int>(text.size()), &size))
+      return false;
     *width = size.cx;
     *height = size.cy;
     return true;
@@ -210,7 +216,8 @@ class GdiBackendImpl final : public Backend {
     if (surface_pool().Take(desc.width, desc.height, &surface)) {
       // As a new context and a new section start: black, with the default drawing state.
       GdiFlush();
-      std::memset(surface.bits, 0, static_cast<std::size_t>(RowBytes(desc.width, 24)) * desc.height);
+      std::memset(surface.bits, 0,
+                  static_cast<std::size_t>(RowBytes(desc.width, 24)) * desc.height);
       SetBkMode(surface.dc, OPAQUE);
       SetROP2(surface.dc, R2_COPYPEN);
       SetTextColor(surface.dc, RGB(0, 0, 0));

@@ -168,8 +168,8 @@ struct SlopedLine {
 // minor coordinate moved by a byte offset when the remainder wraps.
 template <bool Constant>
 void ink_thin_line(std::uint8_t* p, std::ptrdiff_t majorBytes, std::ptrdiff_t minorBytes,
-                   long long count, long long remainder, long long increment,
-                   long long denominator, Ink ink) {
+                   long long count, long long remainder, long long increment, long long denominator,
+                   Ink ink) {
   // Walking forwards or backwards on the minor axis, the remainder wraps one way only.
   const bool up = increment > 0;
   const long long delta = up ? increment : -increment;
@@ -203,11 +203,12 @@ void apply_sloped(const SlopedLine& line) {
     const long long steps = line.denominator / 2;
     const long long minorFirst = line.minor0 + quotient;
     const long long minorLast =
-        line.minor0 + static_cast<long long>(ceil_div(
-                          static_cast<__int128>(line.increment) * line.last - steps, line.denominator));
-    if (std::min(minorFirst, minorLast) >= 0 &&
-        std::max(minorFirst, minorLast) < line.minorLimit) {
-      const std::ptrdiff_t majorBytes = line.xMajor ? 3 * line.majorStep : -line.rowBytes * line.majorStep;
+        line.minor0 +
+        static_cast<long long>(
+            ceil_div(static_cast<__int128>(line.increment) * line.last - steps, line.denominator));
+    if (std::min(minorFirst, minorLast) >= 0 && std::max(minorFirst, minorLast) < line.minorLimit) {
+      const std::ptrdiff_t majorBytes =
+          line.xMajor ? 3 * line.majorStep : -line.rowBytes * line.majorStep;
       const std::ptrdiff_t minorUnit = line.xMajor ? -line.rowBytes : 3;
       const std::ptrdiff_t minorBytes = line.increment > 0 ? minorUnit : -minorUnit;
       if (line.on->Constant())
@@ -225,8 +226,7 @@ void apply_sloped(const SlopedLine& line) {
       long long minor = line.minor0 + quotient;
       long long lo = std::max<long long>(minor + line.spanLow, 0);
       long long hi = std::min<long long>(minor + line.spanHigh, line.minorLimit - 1);
-      if (lo <= hi)
-        apply_ink(at(major, lo), line.xMajor ? -line.rowBytes : 3, hi - lo + 1, *ink);
+      if (lo <= hi) apply_ink(at(major, lo), line.xMajor ? -line.rowBytes : 3, hi - lo + 1, *ink);
     }
     // |increment| <= denominator, so one correction is always enough.
     remainder -= line.increment;
@@ -293,8 +293,11 @@ using PixelMemory = std::unique_ptr<std::uint8_t, FreeBits>;
 class SoftDevice final : public Device {
  public:
   SoftDevice(int width, int height, PixelMemory bits)
-      : width_(width), height_(height), rowBytes_(static_cast<int>(RowBytes(width, 24))),
-        memory_(std::move(bits)), bits_(memory_.get()) {}
+      : width_(width),
+        height_(height),
+        rowBytes_(static_cast<int>(RowBytes(width, 24))),
+        memory_(std::move(bits)),
+        bits_(memory_.get()) {}
 
   SurfaceBits Bits() override {
     Clear();
@@ -326,9 +329,7 @@ class SoftDevice final : public Device {
         // The default brush of a new context is solid white.
         brush_ = object ? static_cast<const SoftBrush*>(object)->settings : BrushSpec{0, kWhite, 0};
         break;
-      case DrawObject::Kind::Font:
-        font_ = static_cast<const SoftFont*>(object);
-        break;
+      case DrawObject::Kind::Font: font_ = static_cast<const SoftFont*>(object); break;
     }
   }
 
@@ -482,7 +483,11 @@ class SoftDevice final : public Device {
     // Clip the rectangle against both the source and the target.
     long long sx = sourceX, sy = sourceY, dx = x, dy = y, w = width, h = height;
     auto clip = [](long long& a, long long& b, long long& len, long long limitA) {
-      if (a < 0) { b -= a; len += a; a = 0; }
+      if (a < 0) {
+        b -= a;
+        len += a;
+        a = 0;
+      }
       if (a + len > limitA) len = limitA - a;
     };
     clip(sx, dx, w, width_);
@@ -541,7 +546,8 @@ class SoftDevice final : public Device {
     std::uint8_t* start = Pixel(static_cast<int>(l), static_cast<int>(t));
     if (r - l == 1) {
       // One column: one call down the rows rather than one per row.
-      apply_ink(start, -static_cast<std::ptrdiff_t>(rowBytes_), b - t, InkFor(rop2_, Pattern(c, 3)));
+      apply_ink(start, -static_cast<std::ptrdiff_t>(rowBytes_), b - t,
+                InkFor(rop2_, Pattern(c, 3)));
       return;
     }
     std::size_t bytes = static_cast<std::size_t>(r - l) * 3;
@@ -577,7 +583,7 @@ class SoftDevice final : public Device {
   // The colour repeated as blue-green-red bytes, at least `bytes` long. Two colours are kept,
   // since dotted lines alternate between the pen and the background colour.
   const std::uint8_t* Pattern(Color c, std::size_t bytes) {
-    PatternSlot* slot = patterns_[0].color == c ? &patterns_[0]
+    PatternSlot* slot = patterns_[0].color == c   ? &patterns_[0]
                         : patterns_[1].color == c ? &patterns_[1]
                                                   : nullptr;
     if (!slot) {
@@ -685,7 +691,7 @@ class SoftDevice final : public Device {
       if (minor0 < 0 || minor0 >= (xMajor ? height_ : width_)) return;
       long long major = major0 + majorStep * first;
       std::uint8_t* origin = xMajor ? Pixel(static_cast<int>(major), static_cast<int>(minor0))
-                                   : Pixel(static_cast<int>(minor0), static_cast<int>(major));
+                                    : Pixel(static_cast<int>(minor0), static_cast<int>(major));
       std::ptrdiff_t stride = majorStep * (xMajor ? 3 : -static_cast<std::ptrdiff_t>(rowBytes_));
       const Ink on = PenInk(), white = fillGaps ? WhiteInk() : Ink{};
       long long count = last - first + 1;
@@ -710,13 +716,21 @@ class SoftDevice final : public Device {
     const long long denominator = 2 * steps, increment = 2 * minorDelta;
     __int128 numerator = static_cast<__int128>(increment) * first - steps;
     long long quotient = static_cast<long long>(ceil_div(numerator, denominator));
-    long long remainder = static_cast<long long>(static_cast<__int128>(quotient) * denominator - numerator);
+    long long remainder =
+        static_cast<long long>(static_cast<__int128>(quotient) * denominator - numerator);
     long long spanLow = -(width - 1) / 2, spanHigh = width / 2;
     const Ink on = PenInk(), white = fillGaps ? WhiteInk() : Ink{};
-    apply_sloped(SlopedLine{bits_, rowBytes_, height_, xMajor ? height_ : width_, xMajor, major0,
-                            majorStep, minor0, first, last, quotient, remainder, denominator,
-                            increment, spanLow, spanHigh, dashes.runs, dashes.count, run, phase,
-                            &on, fillGaps ? &white : nullptr});
+    apply_sloped(SlopedLine{bits_,       rowBytes_,
+                            height_,     xMajor ? height_ : width_,
+                            xMajor,      major0,
+                            majorStep,   minor0,
+                            first,       last,
+                            quotient,    remainder,
+                            denominator, increment,
+                            spanLow,     spanHigh,
+                            dashes.runs, dashes.count,
+                            run,         phase,
+                            &on,         fillGaps ? &white : nullptr});
   }
 
   int width_;

@@ -23,7 +23,6 @@ class DrawObject {
   Kind kind_;
 };
 
-
 class Device {
  public:
   virtual ~Device() = default;

@@ -71,7 +71,8 @@ bool FileSink::Open(const char* fileName) {
   name_ = fileName;
   failed_ = false;
   struct stat info;
-  ordinary_ = file_ != nullptr && fstat(fileno(static_cast<std::FILE*>(file_)), &info) == 0 && S_ISREG(info.st_mode);
+  ordinary_ = file_ != nullptr && fstat(fileno(static_cast<std::FILE*>(file_)), &info) == 0 &&
+              S_ISREG(info.st_mode);
   return file_ != nullptr;
 }
 

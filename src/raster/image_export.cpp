@@ -30,8 +30,7 @@ ExportResult Canvas::EncodeImage(ImageFormat format, const ImageSink& sink) {
       if (writer.WriteJpeg(&bits, kJpegQuality, sink)) return ExportResult::Written;
       return writer.outOfMemory() ? ExportResult::NoMemory : ExportResult::NotWritten;
     }
-    case ImageFormat::None:
-      break;
+    case ImageFormat::None: break;
   }
   return ExportResult::NotWritten;
 }

@@ -62,8 +62,8 @@ SinkDestination* DestinationOf(j_compress_ptr cinfo) {
 void InitDestination(j_compress_ptr cinfo) {
   SinkDestination* d = DestinationOf(cinfo);
   // From the image pool: the library frees it with the picture, also after an error.
-  d->buffer = static_cast<JOCTET*>((*cinfo->mem->alloc_large)(
-      reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE, kOutputBuffer));
+  d->buffer = static_cast<JOCTET*>((*cinfo->mem->alloc_large)(reinterpret_cast<j_common_ptr>(cinfo),
+                                                              JPOOL_IMAGE, kOutputBuffer));
   d->mgr.next_output_byte = d->buffer;
   d->mgr.free_in_buffer = kOutputBuffer;
 }
@@ -137,9 +137,9 @@ Outcome Compress(Session* s, const SurfaceBits* bitmap, int quality, const Image
 
   JSAMPARRAY rows;
   if (direct) {
-    rows = static_cast<JSAMPARRAY>((*s->cinfo.mem->alloc_small)(
-        reinterpret_cast<j_common_ptr>(&s->cinfo), JPOOL_IMAGE,
-        static_cast<std::size_t>(height) * sizeof(JSAMPROW)));
+    rows = static_cast<JSAMPARRAY>(
+        (*s->cinfo.mem->alloc_small)(reinterpret_cast<j_common_ptr>(&s->cinfo), JPOOL_IMAGE,
+                                     static_cast<std::size_t>(height) * sizeof(JSAMPROW)));
     const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(RowBytes(width, 24));
     JSAMPROW bottom = bitmap->bits;
     for (int r = 0; r < height; ++r) rows[r] = bottom + (height - 1 - r) * stride;
@@ -208,11 +208,8 @@ bool JpegWriter::WriteJpeg(const SurfaceBits* bitmap, int quality, const ImageSi
     lastError_.clear();
     Session session{};  // zeroed: destroy is safe whatever step failed
     switch (Compress(&session, bitmap, quality, sink)) {
-      case Outcome::kDone:
-        return true;
-      case Outcome::kUnsupported:
-        lastError_ = "Unsupported bits per pixel";
-        return false;
+      case Outcome::kDone: return true;
+      case Outcome::kUnsupported: lastError_ = "Unsupported bits per pixel"; return false;
       case Outcome::kLibraryError:
         outOfMemory_ = session.err.code == JERR_OUT_OF_MEMORY;
         lastError_ = session.err.message;
@@ -224,8 +221,7 @@ bool JpegWriter::WriteJpeg(const SurfaceBits* bitmap, int quality, const ImageSi
   return false;
 }
 
-void Expand555(std::uint16_t pixel, unsigned char* red, unsigned char* green,
-               unsigned char* blue) {
+void Expand555(std::uint16_t pixel, unsigned char* red, unsigned char* green, unsigned char* blue) {
   *red = kLevels5[(pixel >> 10) & 0x1F];
   *green = kLevels5[(pixel >> 5) & 0x1F];
   *blue = kLevels5[pixel & 0x1F];
@@ -343,12 +339,8 @@ bool ToRgbRows(const SurfaceBits* bitmap, int samplesPerRow, unsigned char** row
         Row32(bitmap->bits + (bitmap->height - 1 - r) * stride, rows[r], bitmap->width);
       }
       break;
-    case 16:
-      Rows16(bitmap->bits, stride, bitmap->width, bitmap->height, rows);
-      break;
-    default:
-      RowsIndexed(*bitmap, stride, rows);
-      break;
+    case 16: Rows16(bitmap->bits, stride, bitmap->width, bitmap->height, rows); break;
+    default: RowsIndexed(*bitmap, stride, rows); break;
   }
   return true;
 }

@@ -39,7 +39,6 @@ bool ToRgbRows(const SurfaceBits* bitmap, int samplesPerRow, unsigned char** row
 
 // Widens a 5-5-5 pixel (blue bits 0-4, green 5-9, red 10-14, bit 15 ignored) to 8 bits a channel
 // through a fixed level table: 0 stays 0, 31 becomes 255, the others 8 * level + 8.
-void Expand555(std::uint16_t pixel, unsigned char* red, unsigned char* green,
-               unsigned char* blue);
+void Expand555(std::uint16_t pixel, unsigned char* red, unsigned char* green, unsigned char* blue);
 
 }  // namespace norvisk

@@ -64,8 +64,7 @@ bool DecodeBmp(const std::uint8_t* data, std::size_t size, std::vector<std::uint
   }
 
   const std::int64_t inRowBytes = RowBytes(w, bpp);
-  if (offBits < kFileHeaderSize + headerSize || offBits > total ||
-      inRowBytes * h > total - offBits)
+  if (offBits < kFileHeaderSize + headerSize || offBits > total || inRowBytes * h > total - offBits)
     return false;
 
   try {
@@ -77,7 +76,8 @@ bool DecodeBmp(const std::uint8_t* data, std::size_t size, std::vector<std::uint
   // Every byte value of an 8-bit picture: its palette entry, black beyond a short palette.
   std::uint8_t colors[256][3] = {};
   if (bpp == 8)
-    for (std::int64_t i = 0; i < 256 && i < paletteEntries; ++i) std::memcpy(colors[i], palette + 4 * i, 3);
+    for (std::int64_t i = 0; i < 256 && i < paletteEntries; ++i)
+      std::memcpy(colors[i], palette + 4 * i, 3);
 
   const std::uint8_t* previous = nullptr;  // the input row of the output row before
   for (std::int64_t row = 0; row < h; ++row) {

@@ -24,10 +24,12 @@ namespace {
 // build time answer the common case, and a process that never asks spares its start-up (the
 // library, its configuration and its font cache).
 struct Fontconfig {
+// clang-format off
 #define NORVISK_FC_FUNCTIONS(X)                                                                   \
   X(FcInitLoadConfigAndFonts) X(FcConfigDestroy) X(FcPatternCreate) X(FcPatternDestroy)           \
   X(FcPatternAddString) X(FcPatternGetString) X(FcConfigSubstitute) X(FcDefaultSubstitute)        \
   X(FcFontMatch)
+// clang-format on
 #define NORVISK_FC_MEMBER(name) decltype(&::name) name = nullptr;
   NORVISK_FC_FUNCTIONS(NORVISK_FC_MEMBER)
 #undef NORVISK_FC_MEMBER
@@ -39,11 +41,11 @@ const Fontconfig* LoadFontconfig() {
     void* library = dlopen(NORVISK_FONTCONFIG_SONAME, RTLD_NOW | RTLD_LOCAL);
     if (!library) return nullptr;
     static Fontconfig fc;
-#define NORVISK_FC_LOAD(name)                                                                     \
-  fc.name = reinterpret_cast<decltype(fc.name)>(dlsym(library, #name));                           \
-  if (!fc.name) {                                                                                 \
-    dlclose(library);                                                                             \
-    return nullptr;                                                                               \
+#define NORVISK_FC_LOAD(name)                                           \
+  fc.name = reinterpret_cast<decltype(fc.name)>(dlsym(library, #name)); \
+  if (!fc.name) {                                                       \
+    dlclose(library);                                                   \
+    return nullptr;                                                     \
   }
     NORVISK_FC_FUNCTIONS(NORVISK_FC_LOAD)
 #undef NORVISK_FC_LOAD
@@ -252,7 +254,9 @@ void FontInstance::Render(char32_t code, Glyph* glyph) {
   glyph->height = static_cast<int>(bitmap.rows);
   for (int row = 0; row < glyph->height; ++row) {
     const unsigned char* bits = bitmap.buffer + static_cast<std::ptrdiff_t>(row) * bitmap.pitch;
-    auto inked = [&](int col) { return col < glyph->width && ((bits[col >> 3] >> (7 - (col & 7))) & 1); };
+    auto inked = [&](int col) {
+      return col < glyph->width && ((bits[col >> 3] >> (7 - (col & 7))) & 1);
+    };
     for (int col = 0; col < glyph->width; ++col) {
       if (!inked(col)) continue;
       int end = col;

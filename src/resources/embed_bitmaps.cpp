@@ -44,9 +44,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "embed_bitmaps: cannot write %s\n", partial.c_str());
     return 1;
   }
-  std::fputs("// Generated at build time from src/resources by embed_bitmaps; do not edit.\n"
-             "#include \"raster/resource_image.h\"\n\nnamespace norvisk {\nnamespace {\n\n",
-             out);
+  std::fputs(
+      "// Generated at build time from src/resources by embed_bitmaps; do not edit.\n"
+      "#include \"raster/resource_image.h\"\n\nnamespace norvisk {\nnamespace {\n\n",
+      out);
   std::string table;
   for (int i = 2; i < argc; ++i) {
     const std::string pair = argv[i];
@@ -75,8 +76,8 @@ int main(int argc, char** argv) {
     for (int row = 0; row < height; ++row) {
       int first = row;
       for (int earlier = 0; earlier < row && first == row; ++earlier)
-        if (std::equal(pixels.begin() + earlier * rowBytes, pixels.begin() + (earlier + 1) * rowBytes,
-                       pixels.begin() + row * rowBytes))
+        if (std::equal(pixels.begin() + earlier * rowBytes,
+                       pixels.begin() + (earlier + 1) * rowBytes, pixels.begin() + row * rowBytes))
           first = earlier;
       std::fprintf(out, "%s%d,", row % 16 == 0 ? "\n    " : " ", first);
     }
@@ -85,8 +86,9 @@ int main(int argc, char** argv) {
              std::to_string(height) + ", kBitmap" + std::to_string(id) + ", kRows" +
              std::to_string(id) + "},\n";
   }
-  std::fprintf(out, "}  // namespace\n\nconst EmbeddedBitmap kEmbeddedBitmaps[] = {\n%s"
-                    "    {0, 0, 0, nullptr, nullptr},\n};\n\n}  // namespace norvisk\n",
+  std::fprintf(out,
+               "}  // namespace\n\nconst EmbeddedBitmap kEmbeddedBitmaps[] = {\n%s"
+               "    {0, 0, 0, nullptr, nullptr},\n};\n\n}  // namespace norvisk\n",
                table.c_str());
   const bool written = std::fflush(out) == 0 && !std::ferror(out);
   if (std::fclose(out) != 0 || !written || std::rename(partial.c_str(), output.c_str()) != 0) {

@@ -25,9 +25,9 @@ struct Bitmap {
   int width = 0;
   int height = 0;
   int bitsPerPixel = 24;
-  std::vector<Rgb> palette;          // for indexed images
-  std::vector<std::uint8_t> index;   // width * height, indexed images
-  std::vector<Rgb> color;            // width * height, true colour images
+  std::vector<Rgb> palette;         // for indexed images
+  std::vector<std::uint8_t> index;  // width * height, indexed images
+  std::vector<Rgb> color;           // width * height, true colour images
 };
 
 void Put16(std::vector<std::uint8_t>& out, std::uint32_t v) {
@@ -101,7 +101,8 @@ std::vector<std::uint8_t> EncodeBmp(const Bitmap& bmp) {
 
 bool WriteFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  file.write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
   return static_cast<bool>(file);
 }
 
@@ -199,9 +200,7 @@ class Painter {
   std::array<std::vector<double>, 3> sum_;
 };
 
-Rgb Shade(Rgb c, double f) {
-  return {ToByte(c.r * f), ToByte(c.g * f), ToByte(c.b * f)};
-}
+Rgb Shade(Rgb c, double f) { return {ToByte(c.r * f), ToByte(c.g * f), ToByte(c.b * f)}; }
 
 // Logo: a small stacked column chart on a baseline with a trend line over it, on white.
 Bitmap Logo() {
@@ -244,11 +243,11 @@ Bitmap Logo() {
     p.Disc(t[0], t[1], 2.0, Rgb{255, 255, 255});
   }
 
-  p.Box(kLeft - 2, kBase, kRight, kBase + 2, axis);      // baseline
-  p.Box(kLeft - 2, kTop - 6, kLeft, kBase + 2, axis);    // value axis
+  p.Box(kLeft - 2, kBase, kRight, kBase + 2, axis);    // baseline
+  p.Box(kLeft - 2, kTop - 6, kLeft, kBase + 2, axis);  // value axis
   for (int i = 0; i <= 4; ++i) {
     const double y = kBase - i * (kBase - kTop) / 4;
-    p.Box(kLeft - 6, y, kLeft - 2, y + 1, axis);          // ticks
+    p.Box(kLeft - 6, y, kLeft - 2, y + 1, axis);  // ticks
   }
 
   Bitmap bmp;
@@ -270,6 +269,7 @@ Bitmap Toolbox() {
                  {128, 128, 128}, {255, 0, 0},   {0, 255, 0},   {255, 255, 0},
                  {0, 0, 255},     {255, 0, 255}, {0, 255, 255}, {255, 255, 255}};
   // Rows top-down: '.' button face, 'k' black (axes and shadows), 'r' red, 'g' green, 'b' blue.
+  // clang-format off
   static const char* const kRows[16] = {
       "................",
       "................",
@@ -288,6 +288,7 @@ Bitmap Toolbox() {
       "................",
       "................",
   };
+  // clang-format on
   for (int y = 0; y < 16; ++y)
     for (int x = 0; x < 16; ++x) {
       std::uint8_t i = 7;

@@ -94,7 +94,8 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* why) {
     } else if (arg == "--queue") {
       ok = ReadInt(value, 0, 1'000'000, &n) && (o->queue = static_cast<int>(n), true);
     } else if (arg == "--max-body") {
-      ok = ReadInt(value, 0, 1LL << 40, &n) && (o->limits.maxBody = static_cast<std::size_t>(n), true);
+      ok = ReadInt(value, 0, 1LL << 40, &n) &&
+           (o->limits.maxBody = static_cast<std::size_t>(n), true);
     } else if (arg == "--max-pixels") {
       ok = ReadInt(value, 1, 1LL << 40, &n) && (o->limits.maxPixels = n, true);
     } else if (arg == "--timeout") {

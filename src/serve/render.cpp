@@ -10,14 +10,10 @@ RenderResult Render(const ChartRequest& chart, unsigned char** bytes, std::size_
   const norvisk_format format = IsJpeg(chart.route) ? NORVISK_FORMAT_JPEG : NORVISK_FORMAT_BMP;
   auto draw = IsBar(chart.route) ? norvisk_bar_chart : norvisk_xy_chart;
   switch (draw(chart.data.c_str(), chart.width, chart.height, format, bytes, size)) {
-    case NORVISK_OK:
-      return RenderResult::Ok;
-    case NORVISK_NOT_WRITTEN:
-      return RenderResult::NothingToDraw;
-    case NORVISK_NO_MEMORY:
-      return RenderResult::NoMemory;
-    default:
-      return RenderResult::Failed;
+    case NORVISK_OK: return RenderResult::Ok;
+    case NORVISK_NOT_WRITTEN: return RenderResult::NothingToDraw;
+    case NORVISK_NO_MEMORY: return RenderResult::NoMemory;
+    default: return RenderResult::Failed;
   }
 }
 

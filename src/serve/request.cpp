@@ -38,7 +38,8 @@ bool ApplyParameter(std::string_view item, bool dataInQuery, bool* seenData, boo
   std::size_t eq = item.find('=');
   std::string name, value;
   std::string_view rawName = item.substr(0, eq);
-  std::string_view rawValue = eq == std::string_view::npos ? std::string_view() : item.substr(eq + 1);
+  std::string_view rawValue =
+      eq == std::string_view::npos ? std::string_view() : item.substr(eq + 1);
   if (!PercentDecode(rawName, true, &name) || !PercentDecode(rawValue, true, &value)) {
     *d = Refuse(400, "bad request: a malformed percent-escape in the query");
     return false;
@@ -230,8 +231,7 @@ std::string EntityTag(const ChartRequest& chart, std::string_view version) {
 bool MatchesNoneMatch(std::string_view header, std::string_view etag) {
   std::size_t i = 0;
   while (i < header.size()) {
-    while (i < header.size() && (header[i] == ' ' || header[i] == '\t' || header[i] == ','))
-      ++i;
+    while (i < header.size() && (header[i] == ' ' || header[i] == '\t' || header[i] == ',')) ++i;
     if (i >= header.size()) break;
     if (header[i] == '*') return true;
     if (header.substr(i, 2) == "W/") i += 2;

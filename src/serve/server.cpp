@@ -35,11 +35,13 @@ constexpr std::size_t kDropBound = 16 << 20;
 constexpr const char* kPictureCache = "public, max-age=86400";
 
 struct Http {
+// clang-format off
 #define NORVISK_HTTP_FUNCTIONS(X)                                                                 \
   X(start_daemon) X(stop_daemon) X(quiesce_daemon) X(get_daemon_info) X(queue_response)           \
   X(destroy_response) X(create_response_from_buffer)                                             \
   X(create_response_from_buffer_with_free_callback) X(add_response_header)                       \
   X(lookup_connection_value)
+// clang-format on
 #define NORVISK_HTTP_MEMBER(name) decltype(&MHD_##name) name = nullptr;
   NORVISK_HTTP_FUNCTIONS(NORVISK_HTTP_MEMBER)
 #undef NORVISK_HTTP_MEMBER
@@ -57,12 +59,12 @@ bool LoadHttp(std::string* why) {
     return false;
   }
   Http loaded;
-#define NORVISK_HTTP_LOAD(name)                                                                   \
-  loaded.name = reinterpret_cast<decltype(loaded.name)>(dlsym(library, "MHD_" #name));            \
-  if (!loaded.name) {                                                                             \
-    *why = NORVISK_MICROHTTPD_SONAME " has no MHD_" #name;                                        \
-    dlclose(library);                                                                             \
-    return false;                                                                                 \
+#define NORVISK_HTTP_LOAD(name)                                                        \
+  loaded.name = reinterpret_cast<decltype(loaded.name)>(dlsym(library, "MHD_" #name)); \
+  if (!loaded.name) {                                                                  \
+    *why = NORVISK_MICROHTTPD_SONAME " has no MHD_" #name;                             \
+    dlclose(library);                                                                  \
+    return false;                                                                      \
   }
   NORVISK_HTTP_FUNCTIONS(NORVISK_HTTP_LOAD)
 #undef NORVISK_HTTP_LOAD
@@ -100,9 +102,8 @@ MHD_Result Text(Server* s, MHD_Connection* c, Route route, int status, const std
                 const char* contentType = "text/plain; charset=utf-8", const char* allow = nullptr,
                 bool retry = false) {
   const std::string& body = text;
-  MHD_Response* r =
-      mhd.create_response_from_buffer(body.size(), const_cast<char*>(body.data()),
-                                      MHD_RESPMEM_MUST_COPY);
+  MHD_Response* r = mhd.create_response_from_buffer(body.size(), const_cast<char*>(body.data()),
+                                                    MHD_RESPMEM_MUST_COPY);
   if (r) {
     mhd.add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, contentType);
     mhd.add_response_header(r, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
@@ -155,13 +156,11 @@ MHD_Result Picture(Server* s, MHD_Connection* c, const ChartRequest& chart) {
 
 MHD_Result Answer(Server* s, MHD_Connection* c, const ChartRequest& chart) {
   switch (chart.route) {
-    case Route::Health:
-      return Text(s, c, chart.route, 200, "ok\n");
+    case Route::Health: return Text(s, c, chart.route, 200, "ok\n");
     case Route::Metrics:
       return Text(s, c, chart.route, 200, s->metrics.Text(),
                   "text/plain; version=0.0.4; charset=utf-8");
-    default:
-      return Picture(s, c, chart);
+    default: return Picture(s, c, chart);
   }
 }
 
@@ -193,8 +192,8 @@ MHD_Result Handle(void* cls, MHD_Connection* c, const char* /*url*/, const char*
     // A refused POST is answered before its body is read; the connection then closes. The
     // others are answered on the next call, once the request is whole: libmicrohttpd keeps a
     // connection alive only for a response queued after the first call.
-    if (d.status != 200 && mhd.lookup_connection_value(c, MHD_HEADER_KIND,
-                                                       MHD_HTTP_HEADER_CONTENT_LENGTH))
+    if (d.status != 200 &&
+        mhd.lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH))
       return Refusal(s, c, d);
     return MHD_YES;
   }
@@ -279,15 +278,12 @@ int Run(Server& s) {
   MHD_Daemon* daemon = mhd.start_daemon(
       MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ITC | MHD_USE_TURBO,
       static_cast<std::uint16_t>(s.options.port), nullptr, nullptr, &Handle, &s,
-      MHD_OPTION_SOCK_ADDR, &addr,
-      MHD_OPTION_THREAD_POOL_SIZE, static_cast<unsigned>(s.threads),
-      MHD_OPTION_CONNECTION_LIMIT, ConnectionLimit(),
-      MHD_OPTION_PER_IP_CONNECTION_LIMIT, kPerClientConnections,
-      MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(s.options.timeout),
-      MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory,
-      MHD_OPTION_URI_LOG_CALLBACK, &LogTarget, &s,
-      MHD_OPTION_NOTIFY_COMPLETED, &Completed, &s,
-      MHD_OPTION_END);
+      MHD_OPTION_SOCK_ADDR, &addr, MHD_OPTION_THREAD_POOL_SIZE, static_cast<unsigned>(s.threads),
+      MHD_OPTION_CONNECTION_LIMIT, ConnectionLimit(), MHD_OPTION_PER_IP_CONNECTION_LIMIT,
+      kPerClientConnections, MHD_OPTION_CONNECTION_TIMEOUT,
+      static_cast<unsigned>(s.options.timeout), MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+      kConnectionMemory, MHD_OPTION_URI_LOG_CALLBACK, &LogTarget, &s, MHD_OPTION_NOTIFY_COMPLETED,
+      &Completed, &s, MHD_OPTION_END);
   if (!daemon) {
     std::fprintf(stderr, "norvisk: cannot listen on %s:%d: %s\n", s.options.host.c_str(),
                  s.options.port, errno ? std::strerror(errno) : "the server could not start");

@@ -14,22 +14,22 @@
 
 static int failures = 0;
 
-#define CHECK(cond)                                                   \
-  do {                                                                \
-    if (!(cond)) {                                                    \
+#define CHECK(cond)                                                      \
+  do {                                                                   \
+    if (!(cond)) {                                                       \
       fprintf(stderr, "%s:%d: failed: %s\n", __FILE__, __LINE__, #cond); \
-      ++failures;                                                     \
-    }                                                                 \
+      ++failures;                                                        \
+    }                                                                    \
   } while (0)
 
-#define CHECK_STATUS(call, want)                                                        \
-  do {                                                                                  \
-    int got_ = (call);                                                                  \
-    if (got_ != (want)) {                                                               \
+#define CHECK_STATUS(call, want)                                                            \
+  do {                                                                                      \
+    int got_ = (call);                                                                      \
+    if (got_ != (want)) {                                                                   \
       fprintf(stderr, "%s:%d: %s gave %d (%s), want %d\n", __FILE__, __LINE__, #call, got_, \
-              norvisk_status_text(got_), (want));                                        \
-      ++failures;                                                                       \
-    }                                                                                   \
+              norvisk_status_text(got_), (want));                                           \
+      ++failures;                                                                           \
+    }                                                                                       \
   } while (0)
 
 static const char* kBar = "(Q1;Q2;Q3)(North;10;20;30)(South;15;25;35)(East;5;10;5)";
@@ -300,8 +300,7 @@ static void test_bytes_match_files_and_command(void) {
       norvisk_free(data);
 
       /* The same for XY, through the data string. */
-      CHECK_STATUS(norvisk_xy_chart(kXY, w, h, formats[f].format, &chart, &chart_size),
-                   NORVISK_OK);
+      CHECK_STATUS(norvisk_xy_chart(kXY, w, h, formats[f].format, &chart, &chart_size), NORVISK_OK);
       CHECK(run_command("xy", path_of(ext_name), kXY, w, h) == 0);
       CHECK(same_as_file(chart, chart_size, path_of(ext_name)));
       norvisk_free(chart);
@@ -410,8 +409,9 @@ static void test_texts_are_utf8(void) {
   /* UTF-8 and Latin-1 labels draw the same text; both differ from another text. */
   unsigned char *utf8, *latin1, *other;
   size_t a, b, c;
-  CHECK_STATUS(norvisk_xy_chart("(\xC3\xA9t\xC3\xA9;1)(b;2)", 640, 300, NORVISK_FORMAT_BMP, &utf8, &a),
-               NORVISK_OK);
+  CHECK_STATUS(
+      norvisk_xy_chart("(\xC3\xA9t\xC3\xA9;1)(b;2)", 640, 300, NORVISK_FORMAT_BMP, &utf8, &a),
+      NORVISK_OK);
   CHECK_STATUS(norvisk_xy_chart("(\xE9t\xE9;1)(b;2)", 640, 300, NORVISK_FORMAT_BMP, &latin1, &b),
                NORVISK_OK);
   CHECK_STATUS(norvisk_xy_chart("(ete;1)(b;2)", 640, 300, NORVISK_FORMAT_BMP, &other, &c),
@@ -515,7 +515,9 @@ int main(void) {
   test_limits();
   snprintf(command, sizeof command, "rm -rf '%s'", folder);
   if (system(command) != 0) fprintf(stderr, "could not remove %s\n", folder);
-  if (failures) fprintf(stderr, "%d check(s) failed\n", failures);
-  else printf("all checks passed\n");
+  if (failures)
+    fprintf(stderr, "%d check(s) failed\n", failures);
+  else
+    printf("all checks passed\n");
   return failures ? 1 : 0;
 }

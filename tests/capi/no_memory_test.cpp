@@ -211,7 +211,8 @@ TEST(NoMemoryHandleTest, FailedCallsLeaveAUsableObject) {
     countdown = -1;
     if (status == NORVISK_NO_MEMORY) status = norvisk_add_bar_legend(g, "Q1");
     EXPECT_EQ(status, NORVISK_OK);
-    for (const char* legend : {"Q2", "Q3"}) EXPECT_EQ(norvisk_add_bar_legend(g, legend), NORVISK_OK);
+    for (const char* legend : {"Q2", "Q3"})
+      EXPECT_EQ(norvisk_add_bar_legend(g, legend), NORVISK_OK);
     const struct {
       const char* name;
       double values[3];

@@ -104,7 +104,8 @@ int main(void) {
         fprintf(stderr, "job %d: no picture on one thread\n", j);
         return 1;
       }
-      if (p->status != NORVISK_OK || p->size != want_size || memcmp(p->data, want, want_size) != 0) {
+      if (p->status != NORVISK_OK || p->size != want_size ||
+          memcmp(p->data, want, want_size) != 0) {
         fprintf(stderr, "thread %d, round %d (job %d): status %d, %lu bytes, want %lu\n", k, round,
                 j, p->status, (unsigned long)p->size, (unsigned long)want_size);
         ++failures;

@@ -17,8 +17,9 @@ constexpr int kMostSteps = 120;
 
 // Runs the command with its address space limited to `kib` KiB.
 Result Limited(long kib, const std::string& args, const fs::path& dir) {
-  const std::string command = "ulimit -v " + std::to_string(kib) + " && exec '" NORVISK_BINARY "' " + args +
-                              " >'" + (dir / "out").string() + "' 2>'" + (dir / "err").string() + "' </dev/null";
+  const std::string command =
+      "ulimit -v " + std::to_string(kib) + " && exec '" NORVISK_BINARY "' " + args + " >'" +
+      (dir / "out").string() + "' 2>'" + (dir / "err").string() + "' </dev/null";
   int raw = std::system(command.c_str());
   return Result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(dir / "out"), Slurp(dir / "err")};
 }
@@ -38,13 +39,16 @@ class CliMemory : public Cli {
 
   // Sweeps the limit upward from the first that lets the command start, until a run writes its
   // file; checks every run on the way.
-  void Sweep(const std::string& kind, const std::string& name, const std::string& size, bool whole(const std::string&)) {
+  void Sweep(const std::string& kind, const std::string& name, const std::string& size,
+             bool whole(const std::string&)) {
     const std::string out = Path(name);
     int refused = 0, written = 0;
     for (int step = 0; step < kMostSteps && written == 0; ++step) {
       const long kib = start_ + step * kStepKiB;
-      Result r = Limited(kib, kind + " '" + out + "' '(a;b;c)(x;1;2;3)(y;4;5;6)(z;7;8;9)' " + size, dir / "io");
-      SCOPED_TRACE("limit " + std::to_string(kib) + " KiB: status " + std::to_string(r.status) + ", " + r.err);
+      Result r = Limited(kib, kind + " '" + out + "' '(a;b;c)(x;1;2;3)(y;4;5;6)(z;7;8;9)' " + size,
+                         dir / "io");
+      SCOPED_TRACE("limit " + std::to_string(kib) + " KiB: status " + std::to_string(r.status) +
+                   ", " + r.err);
       if (r.status == 0) {
         ++written;
         EXPECT_EQ(r.err, "");
@@ -67,7 +71,8 @@ class CliMemory : public Cli {
 };
 
 bool WholeJpeg(const std::string& f) {
-  return f.size() > 4 && f.compare(0, 2, "\xFF\xD8") == 0 && f.compare(f.size() - 2, 2, "\xFF\xD9") == 0;
+  return f.size() > 4 && f.compare(0, 2, "\xFF\xD8") == 0 &&
+         f.compare(f.size() - 2, 2, "\xFF\xD9") == 0;
 }
 
 TEST_F(CliMemory, BarJpegIsWholeOrNotThere) {
@@ -75,9 +80,8 @@ TEST_F(CliMemory, BarJpegIsWholeOrNotThere) {
 }
 
 TEST_F(CliMemory, XyBitmapIsWholeOrNotThere) {
-  Sweep("xy", "big.bmp", "--width 2000 --height 2500", [](const std::string& f) {
-    return f.size() == BmpBytes(2000, 2500);
-  });
+  Sweep("xy", "big.bmp", "--width 2000 --height 2500",
+        [](const std::string& f) { return f.size() == BmpBytes(2000, 2500); });
 }
 
 }  // namespace

@@ -42,7 +42,8 @@ TEST_F(Cli, DataFromStandardInput) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(fs::exists(Path("in.bmp")));
   r = Norvisk("parse bar -", "(A)(x;1)");
-  EXPECT_EQ(r.out, "{\"legends\":[\"A\"],\"bars\":[{\"name\":\"x\",\"values\":[1]}],\"maxTotal\":1}\n");
+  EXPECT_EQ(r.out,
+            "{\"legends\":[\"A\"],\"bars\":[{\"name\":\"x\",\"values\":[1]}],\"maxTotal\":1}\n");
 }
 
 TEST_F(Cli, NotWrittenIsStatusOneWithOneLineSayingWhy) {
@@ -73,8 +74,7 @@ std::pair<int, int> JpegSize(const std::string& file) {
     if (static_cast<unsigned char>(file[i]) != 0xFF) break;
     unsigned marker = static_cast<unsigned char>(file[i + 1]);
     auto byte = [&](std::size_t k) { return static_cast<unsigned char>(file[k]); };
-    if (marker == 0xC0)
-      return {byte(i + 7) << 8 | byte(i + 8), byte(i + 5) << 8 | byte(i + 6)};
+    if (marker == 0xC0) return {byte(i + 7) << 8 | byte(i + 8), byte(i + 5) << 8 | byte(i + 6)};
     i += 2 + (byte(i + 2) << 8 | byte(i + 3));
   }
   return {0, 0};
@@ -126,17 +126,28 @@ TEST_F(Cli, XyWithoutAPointWritesNothing) {
 }
 
 TEST_F(Cli, UsageErrorsAreStatusTwo) {
-  for (const std::string& args :
-       {std::string(""), std::string("frobnicate"), std::string("bar"),
-        "bar '" + Path("a.bmp") + "'", "bar '" + Path("a.bmp") + "' d extra",
-        "bar '" + Path("a.bmp") + "' d --width", "bar '" + Path("a.bmp") + "' d --width 12px",
-        "bar '" + Path("a.bmp") + "' d --colour red", std::string("parse"),
-        std::string("parse pie '(A)'"), std::string("parse bar"), std::string("xy"),
-        "xy '" + Path("a.bmp") + "'", "xy '" + Path("a.bmp") + "' '(a;1)' extra",
-        "xy '" + Path("a.bmp") + "' '(a;1)' --height", "xy '" + Path("a.bmp") + "' '(a;1)' --width 1e3",
-        "xy '" + Path("a.bmp") + "' '(a;1)' --width 99999999999", "xy '" + Path("a.bmp") + "' '(a;1)' -v",
-        std::string("parse xy"), std::string("parse xy '(a;1)' '(b;2)'"), std::string("parse XY '(a;1)'"),
-        std::string("XY a.bmp '(a;1)'")}) {
+  for (const std::string& args : {std::string(""),
+                                  std::string("frobnicate"),
+                                  std::string("bar"),
+                                  "bar '" + Path("a.bmp") + "'",
+                                  "bar '" + Path("a.bmp") + "' d extra",
+                                  "bar '" + Path("a.bmp") + "' d --width",
+                                  "bar '" + Path("a.bmp") + "' d --width 12px",
+                                  "bar '" + Path("a.bmp") + "' d --colour red",
+                                  std::string("parse"),
+                                  std::string("parse pie '(A)'"),
+                                  std::string("parse bar"),
+                                  std::string("xy"),
+                                  "xy '" + Path("a.bmp") + "'",
+                                  "xy '" + Path("a.bmp") + "' '(a;1)' extra",
+                                  "xy '" + Path("a.bmp") + "' '(a;1)' --height",
+                                  "xy '" + Path("a.bmp") + "' '(a;1)' --width 1e3",
+                                  "xy '" + Path("a.bmp") + "' '(a;1)' --width 99999999999",
+                                  "xy '" + Path("a.bmp") + "' '(a;1)' -v",
+                                  std::string("parse xy"),
+                                  std::string("parse xy '(a;1)' '(b;2)'"),
+                                  std::string("parse XY '(a;1)'"),
+                                  std::string("XY a.bmp '(a;1)'")}) {
     Result r = Norvisk(args);
     EXPECT_EQ(r.status, 2) << args;
     EXPECT_EQ(Lines(r.err), 1) << args << ": " << r.err;
@@ -155,9 +166,8 @@ TEST_F(Cli, HelpAndVersion) {
         "Exit status: 0", "\n1 ", "\n2 "})
     EXPECT_NE(help.out.find(usage), std::string::npos) << usage;
   // Every subcommand shows one way to use it.
-  for (const char* example :
-       {"Example: norvisk bar ", "Example: norvisk xy ", "Example: norvisk parse ",
-        "Example: norvisk run "})
+  for (const char* example : {"Example: norvisk bar ", "Example: norvisk xy ",
+                              "Example: norvisk parse ", "Example: norvisk run "})
     EXPECT_NE(help.out.find(example), std::string::npos) << example;
   Result version = Norvisk("--version");
   EXPECT_EQ(version.status, 0);

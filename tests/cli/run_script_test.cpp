@@ -26,19 +26,19 @@ class CliRun : public Cli {
 };
 
 TEST_F(CliRun, BuildsABarChartCallByCallAsTheDataStringWould) {
-  Result r = Run(
-      "CreateBarGraph\n"
-      "AddBarLegend Q1\n"
-      "AddBarLegend Q2\n"
-      "AddBarBar North\n"
-      "AddBarValue 10\n"
-      "AddBarValue 20\n"
-      "AddBarBar South\n"
-      "AddBarValue 15\n"
-      "AddBarValue 25\n"
-      "SaveToFile @/calls.bmp\n"
-      "SaveToFile @/calls.jpg\n",
-      "");
+  Result r =
+      Run("CreateBarGraph\n"
+          "AddBarLegend Q1\n"
+          "AddBarLegend Q2\n"
+          "AddBarBar North\n"
+          "AddBarValue 10\n"
+          "AddBarValue 20\n"
+          "AddBarBar South\n"
+          "AddBarValue 15\n"
+          "AddBarValue 25\n"
+          "SaveToFile @/calls.bmp\n"
+          "SaveToFile @/calls.jpg\n",
+          "");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(r.out.empty());
   EXPECT_TRUE(r.err.empty());
@@ -56,13 +56,13 @@ TEST_F(CliRun, BuildsABarChartCallByCallAsTheDataStringWould) {
 }
 
 TEST_F(CliRun, BuildsAnXYChartAsTheXyCommandWould) {
-  Result r = Run(
-      "CreateXYGraph\n"
-      "AddXYValue Jan 10\n"
-      "AddXYValue Feb 20\n"
-      "AddXYValue Mar 15\n"
-      "SaveToFile @/calls.bmp\n"
-      "DrawXYGraph @/draw.bmp (Jan;10)(Feb;20)(Mar;15)\n");
+  Result r =
+      Run("CreateXYGraph\n"
+          "AddXYValue Jan 10\n"
+          "AddXYValue Feb 20\n"
+          "AddXYValue Mar 15\n"
+          "SaveToFile @/calls.bmp\n"
+          "DrawXYGraph @/draw.bmp (Jan;10)(Feb;20)(Mar;15)\n");
   EXPECT_EQ(r.status, 0) << r.err;
   ASSERT_EQ(Norvisk("xy '" + Path("data.bmp") + "' '(Jan;10)(Feb;20)(Mar;15)'").status, 0);
   EXPECT_EQ(fs::file_size(Path("data.bmp")), BmpBytes(640, 300));
@@ -71,25 +71,25 @@ TEST_F(CliRun, BuildsAnXYChartAsTheXyCommandWould) {
 }
 
 TEST_F(CliRun, TraceGivesEachCallAndItsStatus) {
-  Result r = Run(
-      "SetWidth 100\n"             // no graph yet
-      "SetHeight 100\n"
-      "AddBarBar x\n"
-      "SaveToFile @/none.bmp\n"    // nothing to save, yet not a failure
-      "CreateBarGraph\n"
-      "AddXYValue a 1\n"           // the wrong kind
-      "AddBarLegend L\n"
-      "AddBarBar x\n"
-      "AddBarValue 1\n"
-      "SetWidth 320\n"
-      "SaveToFile @/bar.bmp\n"
-      "CreateXYGraph\n"
-      "AddBarValue 1\n"
-      "AddBarLegend L\n"
-      "AddXYValue a 1\n"
-      "Clear\n"
-      "DrawBarGraph @/d.bmp (A)(x;1)\n"
-      "DrawXYGraph @/d.jpg (a;1)\n");
+  Result r =
+      Run("SetWidth 100\n"  // no graph yet
+          "SetHeight 100\n"
+          "AddBarBar x\n"
+          "SaveToFile @/none.bmp\n"  // nothing to save, yet not a failure
+          "CreateBarGraph\n"
+          "AddXYValue a 1\n"  // the wrong kind
+          "AddBarLegend L\n"
+          "AddBarBar x\n"
+          "AddBarValue 1\n"
+          "SetWidth 320\n"
+          "SaveToFile @/bar.bmp\n"
+          "CreateXYGraph\n"
+          "AddBarValue 1\n"
+          "AddBarLegend L\n"
+          "AddXYValue a 1\n"
+          "Clear\n"
+          "DrawBarGraph @/d.bmp (A)(x;1)\n"
+          "DrawXYGraph @/d.jpg (a;1)\n");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(r.err.empty());
   EXPECT_EQ(r.out,
@@ -123,16 +123,16 @@ TEST_F(CliRun, TraceGivesEachCallAndItsStatus) {
 }
 
 TEST_F(CliRun, CommentsBlankLinesAndLineEndings) {
-  Result r = Run(
-      "# a comment\n"
-      "\n"
-      "   \t \n"
-      "  # an indented comment with \"an unterminated quote\n"
-      "#AddBarValue nonsense\n"
-      "\tCreateBarGraph   \r\n"
-      "AddBarBar\t \"a b\"\t\n"
-      "\r\n"
-      "AddBarValue 1");  // the last line needs no newline
+  Result r =
+      Run("# a comment\n"
+          "\n"
+          "   \t \n"
+          "  # an indented comment with \"an unterminated quote\n"
+          "#AddBarValue nonsense\n"
+          "\tCreateBarGraph   \r\n"
+          "AddBarBar\t \"a b\"\t\n"
+          "\r\n"
+          "AddBarValue 1");  // the last line needs no newline
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "CreateBarGraph S_OK\nAddBarBar S_OK\nAddBarValue S_OK\n");
 
@@ -156,43 +156,43 @@ TEST_F(CliRun, QuotedTextsAndEscapes) {
   // Texts drawn in a chart: compared with the same chart from a data string, so the texts the
   // graph got are the ones meant. A backslash is kept as it is outside quotes.
   ASSERT_EQ(Norvisk("bar '" + Path("want.bmp") + "' '(say \"hi\")(a\\b;1)(;2)(x;3)'").status, 0);
-  r = Run(
-      "CreateBarGraph\n"
-      "AddBarLegend \"say \\\"hi\\\"\"\n"
-      "AddBarBar \"a\\\\b\"\n"
-      "AddBarValue 1\n"
-      "AddBarBar \"\"\n"
-      "AddBarValue 2\n"
-      "AddBarBar x\n"
-      "AddBarValue 3\n"
-      "SaveToFile @/quoted.bmp\n");
+  r =
+      Run("CreateBarGraph\n"
+          "AddBarLegend \"say \\\"hi\\\"\"\n"
+          "AddBarBar \"a\\\\b\"\n"
+          "AddBarValue 1\n"
+          "AddBarBar \"\"\n"
+          "AddBarValue 2\n"
+          "AddBarBar x\n"
+          "AddBarValue 3\n"
+          "SaveToFile @/quoted.bmp\n");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Slurp(Path("quoted.bmp")), Slurp(Path("want.bmp")));
-  r = Run(
-      "CreateBarGraph\n"
-      "AddBarLegend \"say \\\"hi\\\"\"\n"
-      "AddBarBar a\\b\n"
-      "AddBarValue 1\n"
-      "AddBarBar \"\"\n"
-      "AddBarValue 2\n"
-      "AddBarBar \"x\"\n"
-      "AddBarValue 3\n"
-      "SaveToFile @/bare.bmp\n");
+  r =
+      Run("CreateBarGraph\n"
+          "AddBarLegend \"say \\\"hi\\\"\"\n"
+          "AddBarBar a\\b\n"
+          "AddBarValue 1\n"
+          "AddBarBar \"\"\n"
+          "AddBarValue 2\n"
+          "AddBarBar \"x\"\n"
+          "AddBarValue 3\n"
+          "SaveToFile @/bare.bmp\n");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Slurp(Path("bare.bmp")), Slurp(Path("want.bmp")));
 }
 
 TEST_F(CliRun, NumbersAreReadWhole) {
   ASSERT_EQ(Norvisk("bar '" + Path("want.bmp") + "' '(A;B;C;D)(x;150;0.5;-2;7)'").status, 0);
-  Result r = Run(
-      "CreateBarGraph\n"
-      "AddBarLegend A\nAddBarLegend B\nAddBarLegend C\nAddBarLegend D\n"
-      "AddBarBar x\n"
-      "AddBarValue +1.5e2\n"
-      "AddBarValue .5\n"
-      "AddBarValue -2\n"
-      "AddBarValue 7.\n"
-      "SaveToFile @/got.bmp\n");
+  Result r =
+      Run("CreateBarGraph\n"
+          "AddBarLegend A\nAddBarLegend B\nAddBarLegend C\nAddBarLegend D\n"
+          "AddBarBar x\n"
+          "AddBarValue +1.5e2\n"
+          "AddBarValue .5\n"
+          "AddBarValue -2\n"
+          "AddBarValue 7.\n"
+          "SaveToFile @/got.bmp\n");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Slurp(Path("got.bmp")), Slurp(Path("want.bmp")));
 
@@ -216,8 +216,9 @@ TEST_F(CliRun, SizesWithoutAPictureWriteNothingAndDoNotStopTheRun) {
     fs::remove(Path("after.bmp"));
   }
   // A size of 0 lets the background give the canvas its size when it is saved; the run goes on.
-  Result r = Run("CreateXYGraph\nAddXYValue a 1\nSetWidth 0\nSetHeight 0\nSaveToFile @/z.bmp\n"
-                 "DrawXYGraph @/after.bmp (a;1)\n");
+  Result r =
+      Run("CreateXYGraph\nAddXYValue a 1\nSetWidth 0\nSetHeight 0\nSaveToFile @/z.bmp\n"
+          "DrawXYGraph @/after.bmp (a;1)\n");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Lines(r.out), 6);
   EXPECT_EQ(fs::file_size(Path("after.bmp")), BmpBytes(640, 300));
@@ -263,16 +264,16 @@ TEST_F(CliRun, ABadLineStopsTheRunBeforeItAndKeepsWhatWasDone) {
   };
   for (const auto& [line, why] : bad) {
     fs::remove(Path("second.bmp"));
-    Result r = Run(
-        "CreateBarGraph\n"
-        "AddBarBar x\n"
-        "AddBarValue 1\n"
-        "SaveToFile @/first.bmp\n" +
-        line +
-        "\n"
-        "SetWidth 100\n"
-        "SaveToFile @/first.bmp\n"
-        "SaveToFile @/second.bmp\n");
+    Result r =
+        Run("CreateBarGraph\n"
+            "AddBarBar x\n"
+            "AddBarValue 1\n"
+            "SaveToFile @/first.bmp\n" +
+            line +
+            "\n"
+            "SetWidth 100\n"
+            "SaveToFile @/first.bmp\n"
+            "SaveToFile @/second.bmp\n");
     EXPECT_EQ(r.status, 2) << line;
     EXPECT_EQ(Lines(r.err), 1) << line << ": " << r.err;
     EXPECT_EQ(r.err.rfind("norvisk: " + Path("s.run") + ":5: ", 0), 0u) << line << ": " << r.err;

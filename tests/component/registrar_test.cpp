@@ -94,7 +94,6 @@ const Replacements kReplacements = {{"MODULE", kModule}};
 const std::string kVGraphClass = "HKCR\\CLSID\\{7A55324A-7AC8-4F03-8A04-3BE3DFCFA19B}";
 const std::string kNVGraphClass = "HKCR\\CLSID\\{DA51C85E-EF30-4F8F-8C07-29EC487E0176}";
 
-
 std::set<std::string> ExpectedVGraph() {
   const std::string c = kVGraphClass;
   const std::string module = kModule;
@@ -178,7 +177,8 @@ HRESULT Unregister(std::string_view script, Registry& registry) {
 // Another component's class and an unrelated class key, which the scripts must never touch.
 void PutNeighbours(MemoryRegistry& registry) {
   registry.PutValue("HKCR", "CLSID\\{00000000-1111-2222-3333-444444444444}", "", "Other Class");
-  registry.PutValue("HKCR", "CLSID\\{00000000-1111-2222-3333-444444444444}\\InprocServer32", "", "other.dll");
+  registry.PutValue("HKCR", "CLSID\\{00000000-1111-2222-3333-444444444444}\\InprocServer32", "",
+                    "other.dll");
   registry.PutValue("HKCR", ".txt", "", "txtfile");
 }
 
@@ -218,7 +218,8 @@ TEST(RegistrarScripts, ReRegistrationWipesWhatIsStaleUnderForceRemoveKeys) {
   MemoryRegistry registry;
   ASSERT_EQ(Register(kVGraphScript, registry), S_OK);
   const std::string c = "CLSID\\{7A55324A-7AC8-4F03-8A04-3BE3DFCFA19B}";
-  registry.PutValue("HKCR", c + "\\Implemented Categories\\{0DE86A52-2BAA-11CF-A229-00AA003D7352}", "", "");
+  registry.PutValue("HKCR", c + "\\Implemented Categories\\{0DE86A52-2BAA-11CF-A229-00AA003D7352}",
+                    "", "");
   registry.PutValue("HKCR", c, "Stale", "yes");
   registry.PutValue("HKCR", c + "\\InprocServer32", "", "C:\\old\\Norvisk.dll");
   registry.PutValue("HKCR", c + "\\InprocServer32", "ThreadingModel", "Both");
@@ -366,13 +367,14 @@ TEST(RegistrarFailure, UnregistrationGoesOnAfterAFailureAndReturnsIt) {
   ASSERT_EQ(Register(kVGraphScript, registry), S_OK);
   registry.fail_write = registry.writes + 1;  // the first delete: Norvisk.VGraph.1\CLSID
   EXPECT_EQ(Unregister(kVGraphScript, registry), kAccessDenied);
-  EXPECT_EQ(registry.Entries(), (std::set<std::string>{
-                                    "HKCR\\CLSID",
-                                    "HKCR\\Norvisk.VGraph.1",
-                                    "HKCR\\Norvisk.VGraph.1|@=VGraph Class",
-                                    "HKCR\\Norvisk.VGraph.1\\CLSID",
-                                    "HKCR\\Norvisk.VGraph.1\\CLSID|@={7A55324A-7AC8-4F03-8A04-3BE3DFCFA19B}",
-                                }));
+  EXPECT_EQ(registry.Entries(),
+            (std::set<std::string>{
+                "HKCR\\CLSID",
+                "HKCR\\Norvisk.VGraph.1",
+                "HKCR\\Norvisk.VGraph.1|@=VGraph Class",
+                "HKCR\\Norvisk.VGraph.1\\CLSID",
+                "HKCR\\Norvisk.VGraph.1\\CLSID|@={7A55324A-7AC8-4F03-8A04-3BE3DFCFA19B}",
+            }));
 }
 
 TEST(RegistrarFailure, ScriptsThatCannotBeReadChangeNothing) {
@@ -407,7 +409,8 @@ TEST(RegistrarFailure, ScriptsThatCannotBeReadChangeNothing) {
       registry.PutValue("HKCR", "A", "", "a");
       registry.PutValue("HKCU", "B", "", "b");
       const std::set<std::string> before = registry.Entries();
-      EXPECT_EQ(RunRegistrationScript(script, registering, kReplacements, registry), kRegistrarScriptError);
+      EXPECT_EQ(RunRegistrationScript(script, registering, kReplacements, registry),
+                kRegistrarScriptError);
       EXPECT_TRUE(registry.calls.empty());
       EXPECT_EQ(registry.Entries(), before);
     }
@@ -417,19 +420,22 @@ TEST(RegistrarFailure, ScriptsThatCannotBeReadChangeNothing) {
 // --- The language --------------------------------------------------------------------------
 
 TEST(RegistrarLanguage, QuotesReplacementsAndNameForms) {
-  const char script[] = "\xEF\xBB\xBF"
-                        "HKEY_CURRENT_USER {\n"
-                        "  noremove Software {\n"
-                        "    'It''s' = s 'say ''hi'''{\n"
-                        "      VAL 'a b' = S '100%% of %module% in %Dir%'\n"
-                        "      %Module% = s ''\n"
-                        "    }\n"
-                        "    Bare.Word-1\n"
-                        "  }}";
+  const char script[] =
+      "\xEF\xBB\xBF"
+      "HKEY_CURRENT_USER {\n"
+      "  noremove Software {\n"
+      "    'It''s' = s 'say ''hi'''{\n"
+      "      VAL 'a b' = S '100%% of %module% in %Dir%'\n"
+      "      %Module% = s ''\n"
+      "    }\n"
+      "    Bare.Word-1\n"
+      "  }}";
   const Replacements replacements = {{"MODULE", "m.dll"}, {"DIR", "C:\\x"}};
   MemoryRegistry registry;
   // Resources may carry a terminator.
-  ASSERT_EQ(RunRegistrationScript(std::string(script) + std::string(2, '\0'), true, replacements, registry), S_OK);
+  ASSERT_EQ(RunRegistrationScript(std::string(script) + std::string(2, '\0'), true, replacements,
+                                  registry),
+            S_OK);
   EXPECT_EQ(registry.Entries(), (std::set<std::string>{
                                     "HKCU\\Software",
                                     "HKCU\\Software\\It's",
@@ -443,8 +449,9 @@ TEST(RegistrarLanguage, QuotesReplacementsAndNameForms) {
   EXPECT_EQ(RunRegistrationScript("HKCU { Software { %Dir% } }", true, replacements, registry),
             kRegistrarScriptError);
   // The registry's strings cannot hold a NUL.
-  EXPECT_EQ(RunRegistrationScript(std::string("HKCU { A = s 'a\0b' }", 21), true, replacements, registry),
-            kRegistrarScriptError);
+  EXPECT_EQ(
+      RunRegistrationScript(std::string("HKCU { A = s 'a\0b' }", 21), true, replacements, registry),
+      kRegistrarScriptError);
 }
 
 TEST(RegistrarLanguage, BracesNeedNoSpaceAroundThem) {
@@ -461,13 +468,16 @@ TEST(RegistrarLanguage, BracesNeedNoSpaceAroundThem) {
 
 TEST(RegistrarLanguage, RootNamesShortAndLong) {
   const std::pair<const char*, const char*> roots[] = {
-      {"HKCR", "HKCR"}, {"HKEY_CLASSES_ROOT", "HKCR"}, {"HKCU", "HKCU"}, {"hkey_current_user", "HKCU"},
-      {"HKLM", "HKLM"}, {"HKEY_LOCAL_MACHINE", "HKLM"}, {"HKU", "HKU"},  {"HKEY_USERS", "HKU"},
+      {"HKCR", "HKCR"}, {"HKEY_CLASSES_ROOT", "HKCR"},
+      {"HKCU", "HKCU"}, {"hkey_current_user", "HKCU"},
+      {"HKLM", "HKLM"}, {"HKEY_LOCAL_MACHINE", "HKLM"},
+      {"HKU", "HKU"},   {"HKEY_USERS", "HKU"},
       {"HKCC", "HKCC"}, {"HKEY_CURRENT_CONFIG", "HKCC"},
   };
   for (const auto& [written, root] : roots) {
     MemoryRegistry registry;
-    ASSERT_EQ(RunRegistrationScript(std::string(written) + " { K }", true, {}, registry), S_OK) << written;
+    ASSERT_EQ(RunRegistrationScript(std::string(written) + " { K }", true, {}, registry), S_OK)
+        << written;
     EXPECT_EQ(registry.Entries(), std::set<std::string>{std::string(root) + "\\K"}) << written;
   }
 }
@@ -537,14 +547,11 @@ TEST(RegistrarOddInput, GarbledScriptsNeverCrash) {
       for (int e = 0; e < edits; ++e) {
         const std::size_t at = random() % garbled.size();
         switch (random() % 3) {
-          case 0:
-            garbled[at] = specials[random() % sizeof specials];
-            break;
-          case 1:
-            garbled.erase(at, 1 + random() % 8);
-            break;
+          case 0: garbled[at] = specials[random() % sizeof specials]; break;
+          case 1: garbled.erase(at, 1 + random() % 8); break;
           default:
-            garbled.insert(garbled.begin() + static_cast<std::ptrdiff_t>(at), static_cast<char>(random() % 256));
+            garbled.insert(garbled.begin() + static_cast<std::ptrdiff_t>(at),
+                           static_cast<char>(random() % 256));
             break;
         }
         if (garbled.empty()) garbled.push_back('{');

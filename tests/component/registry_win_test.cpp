@@ -20,20 +20,23 @@ using norvisk::Registry;
 // Reads a REG_SZ value back through the plain API; nullopt when missing or of another type.
 std::optional<std::string> ReadString(const std::string& path, const std::string& name) {
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return std::nullopt;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    return std::nullopt;
   char data[512] = {};
   DWORD size = sizeof data;
   DWORD type = 0;
   const LONG error = RegQueryValueExA(key, name.empty() ? nullptr : name.c_str(), nullptr, &type,
                                       reinterpret_cast<BYTE*>(data), &size);
   RegCloseKey(key);
-  if (error != ERROR_SUCCESS || type != REG_SZ || size == 0 || data[size - 1] != '\0') return std::nullopt;
+  if (error != ERROR_SUCCESS || type != REG_SZ || size == 0 || data[size - 1] != '\0')
+    return std::nullopt;
   return std::string(data, size - 1);
 }
 
 bool Exists(const std::string& path) {
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    return false;
   RegCloseKey(key);
   return true;
 }
@@ -61,10 +64,12 @@ TEST_F(WindowsRegistryTest, CreatesKeysWithTheirParentsAndWritesStrings) {
   ASSERT_EQ(registry_->CreateKey("HKCU", deep), S_OK);
   EXPECT_TRUE(Exists(scratch_ + "\\A"));
   EXPECT_TRUE(registry_->KeyExists("HKCU", deep));
-  EXPECT_TRUE(registry_->KeyExists("HKEY_CURRENT_USER", scratch_ + "\\a\\b"));  // long root, any case
+  EXPECT_TRUE(
+      registry_->KeyExists("HKEY_CURRENT_USER", scratch_ + "\\a\\b"));  // long root, any case
   EXPECT_FALSE(registry_->KeyExists("HKCU", scratch_ + "\\C"));
 
-  ASSERT_EQ(registry_->SetString("HKCU", deep, "", "C:\\Program Files\\Norvisk\\Norvisk.dll, 101"), S_OK);
+  ASSERT_EQ(registry_->SetString("HKCU", deep, "", "C:\\Program Files\\Norvisk\\Norvisk.dll, 101"),
+            S_OK);
   ASSERT_EQ(registry_->SetString("HKCU", deep, "ThreadingModel", "Apartment"), S_OK);
   ASSERT_EQ(registry_->SetString("HKCU", deep, "Empty", ""), S_OK);
   EXPECT_EQ(ReadString(deep, ""), "C:\\Program Files\\Norvisk\\Norvisk.dll, 101");
@@ -129,10 +134,11 @@ TEST_F(WindowsRegistryTest, RefusesUnknownRootsAndTheRootItself) {
 }
 
 TEST_F(WindowsRegistryTest, RunsAScriptBothWays) {
-  const std::string script = "HKCU { NoRemove Software { NoRemove NorviskTest { ForceRemove " +
-                             std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
-                             " = s 'Class' { InprocServer32 = s '%MODULE%' { val ThreadingModel = s 'Apartment' }"
-                             " 'MiscStatus' = s '0' { '1' = s '131473' } } } } }";
+  const std::string script =
+      "HKCU { NoRemove Software { NoRemove NorviskTest { ForceRemove " +
+      std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+      " = s 'Class' { InprocServer32 = s '%MODULE%' { val ThreadingModel = s 'Apartment' }"
+      " 'MiscStatus' = s '0' { '1' = s '131473' } } } } }";
   const norvisk::Replacements replacements = {{"MODULE", "C:\\dir\\Norvisk.dll"}};
   ASSERT_EQ(registry_->CreateKey("HKCU", scratch_ + "\\Stale"), S_OK);
 

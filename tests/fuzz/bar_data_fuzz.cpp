@@ -2,9 +2,10 @@
 #include "data_string_fuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  return norvisk_fuzz::DrawDataString(data, size, norvisk::GraphKind::Bar,
-                                      [](norvisk::NVGraph& graph, const std::string& file, std::string_view text) {
-                                        return graph.DrawBarGraph(file, text);
-                                      },
-                                      [](const norvisk::Graph&) { return true; });
+  return norvisk_fuzz::DrawDataString(
+      data, size, norvisk::GraphKind::Bar,
+      [](norvisk::NVGraph& graph, const std::string& file, std::string_view text) {
+        return graph.DrawBarGraph(file, text);
+      },
+      [](const norvisk::Graph&) { return true; });
 }

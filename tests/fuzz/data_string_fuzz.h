@@ -27,7 +27,8 @@ int DrawDataString(const std::uint8_t* data, std::size_t size, norvisk::GraphKin
       Check(IsBitmapOf(ReadFile(bmp), graph.width(), graph.height()), "the bitmap file is whole");
       Check(IsWholeJpeg(ReadFile(jpg)), "the JPEG file is whole");
     } else {
-      Check(!std::filesystem::exists(bmp) && !std::filesystem::exists(jpg), "nothing to draw writes no file");
+      Check(!std::filesystem::exists(bmp) && !std::filesystem::exists(jpg),
+            "nothing to draw writes no file");
     }
   }
   CheckNothingAlive();

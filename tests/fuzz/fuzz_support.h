@@ -27,7 +27,8 @@ inline const std::filesystem::path& ScratchDir() {
   struct Scratch {
     std::filesystem::path path;
     Scratch() {
-      std::string pattern = (std::filesystem::temp_directory_path() / "norvisk-fuzz-XXXXXX").string();
+      std::string pattern =
+          (std::filesystem::temp_directory_path() / "norvisk-fuzz-XXXXXX").string();
       Check(mkdtemp(pattern.data()) != nullptr, "the scratch folder can be made");
       path = pattern;
     }
@@ -55,7 +56,8 @@ inline std::vector<unsigned char> ReadFile(const std::filesystem::path& path) {
 // A whole 24-bit bitmap file of width x height, as the exporter writes it.
 inline bool IsBitmapOf(const std::vector<unsigned char>& file, int width, int height) {
   const std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
-  return file.size() == 54 + stride * static_cast<std::size_t>(height) && file[0] == 'B' && file[1] == 'M';
+  return file.size() == 54 + stride * static_cast<std::size_t>(height) && file[0] == 'B' &&
+         file[1] == 'M';
 }
 
 // A JPEG stream from its start marker to its end marker.

@@ -21,12 +21,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string extended(text);
   extended += ';';
   const double again = norvisk::ReadNumber(extended);
-  Check(again == value && std::signbit(again) == std::signbit(value), "a ';' after the text changes nothing");
+  Check(again == value && std::signbit(again) == std::signbit(value),
+        "a ';' after the text changes nothing");
 
   std::string c_text(text);
   for (char& c : c_text) {
-    if (c == 'd' || c == 'D') c = 'e';
-    else if (std::string_view(" \t\n\v\f\r+-.0123456789eE").find(c) == std::string_view::npos) return 0;
+    if (c == 'd' || c == 'D')
+      c = 'e';
+    else if (std::string_view(" \t\n\v\f\r+-.0123456789eE").find(c) == std::string_view::npos)
+      return 0;
   }
   const double expected = std::strtod(c_text.c_str(), nullptr);
   const bool subnormal = expected != 0 && std::fabs(expected) < DBL_MIN;

@@ -13,7 +13,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using norvisk_fuzz::Check;
   const std::string_view script(reinterpret_cast<const char*>(data), size);
-  const norvisk::Replacements replacements = {{"MODULE", "C:\\Program Files\\Norvisk\\Norvisk.dll"}};
+  const norvisk::Replacements replacements = {
+      {"MODULE", "C:\\Program Files\\Norvisk\\Norvisk.dll"}};
   norvisk_test::MemoryRegistry registry;
   const HRESULT hr = norvisk::RunRegistrationScript(script, true, replacements, registry);
   if (hr == norvisk::kRegistrarScriptError) {
@@ -22,11 +23,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   Check(hr == S_OK, "a readable script registers into a registry that never fails");
   const auto registered = registry.Entries();
-  Check(norvisk::RunRegistrationScript(script, true, replacements, registry) == S_OK, "registering again works");
+  Check(norvisk::RunRegistrationScript(script, true, replacements, registry) == S_OK,
+        "registering again works");
   Check(registry.Entries() == registered, "registering again registers the same");
 
   std::string lower(script);
-  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return std::tolower(c); });
   const bool keeps = lower.find("noremove") != std::string::npos;
   const HRESULT removed = norvisk::RunRegistrationScript(script, false, replacements, registry);
   Check(removed == S_OK, "a registered script unregisters");

@@ -22,8 +22,10 @@ std::string Confined(std::string_view name) {
     plain = plain && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                       c == '.' || c == '_' || c == '-');
   std::string base = plain ? std::string(name) : "file";
-  if (!plain && name.find(".bmp") != std::string_view::npos) base += ".bmp";
-  else if (!plain && name.find(".jpg") != std::string_view::npos) base += ".jpg";
+  if (!plain && name.find(".bmp") != std::string_view::npos)
+    base += ".bmp";
+  else if (!plain && name.find(".jpg") != std::string_view::npos)
+    base += ".jpg";
   return (norvisk_fuzz::ScratchDir() / base).string();
 }
 
@@ -41,10 +43,14 @@ class ConfinedCalls final : public GraphCalls {
   HRESULT AddBarBar(std::string_view legend) override { return inner_->AddBarBar(legend); }
   HRESULT AddBarLegend(std::string_view legend) override { return inner_->AddBarLegend(legend); }
   HRESULT AddBarValue(double value) override { return inner_->AddBarValue(value); }
-  HRESULT AddXYValue(std::string_view legend, double value) override { return inner_->AddXYValue(legend, value); }
+  HRESULT AddXYValue(std::string_view legend, double value) override {
+    return inner_->AddXYValue(legend, value);
+  }
   HRESULT Clear() override { return inner_->Clear(); }
   HRESULT CreateXYGraph() override { return inner_->CreateXYGraph(); }
-  HRESULT SaveToFile(std::string_view fileName) override { return inner_->SaveToFile(Confined(fileName)); }
+  HRESULT SaveToFile(std::string_view fileName) override {
+    return inner_->SaveToFile(Confined(fileName));
+  }
   HRESULT DrawBarGraph(std::string_view fileName, std::string_view data) override {
     return inner_->DrawBarGraph(Confined(fileName), data);
   }
@@ -68,7 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ConfinedCalls calls;
     norvisk::cli::ScriptError error;
     const bool read = norvisk::cli::RunScript(text, calls, trace, &error);
-    norvisk_fuzz::Check(read || (error.line >= 1 && !error.why.empty()), "a stopped script names its line and why");
+    norvisk_fuzz::Check(read || (error.line >= 1 && !error.why.empty()),
+                        "a stopped script names its line and why");
   }
   norvisk_fuzz::CheckNothingAlive();
   norvisk_fuzz::ClearScratch();

@@ -20,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string_view target = rest.substr(0, cut);
   std::string_view body = cut == std::string_view::npos ? std::string_view() : rest.substr(cut + 1);
   std::size_t cut2 = body.find('\0');
-  std::string_view header = cut2 == std::string_view::npos ? std::string_view() : body.substr(cut2 + 1);
+  std::string_view header =
+      cut2 == std::string_view::npos ? std::string_view() : body.substr(cut2 + 1);
   body = body.substr(0, cut2);
 
   serve::Limits limits;

@@ -60,8 +60,7 @@ TEST(BarDataString, GroupsAddOneBarWithAtLeastOneValue) {
   EXPECT_EQ(Parse("(A;B)(Jan)").bars, (Bars{{"Jan", {0}}}));
   EXPECT_EQ(Parse("(A;B)(5)").bars, (Bars{{"5", {5}}}));
   EXPECT_EQ(Parse("(A;B)(Jan;1;2;)").bars, (Bars{{"Jan", {1, 2, 0}}}));
-  EXPECT_EQ(Parse("(A;B)(Jan;1;2) (Feb;3;4)").bars,
-            (Bars{{"Jan", {1, 2}}, {"(Feb", {3, 4}}}));
+  EXPECT_EQ(Parse("(A;B)(Jan;1;2) (Feb;3;4)").bars, (Bars{{"Jan", {1, 2}}, {"(Feb", {3, 4}}}));
   EXPECT_EQ(Parse("(A)(x; 12.5 ;abc;7e1x) trailing text").bars, (Bars{{"x", {12.5, 0, 70}}}));
   EXPECT_EQ(Parse("(A)( spaced name ;1)").bars, (Bars{{" spaced name ", {1}}}));
   EXPECT_EQ(Parse("(A)()").bars, (Bars{{"", {0}}}));
@@ -246,7 +245,7 @@ TEST_F(FourBars, GridShowsThroughTheBarsAndFrameIsBlack) {
 TEST_F(FourBars, LegendSquaresAndFrame) {
   for (int k = 0; k < 3; ++k) {
     int top = 20 + 4 + 16 * k;
-    EXPECT_EQ(At(520, top), 0u);       // outline in the black pen
+    EXPECT_EQ(At(520, top), 0u);  // outline in the black pen
     EXPECT_EQ(At(531, top + 11), 0u);
     EXPECT_EQ(At(525, top + 5), SeriesColor(k) & Bg(525, top + 5)) << k;
     EXPECT_EQ(At(532, top + 5), Bg(532, top + 5));

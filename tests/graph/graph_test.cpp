@@ -20,15 +20,15 @@ std::vector<std::string> Labels(double minValue, double maxValue) {
 
 TEST(ValueLabels, ElevenLabelsFromTheTopValueDownWithTwoDecimals) {
   EXPECT_EQ(Labels(0, 0), std::vector<std::string>(11, "0.00"));
-  EXPECT_EQ(Labels(0, 10), (std::vector<std::string>{"10.00", "9.00", "8.00", "7.00", "6.00",
-                                                     "5.00", "4.00", "3.00", "2.00", "1.00",
-                                                     "0.00"}));
-  EXPECT_EQ(Labels(-10, -2.5), (std::vector<std::string>{"-2.50", "-3.25", "-4.00", "-4.75",
-                                                         "-5.50", "-6.25", "-7.00", "-7.75",
-                                                         "-8.50", "-9.25", "-10.00"}));
-  EXPECT_EQ(Labels(0, 7.2), (std::vector<std::string>{"7.20", "6.48", "5.76", "5.04", "4.32",
-                                                      "3.60", "2.88", "2.16", "1.44", "0.72",
-                                                      "0.00"}));
+  EXPECT_EQ(Labels(0, 10),
+            (std::vector<std::string>{"10.00", "9.00", "8.00", "7.00", "6.00", "5.00", "4.00",
+                                      "3.00", "2.00", "1.00", "0.00"}));
+  EXPECT_EQ(Labels(-10, -2.5),
+            (std::vector<std::string>{"-2.50", "-3.25", "-4.00", "-4.75", "-5.50", "-6.25", "-7.00",
+                                      "-7.75", "-8.50", "-9.25", "-10.00"}));
+  EXPECT_EQ(Labels(0, 7.2),
+            (std::vector<std::string>{"7.20", "6.48", "5.76", "5.04", "4.32", "3.60", "2.88",
+                                      "2.16", "1.44", "0.72", "0.00"}));
 }
 
 TEST(ValueLabels, EachLabelComesFromTheFormulaSoTheBottomCanBeMinusZero) {
@@ -68,7 +68,7 @@ TEST(Grid, FrameNineDottedRowsAndColumnsOnlyFromThreeOn) {
     const Color grey = MakeColor(128, 128, 128);
     for (int k = 1; k <= 9; ++k) {
       int y = 10 + k * 50 / 10;
-      EXPECT_EQ(c.GetPixel(11, y), grey);     // second dot of the row
+      EXPECT_EQ(c.GetPixel(11, y), grey);       // second dot of the row
       EXPECT_EQ(c.GetPixel(13, y), 0xFFFFFFu);  // a gap
     }
     std::vector<int> lines;
@@ -93,7 +93,7 @@ TEST(Grid, LeavesASolidBlackPenSolidBrushAndTheMaskMixMode) {
   c.MoveTo(0, 100);
   c.LineTo(50, 100);
   c.MoveTo(0, 15);
-  c.LineTo(50, 15);  // over the dotted row at y = 15
+  c.LineTo(50, 15);                                     // over the dotted row at y = 15
   EXPECT_EQ(c.GetPixel(5, 100), MakeColor(255, 0, 0));  // red AND white
   EXPECT_EQ(c.GetPixel(11, 15), MakeColor(128, 0, 0));  // red AND grey: the grid shows through
 }

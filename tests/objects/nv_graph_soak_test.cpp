@@ -41,10 +41,11 @@ bool Cycle(int i, const std::string& bmp, const std::string& jpg) {
   ok = ok && graph.SetWidth(48 + i % 16) == S_OK && graph.SetHeight(40) == S_OK;
   ok = ok && graph.AddBarLegend("a") == S_OK && graph.AddBarLegend("b") == S_OK;
   for (int bar = 0; ok && bar < 3; ++bar)
-    ok = graph.AddBarBar(bar == 1 ? "caf\xC3\xA9" : "x") == S_OK && graph.AddBarValue(i % 7) == S_OK &&
-         graph.AddBarValue(bar + 1) == S_OK;
+    ok = graph.AddBarBar(bar == 1 ? "caf\xC3\xA9" : "x") == S_OK &&
+         graph.AddBarValue(i % 7) == S_OK && graph.AddBarValue(bar + 1) == S_OK;
   ok = ok && graph.SaveToFile(bmp) == S_OK;
-  ok = ok && graph.CreateXYGraph() == S_OK && graph.SetWidth(40) == S_OK && graph.SetHeight(32 + i % 8) == S_OK;
+  ok = ok && graph.CreateXYGraph() == S_OK && graph.SetWidth(40) == S_OK &&
+       graph.SetHeight(32 + i % 8) == S_OK;
   for (int point = 0; ok && point < 4; ++point) ok = graph.AddXYValue("p", point * (i % 5)) == S_OK;
   return ok && graph.SaveToFile(jpg) == S_OK;
 }
@@ -54,9 +55,10 @@ bool Cycle(int i, const std::string& bmp, const std::string& jpg) {
 class ScratchDir {
  public:
   ScratchDir() {
-    std::string pattern = (std::filesystem::is_directory("/dev/shm") ? std::filesystem::path("/dev/shm")
-                                                                      : std::filesystem::temp_directory_path()) /
-                          "norvisk-soak-XXXXXX";
+    std::string pattern =
+        (std::filesystem::is_directory("/dev/shm") ? std::filesystem::path("/dev/shm")
+                                                   : std::filesystem::temp_directory_path()) /
+        "norvisk-soak-XXXXXX";
     if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
   }
   ~ScratchDir() {
@@ -93,8 +95,9 @@ TEST(NVGraphSoak, AHundredThousandObjectsLeaveNothingBehind) {
   EXPECT_EQ(Graph::LiveCount(), 0);
   EXPECT_EQ(Canvas::LiveCount(), 0);
   ASSERT_GT(settled, 0);
-  EXPECT_LE(after, settled + kMarginBytes) << "resident after " << kSettled << " cycles: " << settled
-                                            << " bytes, after " << kCycles << ": " << after;
+  EXPECT_LE(after, settled + kMarginBytes)
+      << "resident after " << kSettled << " cycles: " << settled << " bytes, after " << kCycles
+      << ": " << after;
 }
 
 }  // namespace

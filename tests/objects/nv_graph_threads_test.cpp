@@ -75,9 +75,12 @@ TEST(NVGraphThreads, EightObjectsDrawingAtOnceWriteTheFilesOfOne) {
       NVGraph graph;
       for (int i = 0; i < kChartsPerThread; ++i) {
         const int c = (t + i) % kChartCount;
-        const std::string file = folder.File(std::to_string(t) + "-" + std::to_string(i) + kCharts[c].extension);
-        if (Draw(graph, kCharts[c], file) && Read(file) == expected[c]) ++same;
-        else differing[t].push_back(i);
+        const std::string file =
+            folder.File(std::to_string(t) + "-" + std::to_string(i) + kCharts[c].extension);
+        if (Draw(graph, kCharts[c], file) && Read(file) == expected[c])
+          ++same;
+        else
+          differing[t].push_back(i);
         std::filesystem::remove(file);
       }
     });
@@ -85,7 +88,8 @@ TEST(NVGraphThreads, EightObjectsDrawingAtOnceWriteTheFilesOfOne) {
   for (std::thread& thread : threads) thread.join();
 
   EXPECT_EQ(same.load(), kThreads * kChartsPerThread);
-  for (int t = 0; t < kThreads; ++t) EXPECT_TRUE(differing[t].empty()) << "thread " << t << ", first chart " << differing[t][0];
+  for (int t = 0; t < kThreads; ++t)
+    EXPECT_TRUE(differing[t].empty()) << "thread " << t << ", first chart " << differing[t][0];
   EXPECT_EQ(Graph::LiveCount(), 0);
   EXPECT_EQ(Canvas::LiveCount(), 0);
 }

@@ -133,8 +133,9 @@ Outcome RunWithFailures(const Call<Object>& c, Make make, bool sticky, const std
     EXPECT_EQ(c.call(*o), c.status) << c.name << " again after allocation " << n << " failed";
     if (!file.empty() && (!c.overItself || kTextDrawnTwiceIsTheSame)) {
       std::string got = ReadFile(file);
-      EXPECT_TRUE(got == expected) << c.name << ", allocation " << n << ": " << got.size()
-                                   << " bytes, first difference at byte " << FirstDifference(got, expected);
+      EXPECT_TRUE(got == expected)
+          << c.name << ", allocation " << n << ": " << got.size()
+          << " bytes, first difference at byte " << FirstDifference(got, expected);
     }
   }
   ADD_FAILURE() << c.name << " never finished";
@@ -236,7 +237,8 @@ TEST_P(OutOfMemory, VGraphMethodsReportItAndStayWhole) {
   };
   Outcome total;
   for (const auto& c : calls) {
-    Outcome o = RunWithFailures(c, make, sticky(), std::string(c.name).find("SaveToFile") == 0 ? bmp : "");
+    Outcome o =
+        RunWithFailures(c, make, sticky(), std::string(c.name).find("SaveToFile") == 0 ? bmp : "");
     total.failures += o.failures;
     total.outOfMemory += o.outOfMemory;
   }

@@ -39,7 +39,8 @@ class FakeWindow : public ControlWindow {
     return surface->target();
   }
   void ReleaseTarget(DeviceContext t) override {
-    if (!surface || t != surface->target() || !acquired) ADD_FAILURE() << "released a target it did not get";
+    if (!surface || t != surface->target() || !acquired)
+      ADD_FAILURE() << "released a target it did not get";
     acquired = false;
     pixels = surface->Pixels();
   }

@@ -68,8 +68,8 @@ std::string Hex(Color c) {
       const Color a = PixelAt(g, x, y), b = PixelAt(s, x, y);
       if (a == b) continue;
       if (differing < 8) {
-        failure << (differing == 0 ? "first differing pixel" : "\n  then") << " (" << x << ", "
-                << y << "): GDI " << Hex(a) << ", software " << Hex(b);
+        failure << (differing == 0 ? "first differing pixel" : "\n  then") << " (" << x << ", " << y
+                << "): GDI " << Hex(a) << ", software " << Hex(b);
       }
       ++differing;
     }
@@ -219,8 +219,14 @@ void DiagonalOctants(Canvas& c, Results* out) {
   // Continuing from the current position: a closed polygon of short diagonals.
   c.SetPenColor(MakeColor(255, 255, 255));
   c.MoveTo(20, 110);
-  for (auto [x, y] : {std::pair{24, 111}, {26, 112}, {27, 114}, {27, 118}, {23, 117}, {21, 116},
-                      {20, 114}, {20, 110}}) {
+  for (auto [x, y] : {std::pair{24, 111},
+                      {26, 112},
+                      {27, 114},
+                      {27, 118},
+                      {23, 117},
+                      {21, 116},
+                      {20, 114},
+                      {20, 110}}) {
     out->push_back(c.LineTo(x, y));
   }
 }
@@ -233,11 +239,11 @@ void PatternedLines(Canvas& c, Results* out) {
     for (int mode : {kOpaque, kTransparent}) {
       out->push_back(static_cast<std::uint32_t>(c.SetBackgroundMode(mode)));
       c.SetPen(style, 1, 200, 20 * style, 90);
-      Line(c, out, 2, y, 158, y);                 // rightwards
-      Line(c, out, 158, y + 2, 2, y + 2);         // leftwards
-      Line(c, out, -13, y + 4, 150, y + 4);       // started off the surface
-      Line(c, out, 2, y + 6, 150, y + 11);        // shallow
-      Line(c, out, 150, y + 13, 3, y + 8);        // shallow, backwards
+      Line(c, out, 2, y, 158, y);            // rightwards
+      Line(c, out, 158, y + 2, 2, y + 2);    // leftwards
+      Line(c, out, -13, y + 4, 150, y + 4);  // started off the surface
+      Line(c, out, 2, y + 6, 150, y + 11);   // shallow
+      Line(c, out, 150, y + 13, 3, y + 8);   // shallow, backwards
       y += 14;
     }
   }
@@ -296,10 +302,10 @@ void FarEndPoints(Canvas& c, Results* out) {
   const struct {
     int x0, y0, x1, y1;
   } lines[] = {
-      {10, 10, 1000000, 37},       {150, 20, -5000000, 90},     {80, 60, 80, -2000000},
-      {20, 100, 3000000, 3000000}, {-700000, 5, 160, 115},      {40, 0, 41, 2000000000},
-      {5, 60, 2000000000, 61},     {100, 119, -1000, -1000},    {-30000, 40, 30000, 41},
-      {70, -30000, 72, 30000},     {160, 0, -32768, 32767},     {0, 120, 32767, -32768},
+      {10, 10, 1000000, 37},       {150, 20, -5000000, 90},  {80, 60, 80, -2000000},
+      {20, 100, 3000000, 3000000}, {-700000, 5, 160, 115},   {40, 0, 41, 2000000000},
+      {5, 60, 2000000000, 61},     {100, 119, -1000, -1000}, {-30000, 40, 30000, 41},
+      {70, -30000, 72, 30000},     {160, 0, -32768, 32767},  {0, 120, 32767, -32768},
   };
   int n = 0;
   for (const auto& l : lines) {
@@ -346,8 +352,16 @@ void AllMixModes(Canvas& c, Results* out) {
 
 // Queries: pixels outside the surface and the previous background mode.
 void Queries(Canvas& c, Results* out) {
-  for (auto [x, y] : {std::pair{-1, 0}, {0, -1}, {kWidth, 0}, {0, kHeight}, {kWidth, kHeight},
-                      {-100000, 50}, {50, 100000}, {0, 0}, {kWidth - 1, kHeight - 1}, {77, 33}}) {
+  for (auto [x, y] : {std::pair{-1, 0},
+                      {0, -1},
+                      {kWidth, 0},
+                      {0, kHeight},
+                      {kWidth, kHeight},
+                      {-100000, 50},
+                      {50, 100000},
+                      {0, 0},
+                      {kWidth - 1, kHeight - 1},
+                      {77, 33}}) {
     out->push_back(c.GetPixel(x, y));
   }
   out->push_back(static_cast<std::uint32_t>(c.SetBackgroundMode(kTransparent)));

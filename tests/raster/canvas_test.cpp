@@ -82,7 +82,7 @@ TEST(CanvasSurface, NewSurfaceIsBlackWithGdiDefaults) {
   ASSERT_TRUE(c.ready());
   EXPECT_TRUE(Changed(c, 0).empty());
   EXPECT_EQ(c.surfaceDesc().bitsPerPixel, 24);
-  EXPECT_EQ(c.Bits().rowBytes, 24);  // 21 bytes of pixels padded to 24
+  EXPECT_EQ(c.Bits().rowBytes, 24);      // 21 bytes of pixels padded to 24
   EXPECT_EQ(c.SetBackgroundMode(1), 2);  // opaque by default
   EXPECT_EQ(c.TextColor(), 0u);
   EXPECT_EQ(c.fontPoints(), 10);
@@ -136,8 +136,8 @@ TEST(CanvasPixels, GetPixelOutsideTheSurfaceIsInvalid) {
 }
 
 TEST(CanvasRectangle, OutlineLeavesOutRightColumnAndBottomRowAndBrushFillsInside) {
-  for (auto [l, t, r, b] : {std::array{10, 10, 20, 15}, std::array{20, 15, 10, 10},
-                            std::array{10, 15, 20, 10}}) {
+  for (auto [l, t, r, b] :
+       {std::array{10, 10, 20, 15}, std::array{20, 15, 10, 10}, std::array{10, 15, 20, 10}}) {
     Canvas c(30, 20);
     Fill(c, kWhite);
     c.SetPenColor(MakeColor(255, 0, 0));
@@ -309,29 +309,28 @@ TEST(CanvasLine, DashedPenIsEighteenOnSixOff) {
   c.SetPen(1, 1, 0, 0, 0);
   c.MoveTo(0, 0);
   c.LineTo(50, 0);
-  EXPECT_EQ(Row(c, 0, 0, 50, 0), std::string(18, '#') + std::string(6, '.') +
-                                     std::string(18, '#') + std::string(6, '.') + "##");
+  EXPECT_EQ(Row(c, 0, 0, 50, 0), std::string(18, '#') + std::string(6, '.') + std::string(18, '#') +
+                                     std::string(6, '.') + "##");
 }
 
 TEST(CanvasMixModes, AllSixteenBinaryRasterOperations) {
-  const std::uint8_t p = 0xCA, d = 0xAC;  // every pen/destination bit pair occurs
-  const std::uint8_t want[16] = {
-      0x00,                  // black
-      std::uint8_t(~(p | d)),  // not merge pen
-      std::uint8_t(d & ~p),    // mask not pen
-      std::uint8_t(~p),        // not copy pen
-      std::uint8_t(p & ~d),    // mask pen not
-      std::uint8_t(~d),        // not
-      std::uint8_t(p ^ d),     // xor pen
-      std::uint8_t(~(p & d)),  // not mask pen
-      std::uint8_t(p & d),     // mask pen
-      std::uint8_t(~(p ^ d)),  // not xor pen
-      d,                       // nop
-      std::uint8_t(d | ~p),    // merge not pen
-      p,                       // copy pen
-      std::uint8_t(p | ~d),    // merge pen not
-      std::uint8_t(p | d),     // merge pen
-      0xFF};                   // white
+  const std::uint8_t p = 0xCA, d = 0xAC;                  // every pen/destination bit pair occurs
+  const std::uint8_t want[16] = {0x00,                    // black
+                                 std::uint8_t(~(p | d)),  // not merge pen
+                                 std::uint8_t(d & ~p),    // mask not pen
+                                 std::uint8_t(~p),        // not copy pen
+                                 std::uint8_t(p & ~d),    // mask pen not
+                                 std::uint8_t(~d),        // not
+                                 std::uint8_t(p ^ d),     // xor pen
+                                 std::uint8_t(~(p & d)),  // not mask pen
+                                 std::uint8_t(p & d),     // mask pen
+                                 std::uint8_t(~(p ^ d)),  // not xor pen
+                                 d,                       // nop
+                                 std::uint8_t(d | ~p),    // merge not pen
+                                 p,                       // copy pen
+                                 std::uint8_t(p | ~d),    // merge pen not
+                                 std::uint8_t(p | d),     // merge pen
+                                 0xFF};                   // white
   for (int mode = 1; mode <= 16; ++mode) {
     Canvas c(6, 6);
     Fill(c, MakeColor(d, d, d));
@@ -613,8 +612,10 @@ TEST(CanvasText, OpaqueTextFillsExactlyItsCellTransparentOnlyInks) {
     for (int x = 0; x < 120; ++x) {
       bool cell = x >= 10 && x < 10 + w && y >= 5 && y < 5 + 17;
       Color p = c.GetPixel(x, y);
-      if (!cell) ASSERT_EQ(p, base) << x << "," << y;
-      else ASSERT_TRUE(p == kWhite || p == 0) << x << "," << y;
+      if (!cell)
+        ASSERT_EQ(p, base) << x << "," << y;
+      else
+        ASSERT_TRUE(p == kWhite || p == 0) << x << "," << y;
       ink += p == 0;
     }
   EXPECT_GT(ink, 10);

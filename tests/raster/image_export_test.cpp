@@ -43,7 +43,8 @@ std::uint32_t Le16(const std::vector<std::uint8_t>& f, std::size_t at) {
   return f[at] | (f[at + 1] << 8);
 }
 std::uint32_t Le32(const std::vector<std::uint8_t>& f, std::size_t at) {
-  return f[at] | (f[at + 1] << 8) | (f[at + 2] << 16) | (static_cast<std::uint32_t>(f[at + 3]) << 24);
+  return f[at] | (f[at + 1] << 8) | (f[at + 2] << 16) |
+         (static_cast<std::uint32_t>(f[at + 3]) << 24);
 }
 
 // Sets pixel (x, y) through the surface memory: bottom-up rows of blue, green, red.
@@ -59,7 +60,8 @@ void Poke(Canvas& canvas, int x, int y, Color c) {
 // 6 x 5: blue, red upper half, a yellow top-left corner and a white bottom-right corner.
 void PaintSmallPicture(Canvas& canvas) {
   for (int y = 0; y < 5; ++y) {
-    for (int x = 0; x < 6; ++x) Poke(canvas, x, y, y < 2 ? MakeColor(255, 0, 0) : MakeColor(0, 0, 255));
+    for (int x = 0; x < 6; ++x)
+      Poke(canvas, x, y, y < 2 ? MakeColor(255, 0, 0) : MakeColor(0, 0, 255));
   }
   Poke(canvas, 0, 0, MakeColor(255, 255, 0));
   Poke(canvas, 5, 4, MakeColor(255, 255, 255));
@@ -108,7 +110,8 @@ bool DecodeInto(DecodeSession* s, const std::vector<std::uint8_t>* file, Decoded
   out->height = static_cast<int>(s->cinfo.output_height);
   out->rgb.resize(static_cast<std::size_t>(out->width) * out->height * 3);
   while (s->cinfo.output_scanline < s->cinfo.output_height) {
-    JSAMPROW row = out->rgb.data() + static_cast<std::size_t>(s->cinfo.output_scanline) * out->width * 3;
+    JSAMPROW row =
+        out->rgb.data() + static_cast<std::size_t>(s->cinfo.output_scanline) * out->width * 3;
     jpeg_read_scanlines(&s->cinfo, &row, 1);
   }
   jpeg_finish_decompress(&s->cinfo);
@@ -246,12 +249,10 @@ TEST_F(ImageExportTest, FormatComesFromTheNameCaseSensitively) {
     Format format;
   };
   const Case cases[] = {
-      {"chart.bmp", Format::Bmp},     {"chart.jpg", Format::Jpeg},
-      {"x.bmp.jpg", Format::Bmp},     {"x.jpg.bmp", Format::Bmp},
-      {"chart.bmp.old", Format::Bmp}, {"a.jpgz", Format::Jpeg},
-      {"OUT.BMP", Format::None},      {"OUT.JPG", Format::None},
-      {"out.jpeg", Format::None},     {"chart", Format::None},
-      {"chartbmp", Format::None},     {"chart.png", Format::None},
+      {"chart.bmp", Format::Bmp}, {"chart.jpg", Format::Jpeg},    {"x.bmp.jpg", Format::Bmp},
+      {"x.jpg.bmp", Format::Bmp}, {"chart.bmp.old", Format::Bmp}, {"a.jpgz", Format::Jpeg},
+      {"OUT.BMP", Format::None},  {"OUT.JPG", Format::None},      {"out.jpeg", Format::None},
+      {"chart", Format::None},    {"chartbmp", Format::None},     {"chart.png", Format::None},
   };
   Canvas canvas(6, 5);
   PaintSmallPicture(canvas);
@@ -434,7 +435,8 @@ TEST_F(ImageExportTest, MemorySinkKeepsEveryPieceInOrder) {
   for (const std::size_t size : {std::size_t{14}, std::size_t{0}, std::size_t{40},
                                  std::size_t{65536 - 54}, std::size_t{1}, std::size_t{200000}}) {
     std::vector<std::uint8_t> piece(size);
-    for (std::size_t i = 0; i < size; ++i) piece[i] = static_cast<std::uint8_t>(want.size() + i * 7);
+    for (std::size_t i = 0; i < size; ++i)
+      piece[i] = static_cast<std::uint8_t>(want.size() + i * 7);
     ASSERT_TRUE(sink.Write(piece.data(), piece.size()));
     want.insert(want.end(), piece.begin(), piece.end());
   }
@@ -513,8 +515,8 @@ TEST_F(ImageExportTest, RefusedPieceMeansNotWritten) {
   EXPECT_GT(all.pieces.back(), 0u);
   EXPECT_LE(all.pieces.back(), 65536u);
 
-  for (const std::size_t budget : {std::size_t{0}, std::size_t{14}, std::size_t{54},
-                                   std::size_t{70000}}) {
+  for (const std::size_t budget :
+       {std::size_t{0}, std::size_t{14}, std::size_t{54}, std::size_t{70000}}) {
     SCOPED_TRACE(budget);
     RefusingSink bmp{budget, 0, {}};
     EXPECT_EQ(canvas.EncodeImage(ImageFormat::Bmp, bmp.sink()), ExportResult::NotWritten);

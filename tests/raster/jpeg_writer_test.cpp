@@ -110,9 +110,9 @@ Surface MakeIndexed(int width, int height, int bpp, const std::vector<Rgb>& tabl
                     const std::function<int(int, int)>& index) {
   Surface s = MakeSurface(width, height, bpp);
   for (const Rgb& c : table) {
-    s.palette.insert(s.palette.end(), {static_cast<std::uint8_t>(c.b),
-                                       static_cast<std::uint8_t>(c.g),
-                                       static_cast<std::uint8_t>(c.r), 0x77});
+    s.palette.insert(s.palette.end(),
+                     {static_cast<std::uint8_t>(c.b), static_cast<std::uint8_t>(c.g),
+                      static_cast<std::uint8_t>(c.r), 0x77});
   }
   s.bits.colorTable = s.palette.data();
   s.bits.colorCount = static_cast<int>(table.size());
@@ -149,7 +149,8 @@ bool WriteReference(const SurfaceBits& bits, int quality, const fs::path& path) 
   const int samples = bits.width * 3;
   std::vector<unsigned char> buffer(static_cast<std::size_t>(samples) * bits.height);
   std::vector<unsigned char*> rows(bits.height);
-  for (int r = 0; r < bits.height; ++r) rows[r] = buffer.data() + static_cast<std::size_t>(r) * samples;
+  for (int r = 0; r < bits.height; ++r)
+    rows[r] = buffer.data() + static_cast<std::size_t>(r) * samples;
   if (!ToRgbRows(&bits, samples, rows.data())) return false;
 
   std::FILE* file = std::fopen(path.string().c_str(), "wb");
@@ -201,16 +202,15 @@ const Segment* Find(const std::vector<Segment>& segments, int marker) {
 }
 
 // Example quantisation tables of the JPEG standard (luminance, chrominance), row by row.
-constexpr int kLuminance[64] = {
-    16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
-    14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29, 51,  87,  80,  62,
-    18, 22, 37, 56, 68,  109, 103, 77,  24, 35, 55, 64, 81,  104, 113, 92,
-    49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99};
-constexpr int kChrominance[64] = {
-    17, 18, 24, 47, 99, 99, 99, 99, 18, 21, 26, 66, 99, 99, 99, 99,
-    24, 26, 56, 99, 99, 99, 99, 99, 47, 66, 99, 99, 99, 99, 99, 99,
-    99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
-    99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99};
+constexpr int kLuminance[64] = {16,  11,  10,  16,  24, 40, 51,  61,  12,  12,  14,  19,  26,
+                                58,  60,  55,  14,  13, 16, 24,  40,  57,  69,  56,  14,  17,
+                                22,  29,  51,  87,  80, 62, 18,  22,  37,  56,  68,  109, 103,
+                                77,  24,  35,  55,  64, 81, 104, 113, 92,  49,  64,  78,  87,
+                                103, 121, 120, 101, 72, 92, 95,  98,  112, 100, 103, 99};
+constexpr int kChrominance[64] = {17, 18, 24, 47, 99, 99, 99, 99, 18, 21, 26, 66, 99, 99, 99, 99,
+                                  24, 26, 56, 99, 99, 99, 99, 99, 47, 66, 99, 99, 99, 99, 99, 99,
+                                  99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
+                                  99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99};
 
 // DQT stores coefficients in zigzag order: walk the anti-diagonals, alternating direction.
 std::vector<int> ZigzagToRowMajor() {
@@ -259,8 +259,7 @@ class JpegWriterTest : public ::testing::Test {
   std::string Path(const std::string& name) const { return folder_.File(name); }
 
   // WriteJpeg's file, empty when it failed.
-  std::vector<std::uint8_t> Written(const SurfaceBits& bits, int quality,
-                                    const std::string& name) {
+  std::vector<std::uint8_t> Written(const SurfaceBits& bits, int quality, const std::string& name) {
     JpegWriter writer;
     if (!writer.WriteJpeg(&bits, quality, Path(name).c_str())) return {};
     return ReadFile(Path(name));
@@ -325,8 +324,8 @@ TEST_F(JpegWriterTest, CanvasSurfaceGivesBaselineJfifWithSubsampledChroma) {
   }
   const Segment* sof = Find(segments, 0xC0);
   ASSERT_NE(sof, nullptr);
-  const std::vector<std::uint8_t> expectedSof = {8,    0, 23, 0, 37, 3, 1, 0x22, 0,
-                                                 2, 0x11, 1,  3, 0x11, 1};
+  const std::vector<std::uint8_t> expectedSof = {8, 0, 23,   0, 37, 3,    1, 0x22,
+                                                 0, 2, 0x11, 1, 3,  0x11, 1};
   EXPECT_EQ(sof->data, expectedSof);
 }
 
@@ -412,7 +411,8 @@ TEST_F(JpegWriterTest, SixteenBitSourceEqualsItsExpandedColours) {
 }
 
 TEST_F(JpegWriterTest, EightBitSourceEqualsItsPaletteColours) {
-  const std::vector<Rgb> table = {{0, 0, 0}, {255, 0, 0}, {0, 0, 255}, {30, 200, 90}, {250, 250, 5}};
+  const std::vector<Rgb> table = {
+      {0, 0, 0}, {255, 0, 0}, {0, 0, 255}, {30, 200, 90}, {250, 250, 5}};
   // Index 9 is beyond the table and reads as black.
   auto index = [](int x, int y) { return (x == 3 && y == 2) ? 9 : (x * 3 + y) % 5; };
   const Surface s8 = MakeIndexed(13, 9, 8, table, index);
@@ -573,8 +573,8 @@ void ExpectPicture(const RgbRows& out, int width, int height, const PixelFn& pix
       const Rgb want = pixel(x, y);
       const Rgb got = out.At(x, y);
       EXPECT_TRUE(got.r == want.r && got.g == want.g && got.b == want.b)
-          << "(" << x << "," << y << ") got " << got.r << "," << got.g << "," << got.b
-          << " want " << want.r << "," << want.g << "," << want.b;
+          << "(" << x << "," << y << ") got " << got.r << "," << got.g << "," << got.b << " want "
+          << want.r << "," << want.g << "," << want.b;
     }
   }
   EXPECT_TRUE(out.SpareUntouched());
@@ -612,9 +612,12 @@ TEST(ToRgbRowsTest, EveryRowLengthFillsExactlyItsRow) {
       for (int y = 0; y < 3; ++y) {
         for (int x = 0; x < width; ++x) {
           const Rgb want = pixel(x, y);
-          EXPECT_EQ(rows[y][3 * x], want.r) << s->bits.bitsPerPixel << " bits (" << x << "," << y << ")";
-          EXPECT_EQ(rows[y][3 * x + 1], want.g) << s->bits.bitsPerPixel << " bits (" << x << "," << y << ")";
-          EXPECT_EQ(rows[y][3 * x + 2], want.b) << s->bits.bitsPerPixel << " bits (" << x << "," << y << ")";
+          EXPECT_EQ(rows[y][3 * x], want.r)
+              << s->bits.bitsPerPixel << " bits (" << x << "," << y << ")";
+          EXPECT_EQ(rows[y][3 * x + 1], want.g)
+              << s->bits.bitsPerPixel << " bits (" << x << "," << y << ")";
+          EXPECT_EQ(rows[y][3 * x + 2], want.b)
+              << s->bits.bitsPerPixel << " bits (" << x << "," << y << ")";
         }
       }
     }

@@ -101,7 +101,8 @@ void ModelLine(Picture* pic, const Pen& pen, int mode, bool opaque, int x0, int 
     Color c = on ? pen.color : 0xFFFFFF;
     // minor = ceil(exact - 1/2) = -floor((steps - 2 * delta * i) / (2 * steps)).
     __int128 num = static_cast<__int128>(steps) - static_cast<__int128>(2) * minorDelta * i;
-    long long minor = minor0 - static_cast<long long>(FloorDiv(num, 2 * static_cast<__int128>(steps)));
+    long long minor =
+        minor0 - static_cast<long long>(FloorDiv(num, 2 * static_cast<__int128>(steps)));
     for (long long s = low; s <= high; ++s) {
       long long m = minor + s;
       if (m < 0 || m >= minorLimit) continue;
@@ -140,8 +141,9 @@ std::string FirstDifference(Canvas& c, Picture& pic) {
 
 // Coordinates that matter: far beyond, just beyond, on and just inside every edge, the middle.
 std::vector<int> Coordinates(int size) {
-  return {INT_MIN, INT_MIN + 1, -1000000007, -40, -2, -1, 0, 1, 2, size / 2, size / 2 + 1,
-          size - 2, size - 1, size, size + 1, size + 40, 1000000009, INT_MAX - 1, INT_MAX};
+  return {INT_MIN,  INT_MIN + 1, -1000000007, -40,          -2,       -1,       0,
+          1,        2,           size / 2,    size / 2 + 1, size - 2, size - 1, size,
+          size + 1, size + 40,   1000000009,  INT_MAX - 1,  INT_MAX};
 }
 
 struct Line {

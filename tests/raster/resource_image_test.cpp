@@ -90,8 +90,8 @@ std::vector<std::uint8_t> MakeBmp(const BmpLayout& bmp,
 
 // A decoded pixel, y counted from the top (the decoded rows are bottom-up).
 Rgb PixelAt(const std::vector<std::uint8_t>& pixels, int width, int height, int x, int y) {
-  const std::size_t at =
-      static_cast<std::size_t>(height - 1 - y) * RowBytes(width, 24) + static_cast<std::size_t>(x) * 3;
+  const std::size_t at = static_cast<std::size_t>(height - 1 - y) * RowBytes(width, 24) +
+                         static_cast<std::size_t>(x) * 3;
   return {pixels[at + 2], pixels[at + 1], pixels[at]};
 }
 
@@ -105,7 +105,8 @@ bool DecodeExact(const std::vector<std::uint8_t>& file, std::size_t size,
 
 // Irregular palette indexes: no symmetry for a flipped decoder to hide behind.
 std::uint32_t Scatter(int x, int y) {
-  std::uint32_t v = static_cast<std::uint32_t>(x) * 0x9E3779B1u ^ static_cast<std::uint32_t>(y + 7) * 0x85EBCA77u;
+  std::uint32_t v =
+      static_cast<std::uint32_t>(x) * 0x9E3779B1u ^ static_cast<std::uint32_t>(y + 7) * 0x85EBCA77u;
   v ^= v >> 15;
   v *= 0x2C1B3C6Du;
   return v ^ (v >> 12);
@@ -116,7 +117,8 @@ Rgb TrueColor(int x, int y) { return {10 + 40 * x, 7 + 31 * y, 250 - 13 * x - 5 
 
 std::vector<Rgb> Palette(int n) {
   std::vector<Rgb> p;
-  for (int i = 0; i < n; ++i) p.push_back({(i * 37 + 5) % 256, 255 - (i * 11) % 256, (i * 3 + 100) % 256});
+  for (int i = 0; i < n; ++i)
+    p.push_back({(i * 37 + 5) % 256, 255 - (i * 11) % 256, (i * 3 + 100) % 256});
   return p;
 }
 
@@ -178,7 +180,9 @@ TEST(DecodeBmpTest, RepeatedRowsAndRowsDifferingInOnePixel) {
       const auto differs = [](int x, int y) {
         return (y == 3 && x == 8) || (y == 4 && x == 0) || (y >= 5 && x == 4);
       };
-      const auto index = [&](int x, int y) { return (x + (differs(x, y) ? 5u : 1u)) % (bpp == 4 ? 16u : 256u); };
+      const auto index = [&](int x, int y) {
+        return (x + (differs(x, y) ? 5u : 1u)) % (bpp == 4 ? 16u : 256u);
+      };
       const auto color = [&](int x, int y) { return Rgb{10 * x, differs(x, y) ? 200 : 20, 7}; };
       const auto file = MakeBmp(bmp, index, color);
 
@@ -201,7 +205,9 @@ TEST(DecodeBmpTest, IndexesBeyondAShortPaletteAreBlack) {
   bmp.width = 6;
   bmp.palette = Palette(7);
   bmp.colorsUsed = 7;
-  const auto index = [](int x, int y) { return static_cast<std::uint32_t>(x + 6 * y) % 12 + (y == 4 ? 240 : 0); };
+  const auto index = [](int x, int y) {
+    return static_cast<std::uint32_t>(x + 6 * y) % 12 + (y == 4 ? 240 : 0);
+  };
   const auto file = MakeBmp(bmp, index, TrueColor);
 
   std::vector<std::uint8_t> pixels;
@@ -221,7 +227,8 @@ TEST(DecodeBmpTest, IndexesBeyondAShortPaletteAreBlack) {
   mono.height = 2;
   mono.palette = {{200, 100, 50}};
   mono.colorsUsed = 1;
-  const auto monoFile = MakeBmp(mono, [](int x, int y) { return static_cast<std::uint32_t>((x + y) % 2); }, TrueColor);
+  const auto monoFile = MakeBmp(
+      mono, [](int x, int y) { return static_cast<std::uint32_t>((x + y) % 2); }, TrueColor);
   ASSERT_TRUE(DecodeBmp(monoFile.data(), monoFile.size(), &pixels, &w, &h));
   for (int y = 0; y < 2; ++y)
     for (int x = 0; x < 9; ++x)
@@ -243,7 +250,8 @@ std::vector<std::uint8_t> ValidIndexedFile() {
   bmp.bpp = 8;
   bmp.width = 6;
   bmp.palette = Palette(256);
-  return MakeBmp(bmp, [](int x, int y) { return static_cast<std::uint32_t>(x * 40 + y); }, TrueColor);
+  return MakeBmp(
+      bmp, [](int x, int y) { return static_cast<std::uint32_t>(x * 40 + y); }, TrueColor);
 }
 
 TEST(DecodeBmpTest, RejectsMalformedHeaders) {
@@ -264,7 +272,11 @@ TEST(DecodeBmpTest, RejectsMalformedHeaders) {
       {"negative width", [](auto& f) { Set32(f, 18, static_cast<std::uint32_t>(-6)); }},
       {"zero height", [](auto& f) { Set32(f, 22, 0); }},
       {"most negative height", [](auto& f) { Set32(f, 22, 0x80000000u); }},
-      {"huge both ways", [](auto& f) { Set32(f, 18, 0x7FFFFFFFu); Set32(f, 22, 0x7FFFFFFFu); }},
+      {"huge both ways",
+       [](auto& f) {
+         Set32(f, 18, 0x7FFFFFFFu);
+         Set32(f, 22, 0x7FFFFFFFu);
+       }},
       {"width beyond the data", [](auto& f) { Set32(f, 18, 9); }},
       {"height beyond the data", [](auto& f) { Set32(f, 22, 6); }},
       {"planes", [](auto& f) { Set16(f, 26, 2); }},
@@ -273,7 +285,8 @@ TEST(DecodeBmpTest, RejectsMalformedHeaders) {
       {"run-length compression", [](auto& f) { Set32(f, 30, 1); }},
       {"bit fields", [](auto& f) { Set32(f, 30, 3); }},
       {"colour table past the end", [](auto& f) { Set32(f, 46, 0xFFFFFFFFu); }},
-      {"pixels past the end", [](auto& f) { Set32(f, 10, static_cast<std::uint32_t>(f.size() - 10)); }},
+      {"pixels past the end",
+       [](auto& f) { Set32(f, 10, static_cast<std::uint32_t>(f.size() - 10)); }},
       {"pixel offset past the end", [](auto& f) { Set32(f, 10, 0xFFFFFFFFu); }},
       {"pixel offset inside the header", [](auto& f) { Set32(f, 10, 20); }},
   };
@@ -298,7 +311,8 @@ TEST(DecodeBmpTest, RejectsPicturesOverTheMemoryLimit) {
   bmp.width = 8;
   bmp.height = 1;
   bmp.palette = Palette(2);
-  auto file = MakeBmp(bmp, [](int, int) { return 0u; }, TrueColor);
+  auto file = MakeBmp(
+      bmp, [](int, int) { return 0u; }, TrueColor);
   file.resize(54 + 8, 0);  // headers and colour table only
   Set32(file, 18, kWidth);
   Set32(file, 22, kHeight);
@@ -323,7 +337,8 @@ TEST(DecodeBmpTest, TruncatedFilesFailAtEveryLength) {
   topDown.bpp = 32;
   topDown.height = -5;
   const std::vector<std::uint8_t> files[] = {
-      MakeBmp(indexed, [](int x, int y) { return static_cast<std::uint32_t>(x + y); }, TrueColor),
+      MakeBmp(
+          indexed, [](int x, int y) { return static_cast<std::uint32_t>(x + y); }, TrueColor),
       MakeBmp(topDown, nullptr, TrueColor)};
   for (const auto& file : files) {
     std::vector<std::uint8_t> pixels;
@@ -358,14 +373,15 @@ ResourceImage Load(int id) {
 }
 
 Rgb ResourcePixel(const ResourceImage& image, int x, int y) {
-  const std::uint8_t* p = image.bits + static_cast<std::ptrdiff_t>(image.height - 1 - y) * image.rowBytes + x * 3;
+  const std::uint8_t* p =
+      image.bits + static_cast<std::ptrdiff_t>(image.height - 1 - y) * image.rowBytes + x * 3;
   return {p[2], p[1], p[0]};
 }
 
 void ExpectNear(const Rgb& got, const Rgb& want, int tolerance) {
   for (int ch = 0; ch < 3; ++ch)
-    EXPECT_NEAR(got[ch], want[ch], tolerance) << "channel " << ch << " of (" << got[0] << ", "
-                                              << got[1] << ", " << got[2] << ")";
+    EXPECT_NEAR(got[ch], want[ch], tolerance)
+        << "channel " << ch << " of (" << got[0] << ", " << got[1] << ", " << got[2] << ")";
 }
 
 TEST(LoadResourceImageTest, BackgroundIsTheSameHorizontalGradientOnEveryRow) {
@@ -377,7 +393,8 @@ TEST(LoadResourceImageTest, BackgroundIsTheSameHorizontalGradientOnEveryRow) {
   ASSERT_NE(bg.bits, nullptr);
 
   for (int row = 1; row < bg.height; ++row)
-    ASSERT_TRUE(std::equal(bg.bits, bg.bits + bg.rowBytes, bg.bits + row * bg.rowBytes)) << "row " << row;
+    ASSERT_TRUE(std::equal(bg.bits, bg.bits + bg.rowBytes, bg.bits + row * bg.rowBytes))
+        << "row " << row;
 
   ExpectNear(ResourcePixel(bg, 0, 0), {244, 247, 247}, 2);
   ExpectNear(ResourcePixel(bg, 639, 0), {199, 207, 223}, 2);
@@ -390,10 +407,12 @@ TEST(LoadResourceImageTest, BackgroundIsTheSameHorizontalGradientOnEveryRow) {
       const Rgb c = ResourcePixel(bg, x, 0);
       for (int ch = 0; ch < 3; ++ch) mean[ch] += c[ch] / 80.0;
     }
-    for (int ch = 0; ch < 3; ++ch) EXPECT_LT(mean[ch], previous[ch]) << "block " << block << " channel " << ch;
+    for (int ch = 0; ch < 3; ++ch)
+      EXPECT_LT(mean[ch], previous[ch]) << "block " << block << " channel " << ch;
     previous = mean;
   }
-  for (int x = 1; x < bg.width; ++x) ExpectNear(ResourcePixel(bg, x, 0), ResourcePixel(bg, x - 1, 0), 2);
+  for (int x = 1; x < bg.width; ++x)
+    ExpectNear(ResourcePixel(bg, x, 0), ResourcePixel(bg, x - 1, 0), 2);
 }
 
 TEST(LoadResourceImageTest, LogoAndToolboxHaveTheirSizes) {

@@ -91,8 +91,8 @@ class PinnedFont {
 // One canvas on each way of turning, reset to the same picture before every text.
 class TwoWays {
  public:
-  TwoWays(int width, int height) : turned_(width, height, SoftBackend()),
-                                   scratch_(width, height, backend_) {
+  TwoWays(int width, int height)
+      : turned_(width, height, SoftBackend()), scratch_(width, height, backend_) {
     SurfaceBits b = turned_.Bits();
     background_.resize(static_cast<std::size_t>(b.rowBytes) * b.height);
     // No pixel of the background is black, so every pixel of ink shows.
@@ -151,12 +151,12 @@ const char* const kTexts[] = {
     "",
     " ",
     "g",
-    "jjj",                                  // a first glyph that starts left of its pen position
+    "jjj",  // a first glyph that starts left of its pen position
     "Wj_|",
     "\xc3\x85\xc3\x89\xc3\x8e\xc3\xb5\xc3\xbc",  // accents above the capitals
-    "\xe2\x82\xac \xc2\xbc \xc3\x9f",          // euro sign, one quarter, sharp s
-    "\xe6\x97\xa5\xe6\x9c\xac",                // letters the face does not have
-    "e\xcc\x81\xcc\x81\xcc\x81",               // combining accents stacked past the cell's top
+    "\xe2\x82\xac \xc2\xbc \xc3\x9f",            // euro sign, one quarter, sharp s
+    "\xe6\x97\xa5\xe6\x9c\xac",                  // letters the face does not have
+    "e\xcc\x81\xcc\x81\xcc\x81",                 // combining accents stacked past the cell's top
     "\xff\xfe\xc3(bad utf-8)",
     "A\tB\nC",
     "A rather long label that runs past every edge of a small canvas",
@@ -194,12 +194,40 @@ TEST(TurnedText, EveryTextAtEveryEdgeGivesTheScratchSurfacesPixels) {
         for (const char* text : kTexts) {
           Canvas& c = canvases.turned();
           const int w = c.TextWidth(text), h = c.TextHeight(text);
-          const int xs[] = {INT_MIN, -h - 2, -h, -h + 1, -h / 2, -1, 0, 1, kWidth / 2 - h / 2,
-                            kWidth - h - 1, kWidth - h, kWidth - h + 1, kWidth - 1, kWidth,
-                            kWidth + 3, INT_MAX - h / 2};
-          const int ys[] = {INT_MIN, -w - 2, -w - 1, -w, -w + 1, -w / 2, -2, -1, 0,
-                            kHeight / 2 - w / 2, kHeight - w - 2, kHeight - w - 1, kHeight - w,
-                            kHeight - 2, kHeight - 1, kHeight, INT_MAX - w / 2, INT_MAX};
+          const int xs[] = {INT_MIN,
+                            -h - 2,
+                            -h,
+                            -h + 1,
+                            -h / 2,
+                            -1,
+                            0,
+                            1,
+                            kWidth / 2 - h / 2,
+                            kWidth - h - 1,
+                            kWidth - h,
+                            kWidth - h + 1,
+                            kWidth - 1,
+                            kWidth,
+                            kWidth + 3,
+                            INT_MAX - h / 2};
+          const int ys[] = {INT_MIN,
+                            -w - 2,
+                            -w - 1,
+                            -w,
+                            -w + 1,
+                            -w / 2,
+                            -2,
+                            -1,
+                            0,
+                            kHeight / 2 - w / 2,
+                            kHeight - w - 2,
+                            kHeight - w - 1,
+                            kHeight - w,
+                            kHeight - 2,
+                            kHeight - 1,
+                            kHeight,
+                            INT_MAX - w / 2,
+                            INT_MAX};
           for (int x : xs)
             for (int y : ys) {
               canvases.Reset();

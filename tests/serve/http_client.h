@@ -177,7 +177,7 @@ inline bool SendAll(int fd, const std::string& bytes) {
 }
 
 struct Response {
-  int status = 0;  // 0: no response (closed or timed out)
+  int status = 0;                              // 0: no response (closed or timed out)
   std::map<std::string, std::string> headers;  // names in lower case
   std::string body;
   bool Has(const std::string& name) const { return headers.count(name) != 0; }
@@ -210,9 +210,8 @@ inline Response ReadResponse(int fd, bool head, std::string* pending) {
   int status = std::atoi(statusLine.c_str() + 9);
   while (lineEnd != std::string::npos) {
     std::size_t next = headText.find("\r\n", lineEnd + 2);
-    std::string line = headText.substr(lineEnd + 2, next == std::string::npos
-                                                         ? std::string::npos
-                                                         : next - lineEnd - 2);
+    std::string line = headText.substr(
+        lineEnd + 2, next == std::string::npos ? std::string::npos : next - lineEnd - 2);
     std::size_t colon = line.find(':');
     if (colon != std::string::npos) {
       std::string name = line.substr(0, colon);
@@ -244,8 +243,7 @@ inline Response Exchange(int port, const std::string& raw, bool head = false) {
 
 inline std::string GetRequest(const std::string& target, const std::string& extra = "",
                               const char* method = "GET") {
-  return std::string(method) + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extra +
-         "\r\n";
+  return std::string(method) + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extra + "\r\n";
 }
 
 inline std::string PostRequest(const std::string& target, const std::string& body) {

@@ -77,13 +77,26 @@ TEST(Query, PercentEscapesPlusAndOnlyAmpersandSeparates) {
 }
 
 TEST(Query, RefusalsAre400WithOneLine) {
-  for (const char* target :
-       {"/bar.jpg", "/bar.jpg?", "/bar.jpg?width=5", "/bar.jpg?data=a&data=b",
-        "/bar.jpg?data=a&%64ata=b", "/bar.jpg?data=%", "/bar.jpg?data=%4", "/bar.jpg?data=%G0",
-        "/bar.jpg?data=a%2", "/bar.jpg?d%zta=1", "/bar.jpg?data=a&color=red", "/bar.jpg?data=a&Data=b",
-        "/bar.jpg?data=a&width=", "/bar.jpg?data=a&width=12px", "/bar.jpg?data=a&width=1.5",
-        "/bar.jpg?data=a&width=+5", "/bar.jpg?data=a&width=%2010", "/bar.jpg?data=a&height=-",
-        "/bar.jpg?data=a&width=1&width=2", "/bar.jpg?data=a&height=1&height=1"}) {
+  for (const char* target : {"/bar.jpg",
+                             "/bar.jpg?",
+                             "/bar.jpg?width=5",
+                             "/bar.jpg?data=a&data=b",
+                             "/bar.jpg?data=a&%64ata=b",
+                             "/bar.jpg?data=%",
+                             "/bar.jpg?data=%4",
+                             "/bar.jpg?data=%G0",
+                             "/bar.jpg?data=a%2",
+                             "/bar.jpg?d%zta=1",
+                             "/bar.jpg?data=a&color=red",
+                             "/bar.jpg?data=a&Data=b",
+                             "/bar.jpg?data=a&width=",
+                             "/bar.jpg?data=a&width=12px",
+                             "/bar.jpg?data=a&width=1.5",
+                             "/bar.jpg?data=a&width=+5",
+                             "/bar.jpg?data=a&width=%2010",
+                             "/bar.jpg?data=a&height=-",
+                             "/bar.jpg?data=a&width=1&width=2",
+                             "/bar.jpg?data=a&height=1&height=1"}) {
     Decision d = Get(target);
     EXPECT_EQ(d.status, 400) << target;
     EXPECT_FALSE(d.message.empty());
@@ -233,7 +246,9 @@ TEST(MetricsText, CountsByPathAndStatusAndRenderHistogram) {
   m.Enter();
   m.Leave();
   std::string t = m.Text();
-  auto has = [&](const std::string& line) { return t.find("\n" + line + "\n") != std::string::npos; };
+  auto has = [&](const std::string& line) {
+    return t.find("\n" + line + "\n") != std::string::npos;
+  };
   EXPECT_TRUE(has("norvisk_requests_total{path=\"/bar.jpg\",status=\"200\"} 2")) << t;
   EXPECT_TRUE(has("norvisk_requests_total{path=\"/bar.jpg\",status=\"304\"} 1"));
   EXPECT_TRUE(has("norvisk_requests_total{path=\"/xy.bmp\",status=\"422\"} 1"));

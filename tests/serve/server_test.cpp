@@ -33,8 +33,8 @@ std::string Slurp(const fs::path& p) {
 // The file `norvisk bar|xy OUT - --width W --height H` writes with the data on stdin.
 std::string CommandFile(const Chart& c) {
   std::string kind = c.path.substr(1, c.path.find('.') - 1);
-  fs::path out = fs::temp_directory_path() /
-                 ("norvisk-serve-ref-" + std::to_string(getpid()) + c.path.substr(c.path.find('.')));
+  fs::path out = fs::temp_directory_path() / ("norvisk-serve-ref-" + std::to_string(getpid()) +
+                                              c.path.substr(c.path.find('.')));
   fs::remove(out);
   int status = RunProgram({NORVISK_BINARY, kind, out.string(), "-", "--width",
                            std::to_string(c.width), "--height", std::to_string(c.height)},
@@ -97,27 +97,32 @@ TEST(ServeCommand, HelpUsageAndAnAddressInUse) {
   for (const char* word : {"--listen", "--threads", "--queue", "--max-body", "--max-pixels",
                            "--timeout", "/bar.jpg", "/xy.bmp", "/health", "/metrics", "304", "503"})
     EXPECT_NE(out.find(word), std::string::npos) << word;
-  for (std::vector<std::string> bad :
-       {std::vector<std::string>{"--threads", "0"}, {"--listen", "localhost:80"},
-        {"--listen", "127.0.0.1:70000"}, {"--listen", "127.0.0.1"}, {"--queue", "-1"},
-        {"--timeout", "0"}, {"--max-pixels", "x"}, {"--bogus", "1"}, {"--threads"}}) {
+  for (std::vector<std::string> bad : {std::vector<std::string>{"--threads", "0"},
+                                       {"--listen", "localhost:80"},
+                                       {"--listen", "127.0.0.1:70000"},
+                                       {"--listen", "127.0.0.1"},
+                                       {"--queue", "-1"},
+                                       {"--timeout", "0"},
+                                       {"--max-pixels", "x"},
+                                       {"--bogus", "1"},
+                                       {"--threads"}}) {
     std::vector<std::string> args = {NORVISK_BINARY, "serve"};
     args.insert(args.end(), bad.begin(), bad.end());
     EXPECT_EQ(RunProgram(args, "", nullptr), 2) << bad[0];
   }
   ServerProcess first;
   ASSERT_GT(first.port, 0);
-  EXPECT_EQ(RunProgram({NORVISK_BINARY, "serve", "--listen",
-                        "127.0.0.1:" + std::to_string(first.port)},
-                       "", nullptr),
-            1);
+  EXPECT_EQ(
+      RunProgram({NORVISK_BINARY, "serve", "--listen", "127.0.0.1:" + std::to_string(first.port)},
+                 "", nullptr),
+      1);
   EXPECT_EQ(first.Stop(SIGINT), 0);
 }
 
 TEST_F(Served, EveryChartPathAndMethodGivesTheCommandsBytes) {
   const std::vector<Chart> charts = {
-      {"/bar.jpg", kBar},        {"/bar.bmp", kBar, 301, 203}, {"/xy.jpg", kXY, 800, 150},
-      {"/xy.bmp", kXY},          {"/bar.bmp", "(a)(b;1)"},     {"/bar.jpg", "", 10, 10},
+      {"/bar.jpg", kBar}, {"/bar.bmp", kBar, 301, 203}, {"/xy.jpg", kXY, 800, 150},
+      {"/xy.bmp", kXY},   {"/bar.bmp", "(a)(b;1)"},     {"/bar.jpg", "", 10, 10},
   };
   for (const Chart& c : charts) {
     SCOPED_TRACE(Target(c));
@@ -137,8 +142,8 @@ TEST_F(Served, EveryChartPathAndMethodGivesTheCommandsBytes) {
     for (const char* h : {"content-type", "content-length", "cache-control", "etag"})
       EXPECT_EQ(head.Header(h), get.Header(h)) << h;
 
-    std::string query = c.path + "?width=" + std::to_string(c.width) +
-                        "&height=" + std::to_string(c.height);
+    std::string query =
+        c.path + "?width=" + std::to_string(c.width) + "&height=" + std::to_string(c.height);
     Response post = Exchange(server.port, PostRequest(query, c.data));
     EXPECT_EQ(post.status, 200);
     EXPECT_TRUE(post.body == expected);
@@ -165,8 +170,8 @@ TEST_F(Served, EntityTagsAnd304WithoutDrawing) {
     EXPECT_EQ(again.Header("etag"), tag);
     EXPECT_EQ(again.Header("cache-control"), "public, max-age=86400");
   }
-  Response head = Exchange(server.port,
-                           GetRequest(Target(c), "If-None-Match: " + tag + "\r\n", "HEAD"), true);
+  Response head =
+      Exchange(server.port, GetRequest(Target(c), "If-None-Match: " + tag + "\r\n", "HEAD"), true);
   EXPECT_EQ(head.status, 304);
   std::string metrics = Metrics();
   EXPECT_EQ(MetricValue(metrics, "norvisk_render_seconds_count"), drawn);
@@ -213,8 +218,8 @@ TEST_F(Served, EveryErrorStatusWithItsHeaders) {
       {PostRequest("/xy.jpg", "nothing"), 422},
       {GetRequest("/bar.jpg?data=" + std::string(17000, 'a')), 414},
   };
-  for (const Case& c : cases) ExpectOneLineError(Exchange(server.port, c.request), c.status,
-                                                 c.request.substr(0, 60));
+  for (const Case& c : cases)
+    ExpectOneLineError(Exchange(server.port, c.request), c.status, c.request.substr(0, 60));
   for (const char* method : {"PUT", "DELETE", "OPTIONS", "PATCH"}) {
     Response r = Exchange(server.port, GetRequest(bar, "", method));
     ExpectOneLineError(r, 405, method);
@@ -234,8 +239,9 @@ TEST(ServeQueue, Over503WithRetryAfter) {
   ASSERT_GT(server.port, 0);
   // A POST whose body is still coming holds the only place.
   int held = Connect(server.port);
-  ASSERT_TRUE(SendAll(held, "POST /bar.bmp?width=40&height=30 HTTP/1.1\r\nHost: x\r\n"
-                            "Content-Length: 8\r\n\r\n(a)("));
+  ASSERT_TRUE(SendAll(held,
+                      "POST /bar.bmp?width=40&height=30 HTTP/1.1\r\nHost: x\r\n"
+                      "Content-Length: 8\r\n\r\n(a)("));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   Response r = Exchange(server.port, GetRequest("/bar.jpg?data=x"));
   ExpectOneLineError(r, 503, "a second request");
@@ -327,7 +333,8 @@ TEST_F(Served, RobustnessAndMemory) {
   }
   {  // a header of 1 MiB is refused and the connection closed
     int fd = Connect(server.port);
-    SendAll(fd, "GET /health HTTP/1.1\r\nHost: x\r\nX-Big: " + std::string(1 << 20, 'b') + "\r\n\r\n");
+    SendAll(fd,
+            "GET /health HTTP/1.1\r\nHost: x\r\nX-Big: " + std::string(1 << 20, 'b') + "\r\n\r\n");
     std::string pending;
     Response r = ReadResponse(fd, false, &pending);
     EXPECT_TRUE(r.status == 0 || r.status == 431 || r.status == 413) << r.status;
@@ -461,8 +468,11 @@ TEST_F(Served, RobustnessAndMemory) {
 
 TEST_F(Served, EightClientsTwoThousandMixedRequests) {
   std::vector<Chart> charts = {
-      {"/bar.jpg", kBar},           {"/bar.bmp", kBar, 320, 200}, {"/xy.jpg", kXY, 500, 250},
-      {"/xy.bmp", kXY},             {"/bar.jpg", "(a;b)(c;1;2)", 200, 100},
+      {"/bar.jpg", kBar},
+      {"/bar.bmp", kBar, 320, 200},
+      {"/xy.jpg", kXY, 500, 250},
+      {"/xy.bmp", kXY},
+      {"/bar.jpg", "(a;b)(c;1;2)", 200, 100},
       {"/xy.jpg", "(p;1)(q;3)(r;2)", 640, 480},
   };
   std::vector<std::string> expected;
@@ -481,11 +491,10 @@ TEST_F(Served, EightClientsTwoThousandMixedRequests) {
         std::size_t k = static_cast<std::size_t>(t * 7 + i * 5) % charts.size();
         const Chart& c = charts[k];
         bool post = (i % 4) == 3;
-        std::string request =
-            post ? PostRequest(c.path + "?width=" + std::to_string(c.width) + "&height=" +
-                                   std::to_string(c.height),
-                               c.data)
-                 : GetRequest(Target(c));
+        std::string request = post ? PostRequest(c.path + "?width=" + std::to_string(c.width) +
+                                                     "&height=" + std::to_string(c.height),
+                                                 c.data)
+                                   : GetRequest(Target(c));
         if (fd < 0) {
           fd = Connect(server.port);
           pending.clear();
@@ -510,8 +519,9 @@ TEST_F(Served, EightClientsTwoThousandMixedRequests) {
 
 TEST_F(Served, SigtermLetsTheRequestInFlightFinish) {
   int fd = Connect(server.port);
-  ASSERT_TRUE(SendAll(fd, "POST /bar.bmp?width=40&height=30 HTTP/1.1\r\nHost: x\r\n"
-                          "Content-Length: 8\r\n\r\n(a)("));
+  ASSERT_TRUE(SendAll(fd,
+                      "POST /bar.bmp?width=40&height=30 HTTP/1.1\r\nHost: x\r\n"
+                      "Content-Length: 8\r\n\r\n(a)("));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   kill(server.pid(), SIGTERM);
   // No new connection is taken once it stops (the listening socket goes within moments).

@@ -76,7 +76,8 @@ class MemoryRegistry : public Registry {
     key->values[name] = value;
     return S_OK;
   }
-  HRESULT DeleteValue(const std::string& root, const std::string& path, const std::string& name) override {
+  HRESULT DeleteValue(const std::string& root, const std::string& path,
+                      const std::string& name) override {
     calls.push_back("DeleteValue " + root + "\\" + path + "|" + name);
     if (FailThisWrite()) return kAccessDenied;
     Key* key = Find(root, path);
@@ -108,7 +109,8 @@ class MemoryRegistry : public Registry {
     Key* key = &roots_[root];
     for (const std::string& name : SplitPath(path)) key = &key->subkeys[name];
   }
-  void PutValue(const std::string& root, const std::string& path, const std::string& name, const std::string& value) {
+  void PutValue(const std::string& root, const std::string& path, const std::string& name,
+                const std::string& value) {
     Put(root, path);
     Find(root, path)->values[name] = value;
   }
@@ -160,7 +162,8 @@ class MemoryRegistry : public Registry {
 
   static void Collect(const Key& key, const std::string& path, std::set<std::string>& lines) {
     if (path.find('\\') != std::string::npos) lines.insert(path);  // not the roots themselves
-    for (const auto& [name, value] : key.values) lines.insert(path + "|" + (name.empty() ? "@" : name) + "=" + value);
+    for (const auto& [name, value] : key.values)
+      lines.insert(path + "|" + (name.empty() ? "@" : name) + "=" + value);
     for (const auto& [name, sub] : key.subkeys) Collect(sub, path + "\\" + name, lines);
   }
 

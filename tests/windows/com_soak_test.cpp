@@ -125,8 +125,8 @@ TEST(ComSoak, TenThousandObjectsLeaveNothingBehind) {
   EXPECT_EQ(DllCanUnloadNow(), S_OK);
   Usage end = Measure();
   std::printf("after 1,000 cycles: %zu bytes resident, next handle %#zx, %ld GDI objects free\n",
-              static_cast<std::size_t>(after1000.workingSet), static_cast<std::size_t>(after1000.nextHandle),
-              after1000.freeGdiSlots);
+              static_cast<std::size_t>(after1000.workingSet),
+              static_cast<std::size_t>(after1000.nextHandle), after1000.freeGdiSlots);
   std::printf("after 10,000 cycles: %zu bytes resident, next handle %#zx, %ld GDI objects free\n",
               static_cast<std::size_t>(end.workingSet), static_cast<std::size_t>(end.nextHandle),
               end.freeGdiSlots);

@@ -103,7 +103,8 @@ class OutputFolder {
   // The names of the files in the folder, sorted.
   std::vector<std::wstring> Names() const {
     std::vector<std::wstring> names;
-    for (const auto& entry : fs::directory_iterator(path_)) names.push_back(entry.path().filename().wstring());
+    for (const auto& entry : fs::directory_iterator(path_))
+      names.push_back(entry.path().filename().wstring());
     std::sort(names.begin(), names.end());
     return names;
   }
@@ -165,9 +166,9 @@ inline ::testing::AssertionResult IsBmp(const fs::path& path, int width, int hei
     return ::testing::AssertionFailure()
            << path.string() << ": " << h.width << " x " << h.height << ", " << h.bitCount
            << " bpp, " << h.planes << " planes, compression " << h.compression << ", header "
-           << h.infoSize << ", bits at " << h.bitsOffset << ", size " << h.fileSize << " in the header and "
-           << bytes.size() << " on disk; wanted " << width << " x " << height << " 24 bpp, "
-           << size << " bytes";
+           << h.infoSize << ", bits at " << h.bitsOffset << ", size " << h.fileSize
+           << " in the header and " << bytes.size() << " on disk; wanted " << width << " x "
+           << height << " 24 bpp, " << size << " bytes";
   return ::testing::AssertionSuccess();
 }
 
@@ -175,7 +176,8 @@ inline ::testing::AssertionResult IsBmp(const fs::path& path, int width, int hei
 inline ::testing::AssertionResult IsJpeg(const fs::path& path, int width, int height) {
   std::string b = ReadBytes(path);
   if (b.size() < 4 || Be(b, 0, 2) != 0xFFD8 || Be(b, b.size() - 2, 2) != 0xFFD9)
-    return ::testing::AssertionFailure() << path.string() << ": no SOI ... EOI (" << b.size() << " bytes)";
+    return ::testing::AssertionFailure()
+           << path.string() << ": no SOI ... EOI (" << b.size() << " bytes)";
   for (std::size_t at = 2; at + 4 <= b.size();) {
     if (static_cast<unsigned char>(b[at]) != 0xFF)
       return ::testing::AssertionFailure() << path.string() << ": no marker at " << at;
@@ -187,15 +189,15 @@ inline ::testing::AssertionResult IsJpeg(const fs::path& path, int width, int he
                     components = Be(b, at + 9, 1);
       if (precision != 8 || h != static_cast<std::uint32_t>(height) ||
           w != static_cast<std::uint32_t>(width) || components != 3)
-        return ::testing::AssertionFailure() << path.string() << ": SOF0 " << w << " x " << h
-                                             << ", " << components << " components, " << precision
-                                             << " bits";
+        return ::testing::AssertionFailure()
+               << path.string() << ": SOF0 " << w << " x " << h << ", " << components
+               << " components, " << precision << " bits";
       return ::testing::AssertionSuccess();
     }
-    if (marker == 0xDA || (marker >= 0xC1 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
-                           marker != 0xCC))
-      return ::testing::AssertionFailure() << path.string() << ": marker " << marker
-                                           << " before any SOF0";
+    if (marker == 0xDA ||
+        (marker >= 0xC1 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC))
+      return ::testing::AssertionFailure()
+             << path.string() << ": marker " << marker << " before any SOF0";
     at += 2 + length;
   }
   return ::testing::AssertionFailure() << path.string() << ": no SOF0";

@@ -111,7 +111,8 @@ TEST_P(ComFaults, CreatingAnObjectFailsWholly) {
     for (long n = 0; n < 1000; ++n) {
       IUnknown* object = reinterpret_cast<IUnknown*>(1);
       FailingAllocator::Arm(n, sticky());
-      HRESULT hr = factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object));
+      HRESULT hr =
+          factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object));
       long refused = FailingAllocator::Disarm();
       if (refused == 0) {
         EXPECT_EQ(hr, S_OK);
@@ -140,11 +141,9 @@ TEST_P(ComFaults, NVGraphMethodsThroughTheVtable) {
       xyData(L"(Jan;10)(Feb;20)(Mar;15)"), text(L"South");
   int outOfMemory = 0;
   outOfMemory += EveryAllocation<INVGraph>(
-      "DrawBarGraph", fresh, [&](INVGraph* g) { return g->DrawBarGraph(bmpName, barData); },
-      S_OK);
+      "DrawBarGraph", fresh, [&](INVGraph* g) { return g->DrawBarGraph(bmpName, barData); }, S_OK);
   outOfMemory += EveryAllocation<INVGraph>(
-      "DrawXYGraph", fresh, [&](INVGraph* g) { return g->DrawXYGraph(jpgName, xyData); },
-      S_OK);
+      "DrawXYGraph", fresh, [&](INVGraph* g) { return g->DrawXYGraph(jpgName, xyData); }, S_OK);
   outOfMemory += EveryAllocation<INVGraph>(
       "CreateBarGraph", fresh, [](INVGraph* g) { return g->CreateBarGraph(); }, S_OK);
   outOfMemory += EveryAllocation<INVGraph>(

@@ -105,8 +105,8 @@ class ControlContainer : public ::testing::Test {
         if (shown.At(x, y) != (inLogo ? background & logo.At(lx, ly) : background)) ++wrong;
       }
     if (wrong == 0) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << wrong << " pixels are not the logo on " << std::hex
-                                         << background;
+    return ::testing::AssertionFailure()
+           << wrong << " pixels are not the logo on " << std::hex << background;
   }
 
   Picture logo;
@@ -199,9 +199,9 @@ TEST_F(ControlContainer, UserInterfaceActivationGoesThroughTheFrameAndTheDocumen
   Control control;
   Embed(control, site);
   site.Calls();
-  EXPECT_EQ(control.object->DoVerb(OLEIVERB_UIACTIVATE, nullptr, &site, 0, top.handle(),
-                                   &site.position),
-            S_OK);
+  EXPECT_EQ(
+      control.object->DoVerb(OLEIVERB_UIACTIVATE, nullptr, &site, 0, top.handle(), &site.position),
+      S_OK);
   PumpMessages();
   EXPECT_EQ(site.Calls(), (Calls{"OnUIActivate", "frame SetActiveObject(control)",
                                  "frame SetBorderSpace(null)", "document SetActiveObject(control)",

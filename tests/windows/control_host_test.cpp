@@ -20,7 +20,8 @@ struct AtlLibrary {
 
   AtlLibrary() : module(LoadLibraryW(L"atl.dll")) {
     if (!module) return;
-    init = reinterpret_cast<InitFn>(reinterpret_cast<void*>(GetProcAddress(module, "AtlAxWinInit")));
+    init =
+        reinterpret_cast<InitFn>(reinterpret_cast<void*>(GetProcAddress(module, "AtlAxWinInit")));
     getControl = reinterpret_cast<GetControlFn>(
         reinterpret_cast<void*>(GetProcAddress(module, "AtlAxGetControl")));
   }
@@ -88,8 +89,8 @@ template <class Expected>
   if (shown.pixels.empty()) return ::testing::AssertionFailure() << "nothing captured";
   if (wrong == 0) return ::testing::AssertionSuccess();
   char text[128];
-  std::snprintf(text, sizeof text, "%d pixels differ, the first at (%d, %d): %06X for %06X",
-                wrong, firstX, firstY, shown.At(firstX, firstY), expected(firstX, firstY));
+  std::snprintf(text, sizeof text, "%d pixels differ, the first at (%d, %d): %06X for %06X", wrong,
+                firstX, firstY, shown.At(firstX, firstY), expected(firstX, firstY));
   return ::testing::AssertionFailure() << text;
 }
 
@@ -233,7 +234,6 @@ TEST_F(ControlHost, AnXYGraphWithoutPointsShowsOnlyTheBackground) {
   // The logo is gone for good: a graph exists, even one that draws nothing.
   EXPECT_TRUE(ShowsEverywhere(control.Repainted(), [&](int, int) { return background; }));
 }
-
 
 // The picture a graph's SaveToFile writes now.
 Picture SavedPicture(IVGraph* graph) {

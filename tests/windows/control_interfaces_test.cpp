@@ -67,19 +67,12 @@ class ControlInterfaces : public ::testing::Test {
 };
 
 TEST_F(ControlInterfaces, AnswersTheControlInterfacesOfOneObjectAndRefusesTheRest) {
-  const IID* answered[] = {&IID_IVGraph,
-                           &IID_IDispatch,
-                           &IID_IViewObjectEx,
-                           &IID_IViewObject2,
-                           &IID_IViewObject,
-                           &IID_IOleInPlaceObjectWindowless,
-                           &IID_IOleInPlaceObject,
-                           &IID_IOleWindow,
-                           &IID_IOleInPlaceActiveObject,
-                           &IID_IOleControl,
-                           &IID_IOleObject,
-                           &IID_IPersistStreamInit,
-                           &IID_IPersist};
+  const IID* answered[] = {
+      &IID_IVGraph,           &IID_IDispatch,   &IID_IViewObjectEx,
+      &IID_IViewObject2,      &IID_IViewObject, &IID_IOleInPlaceObjectWindowless,
+      &IID_IOleInPlaceObject, &IID_IOleWindow,  &IID_IOleInPlaceActiveObject,
+      &IID_IOleControl,       &IID_IOleObject,  &IID_IPersistStreamInit,
+      &IID_IPersist};
   for (const IID* iid : answered) {
     Ref<IUnknown> asked, identity;
     ASSERT_EQ(unknown->QueryInterface(*iid, asked.put()), S_OK);
@@ -90,18 +83,11 @@ TEST_F(ControlInterfaces, AnswersTheControlInterfacesOfOneObjectAndRefusesTheRes
     Ref<IUnknown> persisting;
     EXPECT_EQ(asked->QueryInterface(IID_IPersist, persisting.put()), S_OK);
   }
-  const IID* refused[] = {&IID_IPersistStorage,
-                          &IID_IDataObject,
-                          &IID_IConnectionPointContainer,
-                          &IID_IProvideClassInfo,
-                          &IID_IProvideClassInfo2,
-                          &IID_IQuickActivate,
-                          &IID_ISpecifyPropertyPages,
-                          &IID_IPersistPropertyBag,
-                          &IID_ISupportErrorInfo,
-                          &IID_IOleInPlaceSite,
-                          &IID_IClassFactory,
-                          &IID_INVGraph};
+  const IID* refused[] = {
+      &IID_IPersistStorage,       &IID_IDataObject,         &IID_IConnectionPointContainer,
+      &IID_IProvideClassInfo,     &IID_IProvideClassInfo2,  &IID_IQuickActivate,
+      &IID_ISpecifyPropertyPages, &IID_IPersistPropertyBag, &IID_ISupportErrorInfo,
+      &IID_IOleInPlaceSite,       &IID_IClassFactory,       &IID_INVGraph};
   for (const IID* iid : refused) {
     void* asked = reinterpret_cast<void*>(1);
     EXPECT_EQ(unknown->QueryInterface(*iid, &asked), E_NOINTERFACE);
@@ -221,9 +207,9 @@ TEST_F(ControlInterfaces, DrawingWhileInactiveGivesThePlaceholder) {
   // The container's own mapping is not the control's: bounds are in its logical units.
   SetViewportOrgEx(dc, 20, 10, nullptr);
   RECTL bounds{0, 0, 220, 100};
-  ASSERT_EQ(view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, dc, &bounds, nullptr,
-                       nullptr, 0),
-            S_OK);
+  ASSERT_EQ(
+      view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, dc, &bounds, nullptr, nullptr, 0),
+      S_OK);
   POINT origin{};
   GetViewportOrgEx(dc, &origin);
   EXPECT_EQ(origin.x, 20) << "the device context's state is given back";
@@ -272,8 +258,9 @@ TEST_F(ControlInterfaces, DrawingWhileActiveLeavesItToTheWindow) {
   TestContainer site(top.handle());
   ASSERT_EQ(object->SetClientSite(&site), S_OK);
   ASSERT_EQ(persist->InitNew(), S_OK);
-  ASSERT_EQ(object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, top.handle(), &site.position),
-            S_OK);
+  ASSERT_EQ(
+      object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, top.handle(), &site.position),
+      S_OK);
   HDC screen = GetDC(nullptr);
   HDC dc = CreateCompatibleDC(screen);
   HBITMAP bitmap = CreateCompatibleBitmap(screen, 50, 50);
@@ -282,9 +269,9 @@ TEST_F(ControlInterfaces, DrawingWhileActiveLeavesItToTheWindow) {
   RECT all{0, 0, 50, 50};
   FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
   RECTL bounds{0, 0, 50, 50};
-  EXPECT_EQ(view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, dc, &bounds, nullptr,
-                       nullptr, 0),
-            S_OK);
+  EXPECT_EQ(
+      view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, dc, &bounds, nullptr, nullptr, 0),
+      S_OK);
   Picture drawn = CaptureDC(dc, 50, 50);
   SelectObject(dc, old);
   DeleteObject(bitmap);
@@ -387,12 +374,12 @@ TEST_F(ControlInterfaces, BadArgumentsGetTheirStatusAndChangeNothing) {
                        nullptr, 0),
             E_INVALIDARG);
   HDC dc = CreateCompatibleDC(nullptr);
-  EXPECT_EQ(view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, dc, nullptr, nullptr,
-                       nullptr, 0),
-            E_INVALIDARG);
-  EXPECT_EQ(view->Draw(DVASPECT_ICON, -1, nullptr, nullptr, nullptr, dc, &bounds, nullptr, nullptr,
-                       0),
-            DV_E_DVASPECT);
+  EXPECT_EQ(
+      view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, dc, nullptr, nullptr, nullptr, 0),
+      E_INVALIDARG);
+  EXPECT_EQ(
+      view->Draw(DVASPECT_ICON, -1, nullptr, nullptr, nullptr, dc, &bounds, nullptr, nullptr, 0),
+      DV_E_DVASPECT);
   DeleteDC(dc);
   EXPECT_EQ(persist->GetClassID(nullptr), E_POINTER);
   EXPECT_EQ(persist->Load(nullptr), E_POINTER);
@@ -416,7 +403,8 @@ TEST_F(ControlInterfaces, BadArgumentsGetTheirStatusAndChangeNothing) {
   for (LONG verb : {OLEIVERB_PRIMARY, OLEIVERB_SHOW, OLEIVERB_INPLACEACTIVATE, OLEIVERB_UIACTIVATE})
     EXPECT_EQ(object->DoVerb(verb, nullptr, nullptr, 0, nullptr, &position), E_UNEXPECTED) << verb;
   EXPECT_EQ(object->DoVerb(OLEIVERB_OPEN, nullptr, nullptr, 0, nullptr, &position), E_NOTIMPL);
-  EXPECT_EQ(object->DoVerb(OLEIVERB_PROPERTIES, nullptr, nullptr, 0, nullptr, &position), E_NOTIMPL);
+  EXPECT_EQ(object->DoVerb(OLEIVERB_PROPERTIES, nullptr, nullptr, 0, nullptr, &position),
+            E_NOTIMPL);
   EXPECT_EQ(object->DoVerb(-42, nullptr, nullptr, 0, nullptr, &position), E_NOTIMPL);
   EXPECT_EQ(object->DoVerb(OLEIVERB_HIDE, nullptr, nullptr, 0, nullptr, &position), S_OK);
   HWND window = reinterpret_cast<HWND>(1);

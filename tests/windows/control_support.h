@@ -116,7 +116,8 @@ inline Picture ReadBmp(const std::string& bytes) {
   if (bytes.size() < 54 || bytes[0] != 'B' || bytes[1] != 'M') return picture;
   auto get = [&](std::size_t at, int count) {
     std::uint32_t value = 0;
-    for (int i = count - 1; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
+    for (int i = count - 1; i >= 0; --i)
+      value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
     return value;
   };
   int width = static_cast<int>(get(18, 4)), height = static_cast<int>(get(22, 4));

@@ -156,7 +156,8 @@ TEST_F(NVGraphVtable, NullAndEmptyStringsAreEmptyTexts) {
   EXPECT_EQ(graph->DrawBarGraph(empty, data), S_OK);
   EXPECT_EQ(graph->SaveToFile(null), S_OK);
   EXPECT_EQ(graph->SaveToFile(empty), S_OK);
-  EXPECT_EQ(folder.Names(), (std::vector<std::wstring>{L"nameless.bmp", L"no-bars.bmp", L"unlabelled.jpg"}));
+  EXPECT_EQ(folder.Names(),
+            (std::vector<std::wstring>{L"nameless.bmp", L"no-bars.bmp", L"unlabelled.jpg"}));
 }
 
 TEST_F(NVGraphVtable, TextsOutsideTheCodePage) {
@@ -222,7 +223,7 @@ TEST_F(NVGraphVtable, UnwritableNamesReportSuccessAndWriteNothing) {
   const std::wstring names[] = {
       folder.File(L"no\\such\\folder\\chart.bmp"),
       folder.File(L"no-such-folder\\chart.jpg"),
-      folder.path().wstring(),  // the folder itself
+      folder.path().wstring(),    // the folder itself
       folder.File(L"chart.PNG"),  // neither ".bmp" nor ".jpg" in it
       folder.File(L"chart.BMP"),  // the extension's case matters
       L"Q:\\no-such-drive\\chart.bmp",

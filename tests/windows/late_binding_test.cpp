@@ -96,9 +96,9 @@ class NVGraphDispatch : public ::testing::Test {
 };
 
 TEST_F(NVGraphDispatch, NamesGiveTheDocumentedDispids) {
-  const wchar_t* names[] = {L"AddBarBar", L"AddBarLegend",   L"AddBarValue",    L"AddXYValue",
-                            L"Clear",     L"CreateXYGraph",  L"SaveToFile",     L"DrawBarGraph",
-                            L"DrawXYGraph", L"CreateBarGraph", L"SetWidth",     L"SetHeight"};
+  const wchar_t* names[] = {L"AddBarBar",   L"AddBarLegend",   L"AddBarValue", L"AddXYValue",
+                            L"Clear",       L"CreateXYGraph",  L"SaveToFile",  L"DrawBarGraph",
+                            L"DrawXYGraph", L"CreateBarGraph", L"SetWidth",    L"SetHeight"};
   DISPID want = 1;
   for (const wchar_t* name : names) {
     DISPID id = 0;
@@ -133,8 +133,8 @@ TEST_F(NVGraphDispatch, UnknownNamesAndMembers) {
             DISP_E_UNKNOWNINTERFACE);
 
   DISPPARAMS none{nullptr, nullptr, 0, 0};
-  EXPECT_EQ(graph.object->Invoke(99, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none,
-                                 nullptr, nullptr, nullptr),
+  EXPECT_EQ(graph.object->Invoke(99, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, nullptr,
+                                 nullptr, nullptr),
             DISP_E_MEMBERNOTFOUND);
   EXPECT_EQ(graph.object->Invoke(5, other, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, nullptr,
                                  nullptr, nullptr),
@@ -228,9 +228,9 @@ class VGraphDispatch : public ::testing::Test {
 };
 
 TEST_F(VGraphDispatch, NamesStatusesAndErrors) {
-  const wchar_t* names[] = {L"DrawBarGraph", L"DrawXYGraph",   L"AddBarBar",     L"AddBarLegend",
-                            L"AddBarValue",  L"AddXYValue",    L"Clear",         L"CreateBarGraph",
-                            L"CreateXYGraph", L"DrawGraph",    L"SaveToFile"};
+  const wchar_t* names[] = {L"DrawBarGraph",  L"DrawXYGraph", L"AddBarBar", L"AddBarLegend",
+                            L"AddBarValue",   L"AddXYValue",  L"Clear",     L"CreateBarGraph",
+                            L"CreateXYGraph", L"DrawGraph",   L"SaveToFile"};
   DISPID want = 1;
   for (const wchar_t* name : names) {
     DISPID id = 0;

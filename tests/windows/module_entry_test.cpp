@@ -10,7 +10,8 @@ namespace norvisk_win_test {
 namespace {
 
 // Something no module of this build makes.
-const CLSID kForeignClsid = {0x3C4F7E21, 0x9A1B, 0x4D2E, {0x8F, 0x60, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66}};
+const CLSID kForeignClsid = {
+    0x3C4F7E21, 0x9A1B, 0x4D2E, {0x8F, 0x60, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66}};
 
 void* const kNotTouched = reinterpret_cast<void*>(0x1234);
 
@@ -240,17 +241,21 @@ TEST_P(Interfaces, OneIdentityAndNoneOfTheOtherClassesInterfaces) {
   ASSERT_EQ(object->QueryInterface(*c.own, own.put()), S_OK);
   ASSERT_EQ(object->QueryInterface(IID_IDispatch, dispatch.put()), S_OK);
   // One identity, whichever interface it is asked through.
-  for (IUnknown* through : {object.get(), static_cast<IUnknown*>(own.get()),
-                            static_cast<IUnknown*>(dispatch.get())}) {
+  for (IUnknown* through :
+       {object.get(), static_cast<IUnknown*>(own.get()), static_cast<IUnknown*>(dispatch.get())}) {
     Ref<IUnknown> identity;
     ASSERT_EQ(through->QueryInterface(IID_IUnknown, identity.put()), S_OK);
     EXPECT_EQ(identity.get(), object.get());
   }
   EXPECT_EQ(own->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
 
-  std::vector<const IID*> refusedByAll = {c.other, &IID_IPersistStorage, &IID_IDataObject,
-                                          &IID_IConnectionPointContainer, &IID_IProvideClassInfo,
-                                          &IID_IProvideClassInfo2, &IID_IClassFactory};
+  std::vector<const IID*> refusedByAll = {c.other,
+                                          &IID_IPersistStorage,
+                                          &IID_IDataObject,
+                                          &IID_IConnectionPointContainer,
+                                          &IID_IProvideClassInfo,
+                                          &IID_IProvideClassInfo2,
+                                          &IID_IClassFactory};
   if (*c.clsid == CLSID_NVGraph)
     for (const IID* control : {&IID_IPersist, &IID_IPersistStreamInit, &IID_IOleObject,
                                &IID_IViewObject, &IID_IOleInPlaceObject, &IID_IOleControl})
@@ -269,10 +274,11 @@ TEST_P(Interfaces, OneIdentityAndNoneOfTheOtherClassesInterfaces) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(BothClasses, Interfaces,
-                         ::testing::Values(ClassInterfaces{"VGraph", &CLSID_VGraph, &IID_IVGraph, &IID_INVGraph},
-                                           ClassInterfaces{"NVGraph", &CLSID_NVGraph, &IID_INVGraph, &IID_IVGraph}),
-                         [](const auto& tested) { return std::string(tested.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    BothClasses, Interfaces,
+    ::testing::Values(ClassInterfaces{"VGraph", &CLSID_VGraph, &IID_IVGraph, &IID_INVGraph},
+                      ClassInterfaces{"NVGraph", &CLSID_NVGraph, &IID_INVGraph, &IID_IVGraph}),
+    [](const auto& tested) { return std::string(tested.param.name); });
 
 }  // namespace
 }  // namespace norvisk_win_test

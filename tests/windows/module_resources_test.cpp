@@ -21,8 +21,7 @@ const GUID kLibId = {0xBD237280, 0x67B7, 0x4894, {0xAF, 0xC2, 0x9E, 0xAA, 0xDD, 
 // The module mapped as data: its resources can be read, none of its code runs.
 class DataModule {
  public:
-  DataModule()
-      : module_(LoadLibraryExW(ModulePath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)) {
+  DataModule() : module_(LoadLibraryExW(ModulePath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)) {
     EXPECT_NE(module_, nullptr) << "LoadLibraryEx " << Utf8(ModulePath()) << ": " << GetLastError();
   }
   ~DataModule() {
@@ -54,7 +53,8 @@ class DataModule {
 std::string ResourceId(LPCSTR id) {
   if (!IS_INTRESOURCE(id)) return id;
   char number[16];
-  std::snprintf(number, sizeof number, "#%u", static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(id)));
+  std::snprintf(number, sizeof number, "#%u",
+                static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(id)));
   return number;
 }
 
@@ -230,11 +230,13 @@ void CheckBitmap(HMODULE module, int id, LONG width, LONG height, WORD bits, DWO
   EXPECT_EQ(h.biPlanes, 1);
   EXPECT_EQ(h.biBitCount, bits);
   EXPECT_EQ(h.biCompression, static_cast<DWORD>(BI_RGB));
-  DWORD tableEntries = h.biClrUsed != 0 ? h.biClrUsed : (h.biBitCount <= 8 ? 1u << h.biBitCount : 0);
+  DWORD tableEntries =
+      h.biClrUsed != 0 ? h.biClrUsed : (h.biBitCount <= 8 ? 1u << h.biBitCount : 0);
   EXPECT_EQ(tableEntries, colours) << "entries in the colour table";
   std::size_t stride = ((static_cast<std::size_t>(width) * bits + 31) / 32) * 4;
   EXPECT_EQ(bytes.size(), sizeof(BITMAPINFOHEADER) + 4 * colours + stride * height)
-      << "the header, " << colours << " colours and " << height << " rows of " << stride << " bytes";
+      << "the header, " << colours << " colours and " << height << " rows of " << stride
+      << " bytes";
 
   // As a client loads it.
   HBITMAP loaded = static_cast<HBITMAP>(

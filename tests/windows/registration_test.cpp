@@ -29,14 +29,15 @@ std::wstring InterfaceKey(const wchar_t* iid) { return std::wstring(L"Interface\
 
 // Every key of HKCR that registering the module may write.
 std::vector<std::wstring> ModuleKeys() {
-  return {L"Norvisk.VGraph.1",  L"Norvisk.VGraph",     L"Norvisk.NVGraph.1",
-          L"Norvisk.NVGraph",   ClassKey(kVGraphClsid), ClassKey(kNVGraphClsid),
-          TypeLibKey(),         InterfaceKey(kIVGraph), InterfaceKey(kINVGraph)};
+  return {L"Norvisk.VGraph.1", L"Norvisk.VGraph",      L"Norvisk.NVGraph.1",
+          L"Norvisk.NVGraph",  ClassKey(kVGraphClsid), ClassKey(kNVGraphClsid),
+          TypeLibKey(),        InterfaceKey(kIVGraph), InterfaceKey(kINVGraph)};
 }
 
 bool KeyExists(const std::wstring& path) {
   HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return false;
   RegCloseKey(key);
   return true;
 }
@@ -54,12 +55,13 @@ bool KeyExists(const std::wstring& path) {
     status = RegQueryValueExW(key, name.c_str(), nullptr, &type,
                               reinterpret_cast<BYTE*>(value.data()), &bytes);
   RegCloseKey(key);
-  std::string where = "HKCR\\" + Utf8(path) + " [" + (name.empty() ? "(default)" : Utf8(name)) + "]";
+  std::string where =
+      "HKCR\\" + Utf8(path) + " [" + (name.empty() ? "(default)" : Utf8(name)) + "]";
   if (status != ERROR_SUCCESS) return ::testing::AssertionFailure() << where << ": no value";
   while (!value.empty() && value.back() == L'\0') value.pop_back();
   if (type != REG_SZ || value != want)
-    return ::testing::AssertionFailure() << where << " is \"" << Utf8(value) << "\" of type " << type
-                                         << ", not \"" << Utf8(want) << "\" (REG_SZ)";
+    return ::testing::AssertionFailure() << where << " is \"" << Utf8(value) << "\" of type "
+                                         << type << ", not \"" << Utf8(want) << "\" (REG_SZ)";
   return ::testing::AssertionSuccess();
 }
 
@@ -91,7 +93,8 @@ void Dump(HKEY parent, const std::wstring& path, std::wstring* out) {
     DWORD nameLength = static_cast<DWORD>(std::size(name)), type = 0, bytes = 0;
     BYTE data[4096];
     bytes = sizeof data;
-    if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, data, &bytes) != ERROR_SUCCESS) break;
+    if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, data, &bytes) != ERROR_SUCCESS)
+      break;
     std::wstring text = std::to_wstring(type) + L":";
     for (DWORD b = 0; b < bytes; ++b) {
       wchar_t hex[4];
@@ -105,7 +108,8 @@ void Dump(HKEY parent, const std::wstring& path, std::wstring* out) {
   for (DWORD i = 0;; ++i) {
     wchar_t name[512];
     DWORD nameLength = static_cast<DWORD>(std::size(name));
-    if (RegEnumKeyExW(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+    if (RegEnumKeyExW(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
       break;
     subkeys.emplace_back(name, nameLength);
   }
@@ -180,8 +184,8 @@ TEST_F(Registration, Regsvr32WritesEveryKeyAndValueOfBothClasses) {
   EXPECT_TRUE(HasString(nv + L"\\InprocServer32", L"", module));
   EXPECT_TRUE(HasString(nv + L"\\InprocServer32", L"ThreadingModel", L"Apartment"));
   EXPECT_TRUE(HasString(nv + L"\\TypeLib", L"", kLibid));
-  for (const wchar_t* absent : {L"Control", L"ToolboxBitmap32", L"MiscStatus", L"Version",
-                                L"Implemented Categories"})
+  for (const wchar_t* absent :
+       {L"Control", L"ToolboxBitmap32", L"MiscStatus", L"Version", L"Implemented Categories"})
     EXPECT_FALSE(KeyExists(nv + L"\\" + absent)) << Utf8(absent);
 
   // The type library and its two dual interfaces.
@@ -245,20 +249,22 @@ TEST_F(Registration, RegisteringReplacesAStaleClassKey) {
   // Left behind by some older build: a key and a value the scripts do not write.
   const std::wstring nv = ClassKey(kNVGraphClsid);
   HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, (nv + L"\\Stale").c_str(), 0, nullptr, 0,
-                            KEY_WRITE, nullptr, &key, nullptr),
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, (nv + L"\\Stale").c_str(), 0, nullptr, 0, KEY_WRITE,
+                            nullptr, &key, nullptr),
             ERROR_SUCCESS);
   RegCloseKey(key);
-  ASSERT_EQ(RegSetKeyValueW(HKEY_CLASSES_ROOT, (nv + L"\\InprocServer32").c_str(), L"Stale",
-                            REG_SZ, L"x", 4),
+  ASSERT_EQ(RegSetKeyValueW(HKEY_CLASSES_ROOT, (nv + L"\\InprocServer32").c_str(), L"Stale", REG_SZ,
+                            L"x", 4),
             ERROR_SUCCESS);
   ASSERT_EQ(Regsvr32(L"/s"), 0u);
   EXPECT_FALSE(KeyExists(nv + L"\\Stale"));
   EXPECT_TRUE(HasString(nv + L"\\InprocServer32", L"", ModulePath()));
   HKEY server = nullptr;
-  ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, (nv + L"\\InprocServer32").c_str(), 0, KEY_READ, &server),
-            ERROR_SUCCESS);
-  EXPECT_EQ(RegQueryValueExW(server, L"Stale", nullptr, nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
+  ASSERT_EQ(
+      RegOpenKeyExW(HKEY_CLASSES_ROOT, (nv + L"\\InprocServer32").c_str(), 0, KEY_READ, &server),
+      ERROR_SUCCESS);
+  EXPECT_EQ(RegQueryValueExW(server, L"Stale", nullptr, nullptr, nullptr, nullptr),
+            ERROR_FILE_NOT_FOUND);
   RegCloseKey(server);
 }
 
@@ -301,7 +307,8 @@ TEST_F(Registration, EntryPointsThroughLoadLibraryMatchRegsvr32) {
 TEST_F(Registration, ClientsFindNothingOnceUnregistered) {
   const fs::path script = fs::temp_directory_path() / "norvisk-registration-client.run";
   std::ofstream(script, std::ios::binary) << "CreateBarGraph\nAddBarLegend Q1\n";
-  const std::wstring command = Quoted(DosPath(NORVISK_EXE)) + L" run --com " + Quoted(script.wstring());
+  const std::wstring command =
+      Quoted(DosPath(NORVISK_EXE)) + L" run --com " + Quoted(script.wstring());
 
   Unregister();
   CLSID clsid{};

@@ -49,7 +49,9 @@ class TestFrame final : public IOleInPlaceFrame {
     Log(active ? "SetActiveObject(control)" : "SetActiveObject(null)");
     return S_OK;
   }
-  STDMETHODIMP InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) override { return Unexpected("InsertMenus"); }
+  STDMETHODIMP InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) override {
+    return Unexpected("InsertMenus");
+  }
   STDMETHODIMP SetMenu(HMENU, HOLEMENU, HWND) override { return Unexpected("SetMenu"); }
   STDMETHODIMP RemoveMenus(HMENU) override { return Unexpected("RemoveMenus"); }
   STDMETHODIMP SetStatusText(LPCOLESTR) override { return Unexpected("SetStatusText"); }
@@ -211,7 +213,9 @@ inline STDMETHODIMP TestFrame::GetWindow(HWND* window) {
   *window = container_.window;
   return S_OK;
 }
-inline void TestFrame::Log(const std::string& call) { container_.Log(std::string(name_) + " " + call); }
+inline void TestFrame::Log(const std::string& call) {
+  container_.Log(std::string(name_) + " " + call);
+}
 inline HRESULT TestFrame::Unexpected(const char* call) {
   return container_.Unexpected(std::string(name_) + " " + call);
 }

@@ -220,8 +220,8 @@ TEST_F(TypeLibrary, NVGraphCoclassAndItsDualInterface) {
 
 // The dispatch side finds every method by name (in any case), as scripts call them.
 TEST_F(TypeLibrary, DispatchSideFindsEveryMethodByName) {
-  for (auto [iid, methods] : {std::pair{&IID_IVGraph, &kIVGraphMethods},
-                              std::pair{&IID_INVGraph, &kINVGraphMethods}}) {
+  for (auto [iid, methods] :
+       {std::pair{&IID_IVGraph, &kIVGraphMethods}, std::pair{&IID_INVGraph, &kINVGraphMethods}}) {
     Ref<ITypeInfo> info;
     ASSERT_EQ(library->GetTypeInfoOfGuid(*iid, info.out()), S_OK);
     for (const Method& m : *methods) {
