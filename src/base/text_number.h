@@ -8,42 +8,39 @@
 
 namespace norvisk {
 
-// Decodes 8-bit text: UTF-8, with every byte that is not part of a valid sequence taken as
-// Latin-1. Calls emit(code) for each character.
+// The character at the front of 8-bit text read as UTF-8, a byte that does not begin a valid
+// sequence being a Latin-1 character of its own: its code, and how many bytes it takes (0 for
+// empty text).
+inline std::size_t DecodeFirst(std::string_view text, char32_t* code) {
+  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  if (n == 0) return 0;
+  const unsigned c = s[0];
+  *code = static_cast<char32_t>(c);
+  if (c < 0x80) return 1;
+  int extra = c >= 0xF0 && c <= 0xF4 ? 3 : c >= 0xE0 ? 2 : c >= 0xC2 && c < 0xE0 ? 1 : 0;
+  if (c >= 0xF5) extra = 0;
+  char32_t value = extra == 1 ? c & 0x1F : extra == 2 ? c & 0x0F : c & 0x07;
+  if (extra == 0 || static_cast<std::size_t>(extra) >= n) return 1;
+  for (int k = 1; k <= extra; ++k) {
+    if ((s[k] & 0xC0) != 0x80) return 1;
+    value = (value << 6) | (s[k] & 0x3F);
+  }
+  // Overlong forms, surrogates and values past U+10FFFF are not valid UTF-8.
+  if ((extra == 2 && value < 0x800) || (extra == 3 && (value < 0x10000 || value > 0x10FFFF)) ||
+      (value >= 0xD800 && value <= 0xDFFF))
+    return 1;
+  *code = value;
+  return static_cast<std::size_t>(extra) + 1;
+}
+
+// Decodes 8-bit text as DecodeFirst reads it. Calls emit(code) for each character.
 template <class Emit>
 void DecodeText(std::string_view text, Emit&& emit) {
-  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-  std::size_t n = text.size();
-  std::size_t i = 0;
-  while (i < n) {
-    unsigned c = s[i];
-    if (c < 0x80) {
-      emit(static_cast<char32_t>(c));
-      ++i;
-      continue;
-    }
-    int extra = c >= 0xF0 && c <= 0xF4 ? 3 : c >= 0xE0 ? 2 : c >= 0xC2 && c < 0xE0 ? 1 : 0;
-    if (c >= 0xF5) extra = 0;
-    char32_t code = extra == 1 ? c & 0x1F : extra == 2 ? c & 0x0F : c & 0x07;
-    bool valid = extra > 0 && i + extra < n;
-    for (int k = 1; valid && k <= extra; ++k) {
-      if ((s[i + k] & 0xC0) != 0x80)
-        valid = false;
-      else
-        code = (code << 6) | (s[i + k] & 0x3F);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not valid UTF-8.
-    if (valid &&
-        ((extra == 2 && code < 0x800) || (extra == 3 && (code < 0x10000 || code > 0x10FFFF)) ||
-         (code >= 0xD800 && code <= 0xDFFF)))
-      valid = false;
-    if (valid) {
-      emit(code);
-      i += extra + 1;
-    } else {
-      emit(static_cast<char32_t>(c));
-      ++i;
-    }
+  char32_t code = 0;
+  while (std::size_t length = DecodeFirst(text, &code)) {
+    emit(code);
+    text.remove_prefix(length);
   }
 }
 

@@ -1,6 +1,7 @@
 // What the parts of the norvisk command share: exit statuses, messages, JSON text.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,16 @@ constexpr int kUsage = 2;       // the command line or a script line could not b
 
 // Prints "norvisk: <why> (see norvisk --help)" on stderr and returns kUsage.
 int Usage(std::string_view why);
+// Prints "norvisk: <why>" on stderr and returns kNotWritten.
+int Fail(std::string_view why);
+// `text` with its control bytes written as \n, \r, \t or \xNN: names and script text in a
+// message keep it one line.
+std::string OneLine(std::string_view text);
+// All of `file` into `text`; false (errno says why) when it could not be read.
+bool ReadAll(std::FILE* file, std::string* text);
+// Standard output written out: `status`, or kNotWritten and one line saying why when it could
+// not be (a full disk, a closed stream).
+int FinishOutput(int status);
 
 // Appends `text` as a JSON string; bytes that are not UTF-8 are read as Latin-1.
 void JsonString(std::string& out, std::string_view text);

@@ -1,11 +1,11 @@
 // The norvisk command: charts from data strings, written as BMP or JPEG files.
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <iostream>
-#include <iterator>
 #include <memory>
 #include <new>
 #include <string>
@@ -135,14 +135,17 @@ const ChartKind* FindKind(std::string_view name) {
   return nullptr;
 }
 
-// DATA, or standard input when it is "-".
+// DATA, or standard input when it is "-"; false (errno says why) when that cannot be read.
 bool ReadData(const char* arg, std::string* data) {
   if (std::strcmp(arg, "-") != 0) {
     *data = arg;
     return true;
   }
-  data->assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-  return !std::cin.bad();
+  return ReadAll(stdin, data);
+}
+
+int CannotReadData() {
+  return Fail(std::string("cannot read the data from standard input: ") + std::strerror(errno));
 }
 
 int OutOfMemory() {
@@ -157,14 +160,16 @@ bool ParseSize(const char* text, int* value) {
 }
 
 int ParseCommand(int argc, char** argv) {
-  if (argc != 4) return Usage("parse takes a kind and DATA");
-  const ChartKind* kind = FindKind(argv[2]);
-  if (!kind) return Usage("unknown kind \"" + std::string(argv[2]) + "\"");
+  // It has no options; a "--" may still stand before the kind or DATA.
+  std::vector<const char*> args(argv + 2, argv + argc);
+  auto dashes = std::find_if(args.begin(), args.end(),
+                             [](const char* arg) { return std::strcmp(arg, "--") == 0; });
+  if (dashes != args.end()) args.erase(dashes);
+  if (args.size() != 2) return Usage("parse takes a kind and DATA");
+  const ChartKind* kind = FindKind(args[0]);
+  if (!kind) return Usage("unknown kind \"" + std::string(args[0]) + "\"");
   std::string data;
-  if (!ReadData(argv[3], &data)) {
-    std::cerr << "norvisk: cannot read the data from standard input\n";
-    return kNotWritten;
-  }
+  if (!ReadData(args[1], &data)) return CannotReadData();
   // The reader never draws: a graph without a surface holds the data only.
   std::unique_ptr<Graph> graph = kind->make(0, 0);
   graph->LoadData(data);
@@ -172,7 +177,7 @@ int ParseCommand(int argc, char** argv) {
   kind->json(out, *graph);
   out += '\n';
   std::fwrite(out.data(), 1, out.size(), stdout);
-  return std::fflush(stdout) == 0 ? kWritten : kNotWritten;
+  return FinishOutput(kWritten);
 }
 
 // `bar` and `xy`: a new graph of the kind, resized, on the background, with the data, saved.
@@ -180,9 +185,15 @@ int DrawCommand(const ChartKind& kind, int argc, char** argv) {
   std::vector<const char*> positional;
   int width = 640, height = 300;
   bool hasWidth = false, hasHeight = false;
+  bool options = true;
   for (int i = 2; i < argc; ++i) {
     std::string arg = argv[i];
-    if (arg == "--width" || arg == "--height") {
+    if (!options) {
+      positional.push_back(argv[i]);
+    } else if (arg == "--") {
+      // The rest are OUTPUT and DATA, even where they begin with "-".
+      options = false;
+    } else if (arg == "--width" || arg == "--height") {
       if (i + 1 >= argc) return Usage(arg + " needs a number");
       int* target = arg == "--width" ? &width : &height;
       if (!ParseSize(argv[++i], target)) return Usage(arg + " needs a whole number");
@@ -196,15 +207,9 @@ int DrawCommand(const ChartKind& kind, int argc, char** argv) {
   if (positional.size() != 2) return Usage(std::string(kind.name) + " takes OUTPUT and DATA");
   const char* output = positional[0];
   std::string data;
-  if (!ReadData(positional[1], &data)) {
-    std::cerr << "norvisk: cannot read the data from standard input\n";
-    return kNotWritten;
-  }
-  if (ImageFormatFor(output) == ImageFormat::None) {
-    std::cerr << "norvisk: " << output
-              << ": not written: the name must contain \".bmp\" or \".jpg\"\n";
-    return kNotWritten;
-  }
+  if (!ReadData(positional[1], &data)) return CannotReadData();
+  if (ImageFormatFor(output) == ImageFormat::None)
+    return Fail(std::string(output) + ": not written: the name must contain \".bmp\" or \".jpg\"");
 
   // The calls a program makes on libnorvisk's graph object, the same object underneath.
   NVGraph object;
@@ -213,24 +218,19 @@ int DrawCommand(const ChartKind& kind, int argc, char** argv) {
   if (hr == S_OK && hasHeight) hr = object.SetHeight(height);
   if (hr != S_OK) return OutOfMemory();
   if (!object.graph()->canvas->ready()) {
-    std::cerr << "norvisk: " << output << ": not written: a picture of " << width << " x " << height
-              << " pixels cannot be made\n";
-    return kNotWritten;
+    return Fail(std::string(output) + ": not written: a picture of " + std::to_string(width) +
+                " x " + std::to_string(height) + " pixels cannot be made");
   }
   if (object.ReadData(data) != S_OK) return OutOfMemory();
-  if (const char* why = kind.nothingToDraw(*object.graph())) {
-    std::cerr << "norvisk: " << output << ": not written: " << why << "\n";
-    return kNotWritten;
-  }
+  if (const char* why = kind.nothingToDraw(*object.graph()))
+    return Fail(std::string(output) + ": not written: " + why);
   errno = 0;
   ExportResult outcome = ExportResult::NotWritten;
   if (object.SaveToFile(output, &outcome) != S_OK || outcome == ExportResult::NoMemory)
     return OutOfMemory();
   if (outcome != ExportResult::Written) {
-    std::cerr << "norvisk: " << output
-              << ": not written: " << (errno ? std::strerror(errno) : "the file could not be made")
-              << "\n";
-    return kNotWritten;
+    return Fail(std::string(output) +
+                ": not written: " + (errno ? std::strerror(errno) : "the file could not be made"));
   }
   return kWritten;
 }
@@ -238,13 +238,13 @@ int DrawCommand(const ChartKind& kind, int argc, char** argv) {
 int Main(int argc, char** argv) {
   if (argc < 2) return Usage("no command given");
   std::string_view command = argv[1];
-  if (command == "--help" || command == "-h") {
-    std::fputs(kHelp, stdout);
-    return std::fflush(stdout) == 0 ? kWritten : kNotWritten;
-  }
-  if (command == "--version") {
-    std::printf("norvisk %s\n", NORVISK_VERSION);
-    return std::fflush(stdout) == 0 ? kWritten : kNotWritten;
+  if (command == "--help" || command == "-h" || command == "--version") {
+    if (argc > 2) return Usage(std::string(command) + " takes no arguments");
+    if (command == "--version")
+      std::printf("norvisk %s\n", NORVISK_VERSION);
+    else
+      std::fputs(kHelp, stdout);
+    return FinishOutput(kWritten);
   }
   if (command == "parse") return ParseCommand(argc, argv);
   if (command == "run") return RunCommand(argc, argv);
@@ -256,7 +256,8 @@ int Main(int argc, char** argv) {
 }  // namespace
 
 int Usage(std::string_view why) {
-  std::cerr << "norvisk: " << why << " (see norvisk --help)\n";
+  const std::string line = "norvisk: " + OneLine(why) + " (see norvisk --help)\n";
+  std::fwrite(line.data(), 1, line.size(), stderr);
   return kUsage;
 }
 
@@ -269,7 +270,7 @@ int main(int argc, char** argv) {
   } catch (const std::bad_alloc&) {
     std::cerr << "norvisk: out of memory\n";
   } catch (const std::exception& e) {
-    std::cerr << "norvisk: " << e.what() << "\n";
+    norvisk::cli::Fail(e.what());
   } catch (...) {
     std::cerr << "norvisk: stopped by an unknown error\n";
   }

@@ -2,7 +2,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
 #include <string>
 
 #include "cli/cli.h"
@@ -11,34 +10,26 @@
 #include "cli/script.h"
 
 namespace norvisk::cli {
-namespace {
-
-// The whole stream at once, so lines are views into one buffer.
-bool ReadAll(std::FILE* file, std::string* text) {
-  char chunk[1 << 16];
-  std::size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) text->append(chunk, n);
-  return !std::ferror(file);
-}
-
-}  // namespace
 
 int RunCommand(int argc, char** argv) {
   const char* script = nullptr;
   bool trace = false;
   bool com = false;
+  bool options = true;
   for (int i = 2; i < argc; ++i) {
     std::string_view arg = argv[i];
-    if (arg == "--trace") {
+    if (options && arg == "--") {
+      // What follows is the SCRIPT, even where it begins with "-".
+      options = false;
+    } else if (!options || arg.size() < 2 || arg[0] != '-') {
+      if (script) return Usage("run takes one SCRIPT");
+      script = argv[i];
+    } else if (arg == "--trace") {
       trace = true;
     } else if (arg == "--com") {
       com = true;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      return Usage("unknown option " + std::string(arg));
-    } else if (script) {
-      return Usage("run takes one SCRIPT");
     } else {
-      script = argv[i];
+      return Usage("unknown option " + std::string(arg));
     }
   }
   // With --com the calls go to the registered class instead of this process's NVGraph. It is
@@ -49,30 +40,25 @@ int RunCommand(int argc, char** argv) {
     target = MakeComGraphCalls(&why);
     if (!target) {
       if (!kComBuild) return Usage(why);
-      std::cerr << "norvisk: " << why << "\n";
-      return kNotWritten;
+      return Fail(why);
     }
   }
 
   bool fromStdin = script == nullptr || std::strcmp(script, "-") == 0;
   const char* name = fromStdin ? "<stdin>" : script;
   std::string text;
+  // The whole stream at once, so lines are views into one buffer.
   if (fromStdin) {
-    if (!ReadAll(stdin, &text)) {
-      std::cerr << "norvisk: cannot read the script from standard input: " << std::strerror(errno)
-                << "\n";
-      return kNotWritten;
-    }
+    if (!ReadAll(stdin, &text))
+      return Fail(std::string("cannot read the script from standard input: ") +
+                  std::strerror(errno));
   } else {
     std::FILE* file = std::fopen(script, "rb");
     bool read = file && ReadAll(file, &text);
     int error = errno;
     if (file) std::fclose(file);
-    if (!read) {
-      std::cerr << "norvisk: " << script << ": cannot read the script: " << std::strerror(error)
-                << "\n";
-      return kNotWritten;
-    }
+    if (!read)
+      return Fail(std::string(script) + ": cannot read the script: " + std::strerror(error));
   }
 
   if (!target) target = MakeNVGraphCalls();
@@ -80,13 +66,10 @@ int RunCommand(int argc, char** argv) {
   bool ran = RunScript(text, *target, trace ? stdout : nullptr, &error);
   bool traced = std::fflush(stdout) == 0;
   if (!ran) {
-    std::cerr << "norvisk: " << name << ":" << error.line << ": " << error.why << "\n";
+    Fail(std::string(name) + ":" + std::to_string(error.line) + ": " + error.why);
     return kUsage;
   }
-  if (!traced) {
-    std::cerr << "norvisk: cannot write the trace: " << std::strerror(errno) << "\n";
-    return kNotWritten;
-  }
+  if (!traced) return Fail(std::string("cannot write the trace: ") + std::strerror(errno));
   return kWritten;
 }
 

@@ -255,6 +255,10 @@ void Trace(std::FILE* out, std::string_view method, HRESULT status) {
 }  // namespace
 
 bool RunScript(std::string_view text, GraphCalls& target, std::FILE* trace, ScriptError* error) {
+  // Windows editors begin UTF-8 files with a byte-order mark: it is not part of the first line.
+  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+  if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark)
+    text.remove_prefix(kByteOrderMark.size());
   Call call;
   std::size_t number = 0;
   for (std::size_t start = 0; start < text.size();) {

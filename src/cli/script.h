@@ -17,7 +17,8 @@ struct ScriptError {
 
 // Makes the call of each line of `text` on `target`, in order. With `trace`, writes one line a
 // call there: the method and its status. Stops before the first line that cannot be read and
-// returns false with its number and why; what earlier lines did stays done.
+// returns false with its number and why; what earlier lines did stays done. A byte-order mark
+// before the first line is skipped.
 bool RunScript(std::string_view text, GraphCalls& target, std::FILE* trace, ScriptError* error);
 
 }  // namespace norvisk::cli

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "base/first_character.h"
 #include "graph/number_reader.h"
 
 namespace norvisk {
@@ -95,7 +96,8 @@ bool BarGraph::SetHeight(int h) {
 // forward, so the time is linear in the length of the text.
 void BarGraph::LoadData(std::string_view s) {
   dirty = true;
-  if (!s.empty()) s.remove_prefix(1);
+  // The first character, whatever it is: all the bytes of it.
+  s.remove_prefix(FirstCharLength(s));
 
   std::size_t close = s.find(')');
   std::string_view legendSection = s.substr(0, close);
@@ -117,8 +119,9 @@ void BarGraph::LoadData(std::string_view s) {
 
   for (std::size_t q; (q = s.find(')')) != std::string_view::npos;) {
     // The character before the body, normally "(", is skipped unchecked. A ")" right at the
-    // front gives an empty body.
-    std::string_view group = q == 0 ? std::string_view{} : s.substr(1, q - 1);
+    // front gives an empty body. No character of more than one byte holds a ")".
+    std::string_view group = s.substr(0, q);
+    group.remove_prefix(FirstCharLength(group));
     s.remove_prefix(q + 1);
     std::size_t semi = group.find(';');
     AddBar(group.substr(0, semi));

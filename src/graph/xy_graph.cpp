@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/first_character.h"
 #include "graph/number_reader.h"
 
 namespace norvisk {
@@ -77,7 +78,8 @@ void XYGraph::AddXYValue(std::string_view label, double value) {
 // Views only move forward, so the time is linear in the length of the text.
 void XYGraph::LoadData(std::string_view s) {
   dirty = true;
-  if (!s.empty()) s.remove_prefix(1);
+  // The first character, whatever it is: all the bytes of it.
+  s.remove_prefix(FirstCharLength(s));
   // A long text gets room for all its points at once (at most one per ";").
   if (s.size() > 4096)
     xyData.Reserve(static_cast<std::size_t>(std::count(s.begin(), s.end(), ';')), s.size());
@@ -85,9 +87,11 @@ void XYGraph::LoadData(std::string_view s) {
     std::string_view label = s.substr(0, semi);
     s.remove_prefix(semi + 1);
     std::size_t close = s.find(')');
-    // Without a ")" the number is the whole rest, and the rest is used up.
+    // Without a ")" the number is the whole rest, and the rest is used up; else the ")" goes
+    // with the one character after it.
     std::string_view number = s.substr(0, close);
-    s.remove_prefix(close == std::string_view::npos ? s.size() : std::min(close + 2, s.size()));
+    s.remove_prefix(close == std::string_view::npos ? s.size() : close + 1);
+    s.remove_prefix(FirstCharLength(s));
     AddXYValue(label, ReadNumber(number));
   }
 }

@@ -1,39 +1,66 @@
-// A file as an image sink, through the platform's own file functions.
+// A file as an image sink, replaced whole or not at all.
 #pragma once
 
+#include <cstdint>
+#include <optional>
+#include <string>
+
 #include "raster/image_sink.h"
+#include "raster/memory_sink.h"
 
 namespace norvisk {
 
-// Creates (or replaces) one file and takes a picture's bytes into it. On Windows through
-// CreateFileA / WriteFile / CloseHandle, elsewhere through stdio in binary mode. A write that
-// fails, or a close that fails, makes the whole file count as not written, and a file not written
-// is removed when it is an ordinary file (never a device, a pipe or the like): a part of a
-// picture is no picture. The name given to Open must stay valid until the file is closed or
-// discarded.
+// Takes a picture's bytes into a file, so that a picture that cannot be written whole never
+// costs the file that was there:
+// - A file on a disk (or a name where none is yet) is written as a new file in the same folder,
+//   which takes the name only once every byte is in it. Through a symbolic link it is the file
+//   the link leads to that is replaced, in that file's folder, so the link stays a link. The new
+//   file gets the old file's mode (and owner, where the process may give it), or the mode of any
+//   newly created file when there was none. On any failure the new file is removed, and the old
+//   one, its mode and its links are as they were.
+// - Where no file can be made beside it (a folder the process may not write to, holding a file it
+//   may write), and for a file with several hard links, which all keep showing the one picture,
+//   the picture is kept in memory and written over the old file only once it is complete.
+// - Anything else (a device such as /dev/stdout, a pipe) is written in place.
+// On Windows through the Windows file functions, elsewhere through the POSIX ones. The name
+// given to Open is copied.
 class FileSink {
  public:
   FileSink() = default;
   FileSink(const FileSink&) = delete;
   FileSink& operator=(const FileSink&) = delete;
-  ~FileSink();  // closes a file still open; its outcome is then lost
+  ~FileSink();  // discards a file still open: a picture never closed is not written
 
-  // False when the file cannot be created; nothing is then made.
+  // False when the file cannot be written at all; nothing is then changed. errno (POSIX) or the
+  // last error (Windows) says why.
   bool Open(const char* fileName);
   ImageSink sink() { return ImageSink{&FileSink::WriteTo, this}; }
-  // True when the file was open, every write was whole and closing succeeded; else the file is
-  // removed.
+  // Puts the picture in place: true when every piece was taken whole and the file now holds
+  // exactly them. On false the old file is as it was (a device keeps what it got); errno says why,
+  // or is 0 when no call of the system failed.
   bool Close();
-  // Closes and removes the file: for a picture whose encoding stopped part way.
+  // Drops the picture, for one whose encoding stopped part way: as a failed Close.
   void Discard();
 
  private:
-  static bool WriteTo(void* context, const void* data, std::size_t size);
+  enum class Way : std::uint8_t {
+    Closed,
+    Replace,  // a new file beside the old one, renamed over it
+    Buffer,   // memory, written over the old file at the end
+    InPlace,  // written where the name leads, as it is
+  };
 
-  void* file_ = nullptr;  // the platform's file: a FILE*, or a HANDLE
-  const char* name_ = nullptr;
-  bool ordinary_ = false;  // a file on a disk, which may be removed
+  static bool WriteTo(void* context, const void* data, std::size_t size);
+  void Reset();
+
+  Way way_ = Way::Closed;
+  std::intptr_t file_ = -1;    // what the pieces go into: a descriptor, or a HANDLE
+  std::intptr_t target_ = -1;  // the old file, open for writing, while there is one
+  std::string final_;          // the name that takes the picture: a link's target
+  std::string temp_;           // the new file beside it
+  std::optional<MemorySink> memory_;
   bool failed_ = false;
+  int error_ = 0;  // what the system said at the first failure
 };
 
 }  // namespace norvisk

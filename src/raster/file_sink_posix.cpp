@@ -1,12 +1,19 @@
-// FileSink through stdio, with the signals a write can raise held back.
+// FileSink through the POSIX file functions, with the signals a write can raise held back.
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
-#include <cstdio>
-#include <ctime>
+#include <cstdint>
+#include <cstdlib>
 #include <initializer_list>
+#include <new>
+#include <string>
 
 #include "raster/file_sink.h"
 
@@ -58,49 +65,321 @@ class HeldSignals {
   bool blocked_ = false;
 };
 
+// As many as the kernel itself follows before it says ELOOP.
+constexpr int kMaxLinks = 40;
+constexpr int kTempTries = 100;
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Follows `path` through symbolic links to the name that is finally a file, or nothing yet.
+// False (errno set) on a loop or when the names cannot be read.
+bool FollowLinks(std::string* path, struct stat* info, bool* exists) {
+  for (int hops = 0;; ++hops) {
+    if (lstat(path->c_str(), info) != 0) {
+      *exists = false;
+      return errno == ENOENT;
+    }
+    *exists = true;
+    if (!S_ISLNK(info->st_mode)) return true;
+    if (hops == kMaxLinks) {
+      errno = ELOOP;
+      return false;
+    }
+    // The size lstat gives may be 0 (links of /proc): grow until the text fits.
+    std::string target(info->st_size > 0 ? static_cast<std::size_t>(info->st_size) + 1 : 256, '\0');
+    for (;;) {
+      const ssize_t n = readlink(path->c_str(), target.data(), target.size());
+      if (n < 0) return false;
+      if (static_cast<std::size_t>(n) < target.size()) {
+        target.resize(static_cast<std::size_t>(n));
+        break;
+      }
+      target.resize(target.size() * 2);
+    }
+    // A relative target is relative to the link's own folder.
+    *path = !target.empty() && target[0] == '/' ? target : FolderOf(*path) + "/" + target;
+  }
+}
+
+std::uint64_t Mix(std::uint64_t x) {
+  x += 0x9E3779B97F4A7C15u;
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9u;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBu;
+  return x ^ (x >> 31);
+}
+
+// A new file of a name of its own in `folder`, created with `mode` (less the umask); -1 (errno
+// set) when none can be made.
+int MakeTemp(const std::string& folder, mode_t mode, std::string* name) {
+  static std::atomic<std::uint64_t> counter{0};
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  std::uint64_t seed =
+      Mix(static_cast<std::uint64_t>(getpid()) << 32 ^ static_cast<std::uint64_t>(now.tv_nsec) ^
+          static_cast<std::uint64_t>(now.tv_sec) << 20);
+  for (int attempt = 0; attempt < kTempTries; ++attempt) {
+    std::uint64_t bits = Mix(seed ^ counter.fetch_add(1, std::memory_order_relaxed));
+    // Hidden, and ending in neither ".bmp" nor ".jpg": nothing that watches for pictures takes
+    // it for one.
+    *name = folder + "/.norvisk-";
+    for (int k = 0; k < 10; ++k, bits /= 36)
+      *name += "0123456789abcdefghijklmnopqrstuvwxyz"[bits % 36];
+    *name += ".part";
+    const int fd = open(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+bool WriteAll(int fd, const void* data, std::size_t size) {
+  const auto* p = static_cast<const unsigned char*>(data);
+  while (size > 0) {
+    const ssize_t n = write(fd, p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Writes `size` bytes over the old file open as `fd`. What can be found out before a byte
+// changes is: the file-size limit, and room on the disk, taken ahead where the file system
+// allows; after that only a failing disk stops it part way.
+bool Overwrite(int fd, const unsigned char* data, std::size_t size) {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+      size > limit.rlim_cur) {
+    errno = EFBIG;
+    return false;
+  }
+  if (size > 0) {
+    // Reserves the blocks without changing a byte; not every file system can.
+    const int e = posix_fallocate(fd, 0, static_cast<off_t>(size));
+    if (e != 0 && e != EOPNOTSUPP && e != ENOSYS && e != EINVAL) {
+      errno = e;
+      return false;
+    }
+  }
+  for (std::size_t done = 0; done < size;) {
+    const ssize_t n = pwrite(fd, data + done, size - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return ftruncate(fd, static_cast<off_t>(size)) == 0;
+}
+
+// The whole file `name` into `into`.
+bool ReadWhole(const std::string& name, MemorySink* into) {
+  const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  unsigned char chunk[1 << 16];
+  bool read = true;
+  for (;;) {
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0) break;
+    if (n < 0 || !into->sink().Write(chunk, static_cast<std::size_t>(n))) {
+      if (n > 0) errno = ENOMEM;
+      read = false;
+      break;
+    }
+  }
+  const int savedErrno = errno;
+  close(fd);
+  errno = savedErrno;
+  return read;
+}
+
 }  // namespace
 
 FileSink::~FileSink() {
-  if (file_ != nullptr) Close();
+  if (way_ != Way::Closed) Discard();
+}
+
+void FileSink::Reset() {
+  way_ = Way::Closed;
+  file_ = target_ = -1;
+  final_.clear();
+  temp_.clear();
+  memory_.reset();
+  failed_ = false;
+  error_ = 0;
 }
 
 bool FileSink::Open(const char* fileName) {
-  if (fileName == nullptr || file_ != nullptr) return false;
-  // Binary mode, so that no byte is ever translated.
-  file_ = std::fopen(fileName, "wb");
-  name_ = fileName;
-  failed_ = false;
-  struct stat info;
-  ordinary_ = file_ != nullptr && fstat(fileno(static_cast<std::FILE*>(file_)), &info) == 0 &&
-              S_ISREG(info.st_mode);
-  return file_ != nullptr;
+  if (fileName == nullptr || way_ != Way::Closed) {
+    errno = EINVAL;
+    return false;
+  }
+  if (*fileName == '\0') {
+    errno = ENOENT;
+    return false;
+  }
+  const int callerErrno = errno;
+  try {
+    Reset();
+    final_ = fileName;
+    struct stat info;
+    // What the name leads to decides first: /dev/stdout is a link to a pipe's /proc entry, whose
+    // own link text names no file.
+    bool exists = stat(fileName, &info) == 0;
+    if (!(exists && !S_ISREG(info.st_mode)) && !FollowLinks(&final_, &info, &exists)) {
+      const int e = errno;
+      Reset();
+      errno = e;
+      return false;
+    }
+    if (exists && !S_ISREG(info.st_mode)) {
+      // A device, a pipe or a socket takes the bytes where it is; a folder refuses them.
+      const int fd = open(fileName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
+      if (fd < 0) {
+        const int e = errno;
+        Reset();
+        errno = e;
+        return false;
+      }
+      way_ = Way::InPlace;
+      file_ = fd;
+      errno = callerErrno;
+      return true;
+    }
+    if (exists) {
+      // The old file must be one this process may write, as when it was written in place. Held
+      // open to write over it should it come to that.
+      const int fd = open(final_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+      if (fd < 0 || fstat(fd, &info) != 0) {
+        const int e = errno;
+        if (fd >= 0) close(fd);
+        Reset();
+        errno = e;
+        return false;
+      }
+      target_ = fd;
+    }
+    // Readable by nobody else until it has the old file's mode.
+    const int fd = exists && info.st_nlink <= 1 ? MakeTemp(FolderOf(final_), 0600, &temp_)
+                   : exists                     ? -1
+                                                : MakeTemp(FolderOf(final_), 0666, &temp_);
+    if (fd < 0) {
+      if (!exists) {
+        const int e = errno;
+        Reset();
+        errno = e;
+        return false;
+      }
+      temp_.clear();
+      memory_.emplace();
+      way_ = Way::Buffer;
+      errno = callerErrno;
+      return true;
+    }
+    if (exists) {
+      // Owner first: a change of owner clears the set-id bits that the mode then gives back.
+      if ((info.st_uid != geteuid() || info.st_gid != getegid()) &&
+          fchown(fd, info.st_uid, info.st_gid) != 0) {
+        // Only a privileged process may give a file away: the new one stays the writer's.
+      }
+      if (fchmod(fd, info.st_mode & 07777) != 0) {
+        // A file system without modes (FAT) gives every file the same one.
+      }
+    }
+    way_ = Way::Replace;
+    file_ = fd;
+    errno = callerErrno;
+    return true;
+  } catch (const std::bad_alloc&) {
+    if (file_ >= 0) close(static_cast<int>(file_));
+    if (target_ >= 0) close(static_cast<int>(target_));
+    if (!temp_.empty()) unlink(temp_.c_str());
+    Reset();
+    errno = ENOMEM;
+    return false;
+  }
 }
 
 bool FileSink::WriteTo(void* context, const void* data, std::size_t size) {
   auto* self = static_cast<FileSink*>(context);
-  if (self->file_ == nullptr || self->failed_) return false;
+  if (self->way_ == Way::Closed || self->failed_) return false;
+  if (size == 0) return true;
+  if (self->way_ == Way::Buffer) {
+    if (!self->memory_->sink().Write(data, size)) {
+      self->failed_ = true;
+      self->error_ = ENOMEM;
+    }
+    return !self->failed_;
+  }
   HeldSignals held;
-  if (std::fwrite(data, 1, size, static_cast<std::FILE*>(self->file_)) != size)
+  if (!WriteAll(static_cast<int>(self->file_), data, size)) {
     self->failed_ = true;
+    self->error_ = errno != 0 ? errno : EIO;
+  }
   return !self->failed_;
 }
 
 bool FileSink::Close() {
-  if (file_ == nullptr) return false;
-  HeldSignals held;
-  // A full disk often shows only when the buffer is flushed on close.
-  const bool closed = std::fclose(static_cast<std::FILE*>(file_)) == 0;
-  file_ = nullptr;
-  if (closed && !failed_) return true;
-  if (ordinary_) {
-    const int savedErrno = errno;
-    std::remove(name_);
-    errno = savedErrno;
+  if (way_ == Way::Closed) {
+    errno = EBADF;
+    return false;
   }
-  return false;
+  HeldSignals held;
+  bool ok = !failed_;
+  auto fail = [&] {
+    if (ok && error_ == 0) error_ = errno;
+    ok = false;
+  };
+  // Some file systems (NFS) report a failed write only when the file is closed.
+  if (file_ >= 0 && close(static_cast<int>(file_)) != 0) fail();
+  file_ = -1;
+  switch (way_) {
+    case Way::Replace:
+      if (ok && rename(temp_.c_str(), final_.c_str()) != 0) {
+        // The old file is a mount point of its own (a file bound into a container): it can only
+        // be written over.
+        if ((errno == EBUSY || errno == EXDEV) && target_ >= 0) {
+          try {
+            MemorySink whole;
+            if (!ReadWhole(temp_, &whole) ||
+                !Overwrite(static_cast<int>(target_), whole.data(), whole.size()))
+              fail();
+          } catch (const std::bad_alloc&) {
+            errno = ENOMEM;
+            fail();
+          }
+        } else {
+          fail();
+        }
+        unlink(temp_.c_str());
+      } else if (!ok) {
+        unlink(temp_.c_str());
+      }
+      break;
+    case Way::Buffer:
+      if (ok && memory_->outOfMemory()) {
+        errno = ENOMEM;
+        fail();
+      } else if (ok && !Overwrite(static_cast<int>(target_), memory_->data(), memory_->size())) {
+        fail();
+      }
+      break;
+    case Way::InPlace:
+    case Way::Closed: break;
+  }
+  if (target_ >= 0 && close(static_cast<int>(target_)) != 0 && way_ == Way::Buffer) fail();
+  target_ = -1;
+  const int error = ok ? 0 : error_;
+  Reset();
+  if (!ok) errno = error;
+  return ok;
 }
 
 void FileSink::Discard() {
+  if (way_ == Way::Closed) return;
   failed_ = true;
   Close();
 }

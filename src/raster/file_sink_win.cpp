@@ -3,55 +3,213 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <new>
+#include <string>
 
 #include "raster/file_sink.h"
 
 namespace norvisk {
 
-FileSink::~FileSink() {
-  if (file_ != nullptr) Close();
+namespace {
+
+HANDLE AsHandle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+std::intptr_t FromHandle(HANDLE h) { return reinterpret_cast<std::intptr_t>(h); }
+constexpr std::intptr_t kNone = -1;  // INVALID_HANDLE_VALUE
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t cut = path.find_last_of("\\/:");
+  if (cut == std::string::npos) return ".";
+  // "C:\x.bmp" and "C:x.bmp" keep their drive's root or current folder.
+  if (path[cut] == ':' || (cut == 2 && path[1] == ':') || cut == 0) return path.substr(0, cut + 1);
+  return path.substr(0, cut);
 }
 
-bool FileSink::Open(const char* fileName) {
-  if (fileName == nullptr || file_ != nullptr) return false;
-  HANDLE file = CreateFileA(fileName, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  file_ = file;
-  name_ = fileName;
-  failed_ = false;
-  ordinary_ = GetFileType(file) == FILE_TYPE_DISK;
+// The name the file `file` finally has: through a symbolic link, the link's target.
+bool FinalName(HANDLE file, std::string* name) {
+  char buffer[MAX_PATH * 4];
+  const DWORD n = GetFinalPathNameByHandleA(file, buffer, sizeof buffer, FILE_NAME_NORMALIZED);
+  if (n == 0 || n >= sizeof buffer) return false;
+  name->assign(buffer, n);
   return true;
 }
 
-bool FileSink::WriteTo(void* context, const void* data, std::size_t size) {
-  auto* self = static_cast<FileSink*>(context);
-  if (self->file_ == nullptr || self->failed_) return false;
+bool WriteAll(HANDLE file, const void* data, std::size_t size) {
   // WriteFile takes at most a DWORD of bytes a call; a larger piece goes in several calls.
   const auto* p = static_cast<const std::uint8_t*>(data);
   while (size > 0) {
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, 0x80000000u));
     DWORD done = 0;
-    if (!WriteFile(static_cast<HANDLE>(self->file_), p, chunk, &done, nullptr) || done != chunk) {
-      self->failed_ = true;
-      return false;
-    }
+    if (!WriteFile(file, p, chunk, &done, nullptr) || done != chunk) return false;
     p += chunk;
     size -= chunk;
   }
   return true;
 }
 
+bool SetLength(HANDLE file, std::uint64_t size) {
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(size);
+  return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+}
+
+// Writes `size` bytes over the old file. A longer picture first takes its room on the disk, so
+// that a full disk stops it before a byte of the old file changes.
+bool Overwrite(HANDLE file, const unsigned char* data, std::size_t size) {
+  LARGE_INTEGER old;
+  if (!GetFileSizeEx(file, &old)) return false;
+  if (static_cast<std::uint64_t>(old.QuadPart) < size && !SetLength(file, size)) return false;
+  LARGE_INTEGER start;
+  start.QuadPart = 0;
+  return SetFilePointerEx(file, start, nullptr, FILE_BEGIN) && WriteAll(file, data, size) &&
+         SetLength(file, size);
+}
+
+}  // namespace
+
+FileSink::~FileSink() {
+  if (way_ != Way::Closed) Discard();
+}
+
+void FileSink::Reset() {
+  way_ = Way::Closed;
+  file_ = target_ = kNone;
+  final_.clear();
+  temp_.clear();
+  memory_.reset();
+  failed_ = false;
+  error_ = 0;
+}
+
+bool FileSink::Open(const char* fileName) {
+  if (fileName == nullptr || way_ != Way::Closed) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  try {
+    Reset();
+    final_ = fileName;
+    // The old file, if any: it must be one this process may write, as when it was written in
+    // place. Windows refuses a read-only file to every user; Wine run by root would not.
+    const DWORD attributes = GetFileAttributesA(fileName);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+        !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      Reset();
+      SetLastError(ERROR_ACCESS_DENIED);
+      return false;
+    }
+    HANDLE old =
+        CreateFileA(fileName, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (old == INVALID_HANDLE_VALUE) {
+      const DWORD error = GetLastError();
+      if (error != ERROR_FILE_NOT_FOUND) {
+        Reset();
+        SetLastError(error);
+        return false;
+      }
+    } else if (GetFileType(old) != FILE_TYPE_DISK) {
+      // A device or a pipe takes the bytes where it is.
+      way_ = Way::InPlace;
+      file_ = FromHandle(old);
+      return true;
+    } else {
+      target_ = FromHandle(old);
+      // Through a symbolic link the link's target is replaced, so the link stays a link.
+      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        FinalName(old, &final_);
+    }
+    char temp[MAX_PATH];
+    const std::string folder = FolderOf(final_);
+    if (GetTempFileNameA(folder.c_str(), "nvk", 0, temp) == 0) {
+      if (target_ == kNone) {
+        const DWORD error = GetLastError();
+        Reset();
+        SetLastError(error);
+        return false;
+      }
+      // No file can be made beside the old one: the picture waits in memory.
+      memory_.emplace();
+      way_ = Way::Buffer;
+      return true;
+    }
+    temp_ = temp;
+    HANDLE file = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      const DWORD error = GetLastError();
+      DeleteFileA(temp);
+      if (target_ != kNone) CloseHandle(AsHandle(target_));
+      Reset();
+      SetLastError(error);
+      return false;
+    }
+    way_ = Way::Replace;
+    file_ = FromHandle(file);
+    return true;
+  } catch (const std::bad_alloc&) {
+    if (target_ != kNone) CloseHandle(AsHandle(target_));
+    if (file_ != kNone) CloseHandle(AsHandle(file_));
+    if (!temp_.empty()) DeleteFileA(temp_.c_str());
+    Reset();
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return false;
+  }
+}
+
+bool FileSink::WriteTo(void* context, const void* data, std::size_t size) {
+  auto* self = static_cast<FileSink*>(context);
+  if (self->way_ == Way::Closed || self->failed_) return false;
+  if (size == 0) return true;
+  const bool taken = self->way_ == Way::Buffer ? self->memory_->sink().Write(data, size)
+                                               : WriteAll(AsHandle(self->file_), data, size);
+  if (!taken) {
+    self->failed_ = true;
+    self->error_ = self->way_ == Way::Buffer ? ERROR_NOT_ENOUGH_MEMORY : GetLastError();
+  }
+  return taken;
+}
+
 bool FileSink::Close() {
-  if (file_ == nullptr) return false;
-  const bool closed = CloseHandle(static_cast<HANDLE>(file_)) != FALSE;
-  file_ = nullptr;
-  if (closed && !failed_) return true;
-  if (ordinary_) DeleteFileA(name_);
-  return false;
+  if (way_ == Way::Closed) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  bool ok = !failed_;
+  auto fail = [&] {
+    if (ok && error_ == 0) error_ = static_cast<int>(GetLastError());
+    ok = false;
+  };
+  if (file_ != kNone && !CloseHandle(AsHandle(file_))) fail();
+  file_ = kNone;
+  switch (way_) {
+    case Way::Replace:
+      // The old file must not be held open while it is replaced.
+      if (target_ != kNone) CloseHandle(AsHandle(target_));
+      target_ = kNone;
+      if (ok && !MoveFileExA(temp_.c_str(), final_.c_str(), MOVEFILE_REPLACE_EXISTING)) fail();
+      if (!ok) DeleteFileA(temp_.c_str());
+      break;
+    case Way::Buffer:
+      if (ok && memory_->outOfMemory()) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        fail();
+      } else if (ok && !Overwrite(AsHandle(target_), memory_->data(), memory_->size())) {
+        fail();
+      }
+      break;
+    case Way::InPlace:
+    case Way::Closed: break;
+  }
+  if (target_ != kNone && !CloseHandle(AsHandle(target_))) fail();
+  target_ = kNone;
+  const int error = ok ? 0 : error_;
+  Reset();
+  if (!ok) SetLastError(static_cast<DWORD>(error));
+  return ok;
 }
 
 void FileSink::Discard() {
+  if (way_ == Way::Closed) return;
   failed_ = true;
   Close();
 }

@@ -3,6 +3,8 @@
 
 #include "support/test_support.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
@@ -22,11 +24,10 @@
 #include "raster/memory_sink.h"
 #include "raster/jpeg_writer.h"
 
+#include "support/limited_child.h"
+
 #if !defined(_WIN32)
-#include <csignal>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <sys/stat.h>
 #endif
 
 namespace norvisk {
@@ -65,6 +66,14 @@ void PaintSmallPicture(Canvas& canvas) {
   }
   Poke(canvas, 0, 0, MakeColor(255, 255, 0));
   Poke(canvas, 5, 4, MakeColor(255, 255, 255));
+}
+
+// Every pixel different from its neighbours: a JPEG of tens of kilobytes.
+void PaintGradient(Canvas& canvas) {
+  for (int y = 0; y < canvas.surfaceDesc().height; ++y) {
+    for (int x = 0; x < canvas.surfaceDesc().width; ++x)
+      Poke(canvas, x, y, MakeColor(x & 0xFF, y & 0xFF, (x ^ y) & 0xFF));
+  }
 }
 
 // Decoding with the library, failures returned instead of ending the process.
@@ -128,6 +137,31 @@ bool Near(Color a, Color b, int tolerance) {
   return std::abs(static_cast<int>(RedOf(a)) - static_cast<int>(RedOf(b))) <= tolerance &&
          std::abs(static_cast<int>(GreenOf(a)) - static_cast<int>(GreenOf(b))) <= tolerance &&
          std::abs(static_cast<int>(BlueOf(a)) - static_cast<int>(BlueOf(b))) <= tolerance;
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string ReadText(const std::string& path) {
+  const std::vector<std::uint8_t> bytes = ReadFile(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+// Every name in a folder, hidden ones included, in order: a file left behind shows.
+std::vector<std::string> Names(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The bytes a save of `canvas` in `format` must give.
+std::vector<std::uint8_t> Encoded(Canvas& canvas, ImageFormat format) {
+  MemorySink memory;
+  if (canvas.EncodeImage(format, memory.sink()) != ExportResult::Written) return {};
+  return std::vector<std::uint8_t>(memory.data(), memory.data() + memory.size());
 }
 
 class ImageExportTest : public ::testing::Test {
@@ -351,22 +385,22 @@ TEST_F(ImageExportTest, JpegIntoMissingFolderFails) {
 TEST_F(ImageExportTest, ReadOnlyFileIsLeftAsItWas) {
   const std::string path = Path("locked.bmp");
   const std::string before(300, 'k');
-  {
-    std::ofstream old(path, std::ios::binary);
-    old << before;
-  }
+  WriteText(path, before);
   // Read-only for everyone: the read-only attribute on Windows, mode 0444 elsewhere.
   fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-  const bool enforced = !std::ofstream(path, std::ios::binary | std::ios::app).is_open();
-  if (!enforced) {
-    fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
-    GTEST_SKIP() << "read-only files are writable for this user (root, or Wine run by root)";
-  }
   Canvas canvas(6, 5);
   PaintSmallPicture(canvas);
+#if defined(_WIN32)
   EXPECT_FALSE(canvas.SaveImage(path.c_str()));
-  const std::vector<std::uint8_t> f = ReadFile(path);
-  EXPECT_EQ(std::string(f.begin(), f.end()), before);
+#else
+  // Root may write any file: the save is made as a user who may not write this one, in a
+  // folder where they could make a file of their own to put in its place.
+  fs::permissions(dir_, fs::perms::all);
+  EXPECT_EQ(norvisk_test::Unprivileged([&] { return canvas.SaveImage(path.c_str()) ? 1 : 0; }), 0)
+      << "1: written; 1000 and more: no child, or ended by a signal";
+#endif
+  EXPECT_EQ(ReadText(path), before);
+  EXPECT_EQ(Names(dir_), std::vector<std::string>{"locked.bmp"});
   // Writable again, so that the folder can be removed.
   fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
   EXPECT_TRUE(canvas.SaveImage(path.c_str()));
@@ -380,6 +414,163 @@ TEST_F(ImageExportTest, FolderOfTheSameNameIsNotReplaced) {
   EXPECT_FALSE(canvas.SaveImage(path.c_str()));
   EXPECT_TRUE(fs::is_directory(path));
 }
+
+// --- Replacing a file -------------------------------------------------------------------------
+
+TEST_F(ImageExportTest, FailedSaveLeavesTheOldFileAsItWas) {
+  const std::string old(5000, 'o');
+  // Wider than the JPEG encoder's 65,500 pixels: it gives up before its first byte.
+  Canvas wide(70000, 2);
+  ASSERT_TRUE(wide.ready());
+  WriteText(Path("chart.jpg"), old);
+  EXPECT_FALSE(wide.SaveImage(Path("chart.jpg").c_str()));
+  EXPECT_EQ(ReadText(Path("chart.jpg")), old);
+  for (const char* name : {"chart.bmp", "chart.jpg"}) {
+    SCOPED_TRACE(name);
+    const std::string path = Path(name);
+    WriteText(path, old);
+    // Pieces taken, then the picture dropped; a sink never closed drops it as well.
+    {
+      FileSink file;
+      ASSERT_TRUE(file.Open(path.c_str()));
+      EXPECT_TRUE(file.sink().Write("new", 3));
+      file.Discard();
+      EXPECT_FALSE(file.sink().Write("new", 3));
+    }
+    EXPECT_EQ(ReadText(path), old);
+    {
+      FileSink file;
+      ASSERT_TRUE(file.Open(path.c_str()));
+      EXPECT_TRUE(file.sink().Write("new", 3));
+    }
+    EXPECT_EQ(ReadText(path), old);
+#if !defined(_WIN32)
+    // Past the file-size limit.
+    Canvas canvas(640, 300);
+    PaintGradient(canvas);
+    EXPECT_EQ(norvisk_test::UnderFileSizeLimit(
+                  1000, [&] { return canvas.SaveImage(path.c_str()) ? 1 : 0; }),
+              0);
+    EXPECT_EQ(ReadText(path), old);
+#endif
+  }
+  EXPECT_EQ(Names(dir_), (std::vector<std::string>{"chart.bmp", "chart.jpg"}));
+}
+
+TEST_F(ImageExportTest, SaveReplacesTheOldFileWhole) {
+  Canvas canvas(6, 5);
+  PaintSmallPicture(canvas);
+  for (const auto format : {ImageFormat::Bmp, ImageFormat::Jpeg}) {
+    const std::string path = Path(format == ImageFormat::Bmp ? "chart.bmp" : "chart.jpg");
+    SCOPED_TRACE(path);
+    // Longer than the picture: nothing of it may remain after it.
+    WriteText(path, std::string(100000, 'o'));
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    ASSERT_TRUE(canvas.SaveImage(path.c_str()));
+    EXPECT_TRUE(ReadFile(path) == Encoded(canvas, format));
+#if !defined(_WIN32)
+    // The old file's mode, and for a new file the mode any new file gets.
+    EXPECT_EQ(fs::status(path).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    const std::string fresh = path + ".new.bmp";
+    const mode_t before = umask(027);
+    const bool saved = canvas.SaveImage(fresh.c_str());
+    umask(before);
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(fs::status(fresh).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::remove(fresh);
+#endif
+  }
+  EXPECT_EQ(Names(dir_), (std::vector<std::string>{"chart.bmp", "chart.jpg"}));
+}
+
+#if !defined(_WIN32)
+TEST_F(ImageExportTest, ThroughASymbolicLinkItsTargetIsReplaced) {
+  const std::string old(5000, 'o');
+  fs::create_directory(dir_ / "a");
+  fs::create_directory(dir_ / "b");
+  for (const char* ext : {"bmp", "jpg"}) {
+    WriteText(Path(std::string("b/target.") + ext), old);
+    ASSERT_EQ(symlink((std::string("../b/target.") + ext).c_str(),
+                      Path(std::string("a/link.") + ext).c_str()),
+              0);
+  }
+  // A target not there yet is made where the link says.
+  ASSERT_EQ(symlink("../b/later.bmp", Path("a/dangling.bmp").c_str()), 0);
+  Canvas wide(70000, 2);
+  EXPECT_FALSE(wide.SaveImage(Path("a/link.jpg").c_str()));
+  Canvas canvas(640, 300);
+  PaintGradient(canvas);
+  EXPECT_EQ(norvisk_test::UnderFileSizeLimit(
+                1000, [&] { return canvas.SaveImage(Path("a/link.bmp").c_str()) ? 1 : 0; }),
+            0);
+  EXPECT_EQ(ReadText(Path("b/target.bmp")), old);
+  EXPECT_EQ(ReadText(Path("b/target.jpg")), old);
+
+  for (const char* name : {"a/link.bmp", "a/link.jpg", "a/dangling.bmp"})
+    EXPECT_TRUE(canvas.SaveImage(Path(name).c_str())) << name;
+  for (const char* name : {"a/link.bmp", "a/link.jpg", "a/dangling.bmp"})
+    EXPECT_TRUE(fs::is_symlink(Path(name))) << name;
+  EXPECT_TRUE(ReadFile(Path("b/target.bmp")) == Encoded(canvas, ImageFormat::Bmp));
+  EXPECT_TRUE(ReadFile(Path("b/target.jpg")) == Encoded(canvas, ImageFormat::Jpeg));
+  EXPECT_TRUE(ReadFile(Path("b/later.bmp")) == Encoded(canvas, ImageFormat::Bmp));
+  EXPECT_EQ(Names(dir_ / "a"), (std::vector<std::string>{"dangling.bmp", "link.bmp", "link.jpg"}));
+  EXPECT_EQ(Names(dir_ / "b"), (std::vector<std::string>{"later.bmp", "target.bmp", "target.jpg"}));
+
+  // Links that lead round in a circle lead to no file.
+  ASSERT_EQ(symlink("loop.bmp", Path("a/loop.bmp").c_str()), 0);
+  errno = 0;
+  EXPECT_FALSE(canvas.SaveImage(Path("a/loop.bmp").c_str()));
+  EXPECT_EQ(errno, ELOOP);
+}
+
+TEST_F(ImageExportTest, HardLinkedFileIsWrittenOverOnlyWhenThePictureIsWhole) {
+  // Every name of the file keeps showing the one picture: it is written over, not replaced.
+  const std::string old(100000, 'o');
+  WriteText(Path("one.jpg"), old);
+  fs::create_hard_link(Path("one.jpg"), Path("two.jpg"));
+  Canvas wide(70000, 2);
+  EXPECT_FALSE(wide.SaveImage(Path("one.jpg").c_str()));
+  Canvas canvas(640, 300);
+  PaintGradient(canvas);
+  EXPECT_EQ(norvisk_test::UnderFileSizeLimit(
+                10000, [&] { return canvas.SaveImage(Path("two.jpg").c_str()) ? 1 : 0; }),
+            0);
+  EXPECT_EQ(ReadText(Path("two.jpg")), old);
+  ASSERT_TRUE(canvas.SaveImage(Path("one.jpg").c_str()));
+  EXPECT_TRUE(fs::equivalent(Path("one.jpg"), Path("two.jpg")));
+  EXPECT_TRUE(ReadFile(Path("two.jpg")) == Encoded(canvas, ImageFormat::Jpeg));
+  EXPECT_EQ(Names(dir_), (std::vector<std::string>{"one.jpg", "two.jpg"}));
+}
+
+TEST_F(ImageExportTest, FileInAReadOnlyFolderIsWrittenOverOnlyWhenThePictureIsWhole) {
+  // No file can be made beside it: the picture is made in memory first.
+  const std::string path = Path("chart.jpg");
+  const std::string old(100000, 'o');
+  WriteText(path, old);
+  fs::permissions(path, fs::perms::all & ~fs::perms::owner_exec & ~fs::perms::group_exec &
+                            ~fs::perms::others_exec);
+  fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                            fs::perms::group_exec | fs::perms::others_read |
+                            fs::perms::others_exec);
+  Canvas canvas(640, 300);
+  PaintGradient(canvas);
+  const int result = norvisk_test::Unprivileged([&] {
+    Canvas wide(70000, 2);
+    if (wide.SaveImage(path.c_str()) || ReadText(path) != old) return 1;
+    if (norvisk_test::UnderFileSizeLimit(10000, [&] { return canvas.SaveImage(path.c_str()); }) !=
+            0 ||
+        ReadText(path) != old)
+      return 2;
+    return canvas.SaveImage(path.c_str()) ? 0 : 3;
+  });
+  fs::permissions(dir_, fs::perms::owner_write, fs::perm_options::add);
+  EXPECT_EQ(result, 0) << "1: too wide a JPEG, 2: the file-size limit, 3: not written";
+  EXPECT_TRUE(ReadFile(path) == Encoded(canvas, ImageFormat::Jpeg));
+  EXPECT_EQ(Names(dir_), std::vector<std::string>{"chart.jpg"});
+}
+#endif
 
 // --- Sinks ------------------------------------------------------------------------------------
 
@@ -555,26 +746,15 @@ TEST_F(ImageExportTest, FullDeviceReturnsFalse) {
 
 TEST_F(ImageExportTest, FileSizeLimitReturnsFalseInsteadOfEndingTheProcess) {
   Canvas canvas(640, 300);
-  for (int y = 0; y < 300; ++y) {
-    for (int x = 0; x < 640; ++x) Poke(canvas, x, y, MakeColor(x & 0xFF, y & 0xFF, (x ^ y) & 0xFF));
-  }
+  PaintGradient(canvas);
   for (const char* name : {"limited.bmp", "limited.jpg"}) {
     SCOPED_TRACE(name);
     const std::string path = Path(name);
-    const pid_t child = fork();
-    ASSERT_NE(child, -1);
-    if (child == 0) {
-      // Writes past the limit fail with EFBIG instead of raising the signal.
-      std::signal(SIGXFSZ, SIG_IGN);
-      rlimit limit{1000, 1000};
-      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(10);
-      _exit(canvas.SaveImage(path.c_str()) ? 11 : 0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status)) << "child ended by signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "10: no limit, 11: returned true";
-    EXPECT_FALSE(fs::exists(path)) << "the part that was written is left behind";
+    EXPECT_EQ(norvisk_test::UnderFileSizeLimit(
+                  1000, [&] { return canvas.SaveImage(path.c_str()) ? 1 : 0; }),
+              0)
+        << "1: returned true; 1000 and more: no child, or ended by a signal";
+    EXPECT_TRUE(fs::is_empty(dir_)) << "the part that was written is left behind";
   }
 }
 #endif

@@ -20,12 +20,7 @@
 
 #include "raster/canvas.h"
 
-#if !defined(_WIN32)
-#include <csignal>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
+#include "support/limited_child.h"
 
 namespace norvisk {
 namespace {
@@ -517,21 +512,15 @@ TEST_F(JpegWriterTest, FullDeviceReturnsFalse) {
 TEST_F(JpegWriterTest, FileSizeLimitReturnsFalseInsteadOfEndingTheProcess) {
   const Surface s = Make24(640, 300, Gradient(640, 300));
   const std::string name = Path("limited.jpg");
-  const pid_t child = fork();
-  ASSERT_NE(child, -1);
-  if (child == 0) {
-    // Writes past the limit fail with EFBIG instead of raising the signal.
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{1000, 1000};
-    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(10);
-    JpegWriter writer;
-    const bool result = writer.WriteJpeg(&s.bits, 90, name.c_str());
-    _exit(result ? 11 : writer.lastError().empty() ? 12 : 0);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status)) << "child ended by signal " << WTERMSIG(status);
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "10: no limit, 11: returned true, 12: no error text";
+  EXPECT_EQ(norvisk_test::UnderFileSizeLimit(1000,
+                                             [&] {
+                                               JpegWriter writer;
+                                               if (writer.WriteJpeg(&s.bits, 90, name.c_str()))
+                                                 return 1;
+                                               return writer.lastError().empty() ? 2 : 0;
+                                             }),
+            0)
+      << "1: returned true, 2: no error text; 1000 and more: no child, or ended by a signal";
   EXPECT_FALSE(std::filesystem::exists(name)) << "the part that was written is left behind";
 }
 #endif
