@@ -97,6 +97,22 @@ class StatusTest(Folder):
         self.assertRaises(norvisk.NotWrittenError, norvisk.xy_chart, "no pairs")
         self.assertRaises(norvisk.NotWrittenError, norvisk.bar_chart, BAR, "bmp", 0, 300)
 
+    def test_a_failed_save_keeps_the_old_file(self):
+        with norvisk.Graph() as g:
+            g.draw_bar_graph(self.path("chart.jpg"), BAR)
+            old = self.read("chart.jpg")
+            g.set_width(70000)  # wider than a JPEG may be
+            self.assertRaises(norvisk.NotWrittenError, g.save_to_file, self.path("chart.jpg"))
+            self.assertEqual(self.read("chart.jpg"), old)
+            self.assertEqual(os.listdir(self.folder), ["chart.jpg"])
+            # A save that works replaces it whole, and a link to it stays a link.
+            g.set_width(320)
+            os.symlink("chart.jpg", self.path("link.jpg"))
+            g.save_to_file(self.path("link.jpg"))
+            self.assertTrue(os.path.islink(self.path("link.jpg")))
+            self.assertEqual(self.read("chart.jpg"), g.encode("jpeg"))
+            self.assertEqual(sorted(os.listdir(self.folder)), ["chart.jpg", "link.jpg"])
+
     def test_bad_arguments(self):
         with norvisk.Graph() as g:
             g.create_bar_graph()

@@ -50,9 +50,11 @@ constexpr const char* kHelp =
     "      Example: norvisk run examples/quarterly.run --trace\n"
     "  norvisk --help      this text\n"
     "  norvisk --version   the version\n"
+    "  \"--\" ends the options: OUTPUT, DATA or SCRIPT may then begin with \"-\".\n"
     "\n"
     "Exit status: 0 the file was written (the JSON printed, the script ran to its end);\n"
-    "1 it was not, or the script could not be read (one line on stderr says why);\n"
+    "1 it was not (a file there is left as it was), the script or standard input could not be\n"
+    "read, or standard output could not be written (one line on stderr says why);\n"
     "2 the command line could not be used, or a script line could not be read (its number\n"
     "is given; the lines before it were run).\n";
 

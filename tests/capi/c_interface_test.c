@@ -494,8 +494,25 @@ static void test_limits(void) {
   /* (a sanitizer's allocator ends the process instead) */
   CHECK(in_child(RLIMIT_AS, (rlim_t)64 << 20, chart_beyond_memory) == 0);
 #endif
+  norvisk_graph* g = norvisk_graph_new();
+  bytes bmp, jpeg;
   limited_name = path_of("limited.jpg");
+  /* Small files first, well within the limit: the saves that fail leave them as they were. */
+  CHECK_STATUS(norvisk_create_xy_graph(g), NORVISK_OK);
+  CHECK_STATUS(norvisk_add_xy_value(g, "a", 1), NORVISK_OK);
+  CHECK_STATUS(norvisk_set_width(g, 8), NORVISK_OK);
+  CHECK_STATUS(norvisk_set_height(g, 8), NORVISK_OK);
+  CHECK_STATUS(norvisk_save_to_file(g, path_of("limited.bmp")), NORVISK_OK);
+  CHECK_STATUS(norvisk_save_to_file(g, limited_name), NORVISK_OK);
+  norvisk_graph_free(g);
+  bmp = read_file(path_of("limited.bmp"));
+  jpeg = read_file(limited_name);
+  CHECK(bmp.size > 0 && bmp.size < 1000 && jpeg.size > 0 && jpeg.size < 1000);
   CHECK(in_child(RLIMIT_FSIZE, 1000, save_beyond_file_limit) == 0);
+  CHECK(same_as_file(bmp.data, bmp.size, path_of("limited.bmp")));
+  CHECK(same_as_file(jpeg.data, jpeg.size, limited_name));
+  free(bmp.data);
+  free(jpeg.data);
 }
 
 int main(void) {

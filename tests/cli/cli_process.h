@@ -34,8 +34,10 @@ inline void WriteFile(const fs::path& p, const std::string& text) {
 }
 
 // Runs the command through the shell with stdout and stderr kept apart; `input` (if any) is
-// standard input, else /dev/null.
-inline Result Norvisk(const std::string& args, const std::string& input = "") {
+// standard input, else /dev/null. `redirections` come last and so win: "<folder" to read a
+// folder, ">/dev/full" or ">&-" for an output that fails. `cwd`: the folder it runs in.
+inline Result Norvisk(const std::string& args, const std::string& input = "",
+                      const std::string& redirections = "", const std::string& cwd = "") {
   fs::path dir = fs::temp_directory_path() / ("norvisk-cli-" + std::to_string(::getpid()));
   fs::create_directories(dir);
   std::string command = std::string("'") + NORVISK_BINARY + "' " + args + " >'" +
@@ -46,6 +48,8 @@ inline Result Norvisk(const std::string& args, const std::string& input = "") {
   } else {
     command += " </dev/null";
   }
+  command += " " + redirections;
+  if (!cwd.empty()) command = "cd '" + cwd + "' && " + command;
   int raw = std::system(command.c_str());
   return Result{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(dir / "out"), Slurp(dir / "err")};
 }

@@ -147,7 +147,13 @@ TEST_F(Cli, UsageErrorsAreStatusTwo) {
                                   std::string("parse xy"),
                                   std::string("parse xy '(a;1)' '(b;2)'"),
                                   std::string("parse XY '(a;1)'"),
-                                  std::string("XY a.bmp '(a;1)'")}) {
+                                  std::string("XY a.bmp '(a;1)'"),
+                                  std::string("--help extra"),
+                                  std::string("-h --version"),
+                                  std::string("--version extra"),
+                                  "bar -- '" + Path("a.bmp") + "' d --width",
+                                  "bar '" + Path("a.bmp") + "' -5",
+                                  std::string("parse bar -- -- x")}) {
     Result r = Norvisk(args);
     EXPECT_EQ(r.status, 2) << args;
     EXPECT_EQ(Lines(r.err), 1) << args << ": " << r.err;
@@ -223,6 +229,115 @@ TEST_F(Cli, ParseXyPrintsThePointsAsJson) {
   EXPECT_EQ(r.out,
             "{\"points\":[{\"label\":\"q\\\"t\\\\\\u0001\",\"value\":0.30000000000000004},"
             "{\"label\":\"\xc3\xa9\",\"value\":-2}],\"min\":-2,\"max\":0.30000000000000004}\n");
+}
+
+TEST_F(Cli, DoubleDashEndsTheOptions) {
+  // OUTPUT and DATA that begin with "-"; the options before "--" still count.
+  Result r = Norvisk("bar -- -chart.bmp '(Q1)(North;10)'", "", "", dir.string());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(fs::file_size(Path("-chart.bmp")), BmpBytes(640, 300));
+  r = Norvisk("xy --width 320 -- -small.bmp -5", "", "", dir.string());
+  EXPECT_EQ(r.status, 1) << "\"-5\" holds no point";
+  r = Norvisk("xy --width 320 -- -small.bmp '-a;-5)(b;5)'", "", "", dir.string());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(fs::file_size(Path("-small.bmp")), BmpBytes(320, 300));
+  r = Norvisk("parse bar -- -5");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "{\"legends\":[\"5\"],\"bars\":[],\"maxTotal\":0}\n");
+  r = Norvisk("parse -- xy '-a;-5)'");
+  EXPECT_EQ(r.out, "{\"points\":[{\"label\":\"a\",\"value\":-5}],\"min\":-5,\"max\":-5}\n");
+  // "-" is still standard input.
+  r = Norvisk("parse bar -- -", "(A)(x;1)");
+  EXPECT_EQ(r.out,
+            "{\"legends\":[\"A\"],\"bars\":[{\"name\":\"x\",\"values\":[1]}],\"maxTotal\":1}\n");
+  // A script whose name begins with "-".
+  WriteFile(dir / "-s.run", "CreateBarGraph\nSaveToFile s.bmp\n");
+  r = Norvisk("run --trace -- -s.run", "", "", dir.string());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "CreateBarGraph S_OK\nSaveToFile S_OK\n");
+  EXPECT_TRUE(fs::exists(Path("s.bmp")));
+}
+
+TEST_F(Cli, InputThatCannotBeReadIsStatusOneWithOneLine) {
+  // A folder as standard input: reading it fails (EISDIR).
+  fs::create_directory(Path("folder"));
+  for (const std::string& args : {"bar '" + Path("s.bmp") + "' -", "xy '" + Path("s.jpg") + "' -",
+                                  std::string("parse bar -"), std::string("parse xy -")}) {
+    Result r = Norvisk(args, "", "<'" + Path("folder") + "'");
+    EXPECT_EQ(r.status, 1) << args;
+    EXPECT_EQ(Lines(r.err), 1) << r.err;
+    EXPECT_NE(r.err.find("cannot read the data from standard input: Is a directory"),
+              std::string::npos)
+        << r.err;
+    EXPECT_TRUE(r.out.empty()) << args;
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+}
+
+TEST_F(Cli, OutputThatCannotBeWrittenIsStatusOneWithOneLine) {
+  for (const char* args : {"parse bar x", "parse xy '(a;1)'", "--version", "--help"}) {
+    for (const char* output : {">/dev/full", ">&-"}) {
+      Result r = Norvisk(args, "", output);
+      EXPECT_EQ(r.status, 1) << args << " " << output;
+      EXPECT_EQ(Lines(r.err), 1) << args << " " << output << ": " << r.err;
+      EXPECT_EQ(r.err.rfind("norvisk: cannot write to standard output: ", 0), 0u) << r.err;
+    }
+  }
+}
+
+TEST_F(Cli, MessagesAreOneLineWhateverTheNamesHold) {
+  // A newline, a carriage return, a tab and another control byte in the file name.
+  const std::string name = Path("a\nb\r\t\x01.bmp");
+  for (const std::string& args :
+       {"bar '" + name + "' '(A)(x;1)' --width 0", "xy '" + name + "' '(A)'"}) {
+    Result r = Norvisk(args);
+    EXPECT_EQ(r.status, 1) << args;
+    EXPECT_EQ(Lines(r.err), 1) << r.err;
+    EXPECT_NE(r.err.find("a\\nb\\r\\t\\x01.bmp"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find('\r'), std::string::npos) << r.err;
+  }
+  // In a folder that does not exist: the reason from the system, on the same line.
+  Result r = Norvisk("bar '" + Path("no\nfolder/c.bmp") + "' '(A)(x;1)'");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Lines(r.err), 1) << r.err;
+  EXPECT_NE(r.err.find("no\\nfolder/c.bmp: not written: No such file or directory"),
+            std::string::npos)
+      << r.err;
+  // Usage errors and script names alike.
+  r = Norvisk("bar '" + Path("u.bmp") + "' d '--x\ny'");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(Lines(r.err), 1) << r.err;
+  EXPECT_NE(r.err.find("unknown option --x\\ny"), std::string::npos) << r.err;
+  WriteFile(dir / "s\n.run", "Clear\nFrob\x7fnicate\n");
+  r = Norvisk("run '" + Path("s\n.run") + "'");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(Lines(r.err), 1) << r.err;
+  EXPECT_NE(r.err.find("s\\n.run:2: unknown method \"Frob\\x7fnicate\""), std::string::npos)
+      << r.err;
+}
+
+TEST_F(Cli, ParseSkipsAWholeFirstCharacter) {
+  // Texts are UTF-8: the skipped character is its whole sequence, of two, three or four bytes,
+  // at the front of the string, before each bar group and after each ")" of XY data.
+  for (const std::string first : {"\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x98\x80"}) {
+    SCOPED_TRACE(first.size());
+    Result r = Norvisk("parse bar '" + first + "Q1;Q2)" + first + "North;10)'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "{\"legends\":[\"Q1\",\"Q2\"],\"bars\":[{\"name\":\"North\",\"values\":[10]}],"
+              "\"maxTotal\":10}\n");
+    r = Norvisk("parse xy '" + first + "a;1)" + first + "b;2)'");
+    EXPECT_EQ(r.out,
+              "{\"points\":[{\"label\":\"a\",\"value\":1},{\"label\":\"b\",\"value\":2}],"
+              "\"min\":1,\"max\":2}\n");
+  }
+  // A byte that begins no valid sequence is a character of its own.
+  Result r = Norvisk("parse bar -", "\xe2\x82Q1)(x;1)");
+  EXPECT_EQ(r.out,
+            "{\"legends\":[\"\xc2\x82Q1\"],\"bars\":[{\"name\":\"x\",\"values\":[1]}],"
+            "\"maxTotal\":1}\n");
+  r = Norvisk("parse xy -", "\xffQ1;1)");
+  EXPECT_EQ(r.out, "{\"points\":[{\"label\":\"Q1\",\"value\":1}],\"min\":1,\"max\":1}\n");
 }
 
 }  // namespace

@@ -145,6 +145,19 @@ TEST_F(CliRun, CommentsBlankLinesAndLineEndings) {
   EXPECT_EQ(r.status, 0);
   EXPECT_TRUE(r.out.empty());
   EXPECT_TRUE(r.err.empty());
+
+  // A byte-order mark, as Windows editors begin UTF-8 files, is not part of the first line;
+  // anywhere else it is text like any other.
+  r =
+      Run("\xEF\xBB\xBF"
+          "CreateBarGraph\r\nAddBarBar x\r\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "CreateBarGraph S_OK\nAddBarBar S_OK\n");
+  r =
+      Run("CreateBarGraph\n\xEF\xBB\xBF"
+          "Clear\n");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find(":2: unknown method"), std::string::npos) << r.err;
 }
 
 TEST_F(CliRun, QuotedTextsAndEscapes) {
@@ -221,7 +234,12 @@ TEST_F(CliRun, SizesWithoutAPictureWriteNothingAndDoNotStopTheRun) {
           "DrawXYGraph @/after.bmp (a;1)\n");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Lines(r.out), 6);
+  EXPECT_EQ(fs::file_size(Path("z.bmp")), BmpBytes(640, 300));
   EXPECT_EQ(fs::file_size(Path("after.bmp")), BmpBytes(640, 300));
+  // The background's own size whatever the other side was set to.
+  r = Run("CreateBarGraph\nAddBarBar x\nSetHeight 100\nSetWidth 0\nSaveToFile @/w0.bmp\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(fs::file_size(Path("w0.bmp")), BmpBytes(640, 300));
 }
 
 TEST_F(CliRun, ABadLineStopsTheRunBeforeItAndKeepsWhatWasDone) {
@@ -290,7 +308,8 @@ TEST_F(CliRun, LinesThatAreNotTextDoNotCrash) {
   std::string junk("AddBarBar \"\x00\xff\xfe\"\n\x01\x02\x03\n", 20);
   Result r = Run(junk);
   EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.err.find(":2: unknown method"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(":2: unknown method \"\\x01\\x02\\x03\""), std::string::npos) << r.err;
+  EXPECT_EQ(Lines(r.err), 1) << r.err;
   EXPECT_EQ(r.out, "AddBarBar S_FALSE\n");
 
   // A long label and a long data string are read whole.

@@ -56,6 +56,25 @@ TEST(BarDataString, LegendSectionAlwaysAddsAtLeastOneLegend) {
   EXPECT_EQ(Parse("xA;B)").legends, (Texts{"A", "B"}));  // the first character is skipped unchecked
 }
 
+TEST(BarDataString, TheSkippedCharactersAreWholeCharacters) {
+  // Before the legends and before each bar. Linux texts are UTF-8: a character of two, three or
+  // four bytes goes whole. Windows texts are in the ANSI code page: one byte goes.
+  const std::string e = "\xc3\xa9", euro = "\xe2\x82\xac", smile = "\xf0\x9f\x98\x80";
+  const Parsed p = Parse(e + "Q1;Q2)" + euro + "North;10)" + smile + "South;5)");
+#if defined(_WIN32)
+  EXPECT_EQ(p.legends, (Texts{"\xa9Q1", "Q2"}));
+  EXPECT_EQ(p.bars, (Bars{{"\x82\xacNorth", {10}}, {"\x9f\x98\x80South", {5}}}));
+#else
+  EXPECT_EQ(p.legends, (Texts{"Q1", "Q2"}));
+  EXPECT_EQ(p.bars, (Bars{{"North", {10}}, {"South", {5}}}));
+  // A byte that begins no whole sequence is a character of its own.
+  EXPECT_EQ(Parse("\xe2\x82Q1)\xffx;1)").legends, Texts{"\x82Q1"});
+  EXPECT_EQ(Parse("(Q1)\xe2\x82x;1)").bars, (Bars{{"\x82x", {1}}}));
+#endif
+  // A bar group of nothing but the one character still gives an empty bar.
+  EXPECT_EQ(Parse("(A)" + e + ")").bars.size(), 1u);
+}
+
 TEST(BarDataString, GroupsAddOneBarWithAtLeastOneValue) {
   EXPECT_EQ(Parse("(A;B)(Jan)").bars, (Bars{{"Jan", {0}}}));
   EXPECT_EQ(Parse("(A;B)(5)").bars, (Bars{{"5", {5}}}));

@@ -45,6 +45,35 @@ TEST(XYDataString, WhatIsSkippedAndWhatIsKept) {
   EXPECT_EQ(Parse("(a;1)(b"), (Points{{"a", 1}}));
 }
 
+TEST(XYDataString, TheSkippedCharactersAreWholeCharacters) {
+  // The first one and the one after each ")": whole UTF-8 sequences on Linux, single bytes of
+  // the ANSI code page on Windows.
+  const std::string e = "\xc3\xa9", euro = "\xe2\x82\xac", smile = "\xf0\x9f\x98\x80";
+  const Points p = Parse(e + "a;1)" + euro + "b;2)" + smile + "c;3)");
+#if defined(_WIN32)
+  EXPECT_EQ(p, (Points{{"\xa9"
+                        "a",
+                        1},
+                       {"\x82\xac"
+                        "b",
+                        2},
+                       {"\x9f\x98\x80"
+                        "c",
+                        3}}));
+#else
+  EXPECT_EQ(p, (Points{{"a", 1}, {"b", 2}, {"c", 3}}));
+  EXPECT_EQ(Parse("\xff"
+                  "a;1)\xe2\x82"
+                  "b;2)"),
+            (Points{{"a", 1},
+                    {"\x82"
+                     "b",
+                     2}}));
+#endif
+  // At the very end nothing is left to skip.
+  EXPECT_EQ(Parse("(a;1)" + e), (Points{{"a", 1}}));
+}
+
 TEST(XYDataString, NumberTexts) {
   EXPECT_EQ(Parse("(a;12abc)"), (Points{{"a", 12}}));
   EXPECT_EQ(Parse("(a;abc)"), (Points{{"a", 0}}));
