@@ -4,6 +4,13 @@
 # Wine process then starts in ~0.05 s instead of ~2.5 s), torn down on exit.
 #   wine-session.sh PREFIX_FOLDER COMMAND [ARGS...]
 set -euo pipefail
+# As root the session runs in a mount namespace of its own: tests may mount a full or read-only
+# folder that every process of the session sees (the Wine server too, which opens the files),
+# and what they mount goes with the session. NORVISK_MOUNT_NS=1 tells them so.
+if [[ $(id -u) == 0 && -z ${NORVISK_MOUNT_NS:-} ]] && unshare -m --propagation private true 2>/dev/null; then
+  export NORVISK_MOUNT_NS=1
+  exec unshare -m --propagation private "$0" "$@"
+fi
 prefix=$(mkdir -p "$1" && cd "$1" && pwd)/prefix
 shift
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEARCH=win64

@@ -118,9 +118,13 @@ bool FileSink::Open(const char* fileName) {
       if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         FinalName(old, &final_);
     }
+    // A file of several hard links is written over, so that all its names show one picture.
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool linked = target_ != kNone && GetFileInformationByHandle(AsHandle(target_), &info) &&
+                        info.nNumberOfLinks > 1;
     char temp[MAX_PATH];
     const std::string folder = FolderOf(final_);
-    if (GetTempFileNameA(folder.c_str(), "nvk", 0, temp) == 0) {
+    if (linked || GetTempFileNameA(folder.c_str(), "nvk", 0, temp) == 0) {
       if (target_ == kNone) {
         const DWORD error = GetLastError();
         Reset();

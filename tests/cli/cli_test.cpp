@@ -258,6 +258,24 @@ TEST_F(Cli, DoubleDashEndsTheOptions) {
   EXPECT_TRUE(fs::exists(Path("s.bmp")));
 }
 
+TEST_F(Cli, DevicesAndPipesAreWrittenAsTheyAre) {
+  // Through a name with an extension: /dev/stdout when it is a pipe, and when it is a file.
+  ASSERT_EQ(symlink("/dev/stdout", Path("out.bmp").c_str()), 0);
+  const std::string command =
+      std::string("'") + NORVISK_BINARY + "' bar '" + Path("out.bmp") + "' '(A)(x;1)' </dev/null";
+  ASSERT_EQ(std::system((command + " | cat >'" + Path("piped") + "'").c_str()), 0);
+  EXPECT_EQ(fs::file_size(Path("piped")), BmpBytes(640, 300));
+  ASSERT_EQ(std::system((command + " >'" + Path("redirected") + "'").c_str()), 0);
+  EXPECT_EQ(Slurp(Path("redirected")), Slurp(Path("piped")));
+  EXPECT_TRUE(fs::is_symlink(Path("out.bmp")));
+  // A device that takes nothing more: not written, and the device is still there.
+  ASSERT_EQ(symlink("/dev/full", Path("full.jpg").c_str()), 0);
+  Result r = Norvisk("bar '" + Path("full.jpg") + "' '(A)(x;1)'");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
+  EXPECT_TRUE(fs::is_symlink(Path("full.jpg")));
+}
+
 TEST_F(Cli, InputThatCannotBeReadIsStatusOneWithOneLine) {
   // A folder as standard input: reading it fails (EISDIR).
   fs::create_directory(Path("folder"));

@@ -4,7 +4,7 @@
 # link to it, as they were), a save that succeeds replaces it whole, and no other file is left
 # in either case. Tried for bitmaps and JPEGs against a JPEG too wide for the encoder, a
 # file-size limit, a full disk and a folder the program may not write to, through a link and
-# over a file with a mode of its own.
+# over a file with a mode of its own, and over a file that is a mount point.
 #   save_trials.sh ENTRY WORK_FOLDER PROGRAM
 # ENTRY is how the chart is saved, PROGRAM what does it:
 #   command  norvisk bar FILE DATA --width W            (PROGRAM: the native norvisk)
@@ -289,6 +289,36 @@ for ext in bmp jpg; do
   case $status in
     0) same_files "read-only folder, writable file $ext" "$w" "chart.$ext" ;;
     77) echo "read-only folder with a writable file, $ext: skipped, no mount namespace here" ;;
+    *) failures=$((failures + 1)) ;;
+  esac
+
+  # A file that is a mount point of its own, as a file bound into a container: it cannot be
+  # renamed over, so the complete picture is written over it. (Linux only.)
+  ((windows)) && continue
+  d=$(fresh "mounted-file-$ext")
+  w=$(fresh "bound-file-$ext")
+  cp "$ref/old.$ext" "$d/chart.$ext"
+  cp "$ref/old.$ext" "$w/chart.$ext"
+  status=0
+  in_mounts '
+    failures=0
+    mount --bind "$w/chart.$ext" "$d/chart.$ext" || exit 3
+    if [[ $ext == jpg ]]; then
+      status=0
+      (cd "$d" && save $WIDE chart.jpg) || status=$?
+      failed "mounted file, too wide" $status
+      same_bytes "mounted file, too wide" "$w/chart.jpg" "$ref/old.jpg"
+    fi
+    status=0
+    (cd "$d" && save 640 "chart.$ext") || status=$?
+    written "mounted file $ext" $status
+    same_bytes "mounted file $ext" "$w/chart.$ext" "$ref/new.$ext"
+    same_files "mounted file $ext" "$d" "chart.$ext"
+    umount "$d/chart.$ext"
+    exit $((failures > 0))' || status=$?
+  case $status in
+    0) same_files "mounted file $ext" "$w" "chart.$ext" ;;
+    77) echo "mounted file, $ext: skipped, no mount namespace here" ;;
     *) failures=$((failures + 1)) ;;
   esac
 done
