@@ -50,14 +50,16 @@ class FileSink {
     InPlace,  // written where the name leads, as it is
   };
 
+  static constexpr std::intptr_t kNoFile = -1;  // as INVALID_HANDLE_VALUE
+
   static bool WriteTo(void* context, const void* data, std::size_t size);
   void Reset();
 
   Way way_ = Way::Closed;
-  std::intptr_t file_ = -1;    // what the pieces go into: a descriptor, or a HANDLE
-  std::intptr_t target_ = -1;  // the old file, open for writing, while there is one
-  std::string final_;          // the name that takes the picture: a link's target
-  std::string temp_;           // the new file beside it
+  std::intptr_t file_ = kNoFile;    // what the pieces go into: a descriptor, or a HANDLE
+  std::intptr_t target_ = kNoFile;  // the old file, open for writing, while there is one
+  std::string final_;               // the name that takes the picture: a link's target
+  std::string temp_;                // the new file beside it
   std::optional<MemorySink> memory_;
   bool failed_ = false;
   int error_ = 0;  // what the system said at the first failure

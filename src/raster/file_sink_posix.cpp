@@ -112,8 +112,8 @@ std::uint64_t Mix(std::uint64_t x) {
   return x ^ (x >> 31);
 }
 
-// A new file of a name of its own in `folder`, created with `mode` (less the umask); -1 (errno
-// set) when none can be made.
+// A new file of a name of its own in `folder`, created with `mode` (less the umask), its name in
+// `name`; -1 (errno set, `name` empty) when none can be made.
 int MakeTemp(const std::string& folder, mode_t mode, std::string* name) {
   static std::atomic<std::uint64_t> counter{0};
   timespec now{};
@@ -130,8 +130,13 @@ int MakeTemp(const std::string& folder, mode_t mode, std::string* name) {
       *name += "0123456789abcdefghijklmnopqrstuvwxyz"[bits % 36];
     *name += ".part";
     const int fd = open(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode);
-    if (fd >= 0 || errno != EEXIST) return fd;
+    if (fd >= 0) return fd;
+    if (errno != EEXIST) break;
   }
+  // The name is not ours: nothing of that name may be removed.
+  const int error = errno;
+  name->clear();
+  errno = error;
   return -1;
 }
 
@@ -198,20 +203,6 @@ bool ReadWhole(const std::string& name, MemorySink* into) {
 
 }  // namespace
 
-FileSink::~FileSink() {
-  if (way_ != Way::Closed) Discard();
-}
-
-void FileSink::Reset() {
-  way_ = Way::Closed;
-  file_ = target_ = -1;
-  final_.clear();
-  temp_.clear();
-  memory_.reset();
-  failed_ = false;
-  error_ = 0;
-}
-
 bool FileSink::Open(const char* fileName) {
   if (fileName == nullptr || way_ != Way::Closed) {
     errno = EINVAL;
@@ -222,6 +213,21 @@ bool FileSink::Open(const char* fileName) {
     return false;
   }
   const int callerErrno = errno;
+  // Nothing made: what was opened is let go, and errno says why.
+  auto refuse = [this](int error) {
+    if (target_ >= 0) close(static_cast<int>(target_));
+    if (file_ >= 0) close(static_cast<int>(file_));
+    if (!temp_.empty()) unlink(temp_.c_str());
+    Reset();
+    errno = error;
+    return false;
+  };
+  auto opened = [&](Way way, int fd) {
+    way_ = way;
+    file_ = fd;
+    errno = callerErrno;
+    return true;
+  };
   try {
     Reset();
     final_ = fileName;
@@ -229,55 +235,31 @@ bool FileSink::Open(const char* fileName) {
     // What the name leads to decides first: /dev/stdout is a link to a pipe's /proc entry, whose
     // own link text names no file.
     bool exists = stat(fileName, &info) == 0;
-    if (!(exists && !S_ISREG(info.st_mode)) && !FollowLinks(&final_, &info, &exists)) {
-      const int e = errno;
-      Reset();
-      errno = e;
-      return false;
-    }
+    if (!(exists && !S_ISREG(info.st_mode)) && !FollowLinks(&final_, &info, &exists))
+      return refuse(errno);
     if (exists && !S_ISREG(info.st_mode)) {
       // A device, a pipe or a socket takes the bytes where it is; a folder refuses them.
       const int fd = open(fileName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
-      if (fd < 0) {
-        const int e = errno;
-        Reset();
-        errno = e;
-        return false;
-      }
-      way_ = Way::InPlace;
-      file_ = fd;
-      errno = callerErrno;
-      return true;
+      return fd < 0 ? refuse(errno) : opened(Way::InPlace, fd);
     }
     if (exists) {
       // The old file must be one this process may write, as when it was written in place. Held
       // open to write over it should it come to that.
       const int fd = open(final_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-      if (fd < 0 || fstat(fd, &info) != 0) {
-        const int e = errno;
-        if (fd >= 0) close(fd);
-        Reset();
-        errno = e;
-        return false;
-      }
+      if (fd < 0) return refuse(errno);
       target_ = fd;
+      if (fstat(fd, &info) != 0) return refuse(errno);
     }
-    // Readable by nobody else until it has the old file's mode.
-    const int fd = exists && info.st_nlink <= 1 ? MakeTemp(FolderOf(final_), 0600, &temp_)
-                   : exists                     ? -1
-                                                : MakeTemp(FolderOf(final_), 0666, &temp_);
+    // A file of several hard links is written over, so that all its names show one picture. A
+    // new file beside the old one is readable by nobody else until it has the old one's mode.
+    int fd = -1;
+    if (!exists || info.st_nlink <= 1)
+      fd = MakeTemp(FolderOf(final_), exists ? 0600 : 0666, &temp_);
     if (fd < 0) {
-      if (!exists) {
-        const int e = errno;
-        Reset();
-        errno = e;
-        return false;
-      }
-      temp_.clear();
+      if (!exists) return refuse(errno);
+      // No file can be made beside the old one: the picture waits in memory.
       memory_.emplace();
-      way_ = Way::Buffer;
-      errno = callerErrno;
-      return true;
+      return opened(Way::Buffer, -1);
     }
     if (exists) {
       // Owner first: a change of owner clears the set-id bits that the mode then gives back.
@@ -289,17 +271,9 @@ bool FileSink::Open(const char* fileName) {
         // A file system without modes (FAT) gives every file the same one.
       }
     }
-    way_ = Way::Replace;
-    file_ = fd;
-    errno = callerErrno;
-    return true;
+    return opened(Way::Replace, fd);
   } catch (const std::bad_alloc&) {
-    if (file_ >= 0) close(static_cast<int>(file_));
-    if (target_ >= 0) close(static_cast<int>(target_));
-    if (!temp_.empty()) unlink(temp_.c_str());
-    Reset();
-    errno = ENOMEM;
-    return false;
+    return refuse(ENOMEM);
   }
 }
 
@@ -376,12 +350,6 @@ bool FileSink::Close() {
   Reset();
   if (!ok) errno = error;
   return ok;
-}
-
-void FileSink::Discard() {
-  if (way_ == Way::Closed) return;
-  failed_ = true;
-  Close();
 }
 
 }  // namespace norvisk

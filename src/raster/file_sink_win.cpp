@@ -14,7 +14,6 @@ namespace {
 
 HANDLE AsHandle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 std::intptr_t FromHandle(HANDLE h) { return reinterpret_cast<std::intptr_t>(h); }
-constexpr std::intptr_t kNone = -1;  // INVALID_HANDLE_VALUE
 
 std::string FolderOf(const std::string& path) {
   const std::size_t cut = path.find_last_of("\\/:");
@@ -66,20 +65,6 @@ bool Overwrite(HANDLE file, const unsigned char* data, std::size_t size) {
 
 }  // namespace
 
-FileSink::~FileSink() {
-  if (way_ != Way::Closed) Discard();
-}
-
-void FileSink::Reset() {
-  way_ = Way::Closed;
-  file_ = target_ = kNone;
-  final_.clear();
-  temp_.clear();
-  memory_.reset();
-  failed_ = false;
-  error_ = 0;
-}
-
 bool FileSink::Open(const char* fileName) {
   if (fileName == nullptr || way_ != Way::Closed) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -120,12 +105,13 @@ bool FileSink::Open(const char* fileName) {
     }
     // A file of several hard links is written over, so that all its names show one picture.
     BY_HANDLE_FILE_INFORMATION info;
-    const bool linked = target_ != kNone && GetFileInformationByHandle(AsHandle(target_), &info) &&
+    const bool linked = target_ != kNoFile &&
+                        GetFileInformationByHandle(AsHandle(target_), &info) &&
                         info.nNumberOfLinks > 1;
     char temp[MAX_PATH];
     const std::string folder = FolderOf(final_);
     if (linked || GetTempFileNameA(folder.c_str(), "nvk", 0, temp) == 0) {
-      if (target_ == kNone) {
+      if (target_ == kNoFile) {
         const DWORD error = GetLastError();
         Reset();
         SetLastError(error);
@@ -142,7 +128,7 @@ bool FileSink::Open(const char* fileName) {
     if (file == INVALID_HANDLE_VALUE) {
       const DWORD error = GetLastError();
       DeleteFileA(temp);
-      if (target_ != kNone) CloseHandle(AsHandle(target_));
+      if (target_ != kNoFile) CloseHandle(AsHandle(target_));
       Reset();
       SetLastError(error);
       return false;
@@ -151,8 +137,8 @@ bool FileSink::Open(const char* fileName) {
     file_ = FromHandle(file);
     return true;
   } catch (const std::bad_alloc&) {
-    if (target_ != kNone) CloseHandle(AsHandle(target_));
-    if (file_ != kNone) CloseHandle(AsHandle(file_));
+    if (target_ != kNoFile) CloseHandle(AsHandle(target_));
+    if (file_ != kNoFile) CloseHandle(AsHandle(file_));
     if (!temp_.empty()) DeleteFileA(temp_.c_str());
     Reset();
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -183,13 +169,13 @@ bool FileSink::Close() {
     if (ok && error_ == 0) error_ = static_cast<int>(GetLastError());
     ok = false;
   };
-  if (file_ != kNone && !CloseHandle(AsHandle(file_))) fail();
-  file_ = kNone;
+  if (file_ != kNoFile && !CloseHandle(AsHandle(file_))) fail();
+  file_ = kNoFile;
   switch (way_) {
     case Way::Replace:
       // The old file must not be held open while it is replaced.
-      if (target_ != kNone) CloseHandle(AsHandle(target_));
-      target_ = kNone;
+      if (target_ != kNoFile) CloseHandle(AsHandle(target_));
+      target_ = kNoFile;
       if (ok && !MoveFileExA(temp_.c_str(), final_.c_str(), MOVEFILE_REPLACE_EXISTING)) fail();
       if (!ok) DeleteFileA(temp_.c_str());
       break;
@@ -204,18 +190,12 @@ bool FileSink::Close() {
     case Way::InPlace:
     case Way::Closed: break;
   }
-  if (target_ != kNone && !CloseHandle(AsHandle(target_))) fail();
-  target_ = kNone;
+  if (target_ != kNoFile && !CloseHandle(AsHandle(target_))) fail();
+  target_ = kNoFile;
   const int error = ok ? 0 : error_;
   Reset();
   if (!ok) SetLastError(static_cast<DWORD>(error));
   return ok;
-}
-
-void FileSink::Discard() {
-  if (way_ == Way::Closed) return;
-  failed_ = true;
-  Close();
 }
 
 }  // namespace norvisk

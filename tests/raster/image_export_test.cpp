@@ -68,6 +68,7 @@ void PaintSmallPicture(Canvas& canvas) {
   Poke(canvas, 5, 4, MakeColor(255, 255, 255));
 }
 
+#if !defined(_WIN32)
 // Every pixel different from its neighbours: a JPEG of tens of kilobytes.
 void PaintGradient(Canvas& canvas) {
   for (int y = 0; y < canvas.surfaceDesc().height; ++y) {
@@ -75,6 +76,7 @@ void PaintGradient(Canvas& canvas) {
       Poke(canvas, x, y, MakeColor(x & 0xFF, y & 0xFF, (x ^ y) & 0xFF));
   }
 }
+#endif
 
 // Decoding with the library, failures returned instead of ending the process.
 struct DecodeError {

@@ -209,6 +209,46 @@ fi
 export ref work WIDE
 export -f fail same_files same_bytes reports failed written
 
+# written_over CASE MOUNTS UNMOUNTS: the old file, kept in folder w, is bound in as
+# $d/chart.$ext by MOUNTS. Saves that fail leave it as it was; a save that works writes the new
+# picture over it; no other file is left in either folder.
+written_over() {
+  local name=${1//[ ,]/-}
+  d=$(fresh "$name")
+  w=$(fresh "$name-file")
+  export what=$1 mounts=$2 unmounts=$3 d w
+  cp "$ref/old.$ext" "$d/chart.$ext"
+  cp "$ref/old.$ext" "$w/chart.$ext"
+  local status=0
+  in_mounts '
+    failures=0
+    eval "$mounts" || exit 3
+    if [[ $ext == jpg ]]; then
+      status=0
+      (cd "$d" && save $WIDE chart.jpg) || status=$?
+      failed "$what, too wide" $status
+      same_bytes "$what, too wide" "$w/chart.jpg" "$ref/old.jpg"
+    fi
+    if ((!windows)); then
+      status=0
+      (cd "$d" && ulimit -f 8 && save 640 "chart.$ext") || status=$?
+      failed "$what, limit" $status
+      same_bytes "$what, limit" "$w/chart.$ext" "$ref/old.$ext"
+    fi
+    status=0
+    (cd "$d" && save 640 "chart.$ext") || status=$?
+    written "$what" $status
+    same_bytes "$what" "$w/chart.$ext" "$ref/new.$ext"
+    same_files "$what" "$d" "chart.$ext"
+    eval "$unmounts"
+    exit $((failures > 0))' || status=$?
+  case $status in
+    0) same_files "$what" "$w" "chart.$ext" ;;
+    77) echo "$what: skipped, no mount namespace here" ;;
+    *) failures=$((failures + 1)) ;;
+  esac
+}
+
 for ext in bmp jpg; do
   # A full disk: a small file system with no room left beside the old file.
   d=$(fresh "full-$ext")
@@ -257,70 +297,16 @@ for ext in bmp jpg; do
 
   # A read-only folder holding a file that may be written (bound in from folder w): no new file
   # can be made beside it, so the picture is made whole before the file is touched.
-  d=$(fresh "read-only-folder-$ext")
-  w=$(fresh "writable-file-$ext")
-  export w
-  cp "$ref/old.$ext" "$d/chart.$ext"
-  cp "$ref/old.$ext" "$w/chart.$ext"
-  status=0
-  in_mounts '
-    failures=0
-    mount --bind "$d" "$d" && mount -o remount,bind,ro "$d" &&
-      mount --bind "$w/chart.$ext" "$d/chart.$ext" || exit 3
-    if [[ $ext == jpg ]]; then
-      status=0
-      (cd "$d" && save $WIDE chart.jpg) || status=$?
-      failed "read-only folder, too wide" $status
-      same_bytes "read-only folder, too wide" "$w/chart.jpg" "$ref/old.jpg"
-    fi
-    if ((!windows)); then
-      status=0
-      (cd "$d" && ulimit -f 8 && save 640 "chart.$ext") || status=$?
-      failed "read-only folder, limit $ext" $status
-      same_bytes "read-only folder, limit $ext" "$w/chart.$ext" "$ref/old.$ext"
-    fi
-    status=0
-    (cd "$d" && save 640 "chart.$ext") || status=$?
-    written "read-only folder, writable file $ext" $status
-    same_bytes "read-only folder, writable file $ext" "$w/chart.$ext" "$ref/new.$ext"
-    umount "$d/chart.$ext"
-    umount "$d"
-    exit $((failures > 0))' || status=$?
-  case $status in
-    0) same_files "read-only folder, writable file $ext" "$w" "chart.$ext" ;;
-    77) echo "read-only folder with a writable file, $ext: skipped, no mount namespace here" ;;
-    *) failures=$((failures + 1)) ;;
-  esac
-
+  written_over "read-only folder, writable file $ext" \
+    'mount --bind "$d" "$d" && mount -o remount,bind,ro "$d" &&
+       mount --bind "$w/chart.$ext" "$d/chart.$ext"' \
+    'umount "$d/chart.$ext" && umount "$d"'
   # A file that is a mount point of its own, as a file bound into a container: it cannot be
   # renamed over, so the complete picture is written over it. (Linux only.)
-  ((windows)) && continue
-  d=$(fresh "mounted-file-$ext")
-  w=$(fresh "bound-file-$ext")
-  cp "$ref/old.$ext" "$d/chart.$ext"
-  cp "$ref/old.$ext" "$w/chart.$ext"
-  status=0
-  in_mounts '
-    failures=0
-    mount --bind "$w/chart.$ext" "$d/chart.$ext" || exit 3
-    if [[ $ext == jpg ]]; then
-      status=0
-      (cd "$d" && save $WIDE chart.jpg) || status=$?
-      failed "mounted file, too wide" $status
-      same_bytes "mounted file, too wide" "$w/chart.jpg" "$ref/old.jpg"
-    fi
-    status=0
-    (cd "$d" && save 640 "chart.$ext") || status=$?
-    written "mounted file $ext" $status
-    same_bytes "mounted file $ext" "$w/chart.$ext" "$ref/new.$ext"
-    same_files "mounted file $ext" "$d" "chart.$ext"
-    umount "$d/chart.$ext"
-    exit $((failures > 0))' || status=$?
-  case $status in
-    0) same_files "mounted file $ext" "$w" "chart.$ext" ;;
-    77) echo "mounted file, $ext: skipped, no mount namespace here" ;;
-    *) failures=$((failures + 1)) ;;
-  esac
+  if ((!windows)); then
+    written_over "mounted file $ext" 'mount --bind "$w/chart.$ext" "$d/chart.$ext"' \
+      'umount "$d/chart.$ext"'
+  fi
 done
 
 if ((failures > 0)); then
