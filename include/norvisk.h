@@ -88,8 +88,10 @@ NORVISK_API int norvisk_set_width(norvisk_graph* graph, int width);
 NORVISK_API int norvisk_set_height(norvisk_graph* graph, int height);
 
 /* Puts the background back, renders and writes the file; the name decides the format: ".bmp"
- * anywhere gives a bitmap, else ".jpg" anywhere a JPEG (case-sensitive). NORVISK_WRONG_KIND
- * without a graph, NORVISK_NOT_WRITTEN when no complete file was written. */
+ * anywhere gives a bitmap, else ".jpg" anywhere a JPEG (case-sensitive). A file that is there
+ * is replaced only by a complete picture (through a symbolic link, the file it leads to).
+ * NORVISK_WRONG_KIND without a graph, NORVISK_NOT_WRITTEN when no complete file was written;
+ * a file that was there is then left as it was. */
 NORVISK_API int norvisk_save_to_file(norvisk_graph* graph, const char* file_name);
 /* A new graph of that kind at 640 x 300, the background, the data string, saved to the file. */
 NORVISK_API int norvisk_draw_bar_graph(norvisk_graph* graph, const char* file_name,

@@ -275,6 +275,8 @@ class Graph:
         self._call("set_height", _size(height, "height"))
 
     def save_to_file(self, file_name):
+        """Writes the picture; a file that is there is replaced only by a complete one, and is
+        left as it was when NotWrittenError is raised."""
         self._call("save_to_file", _path(file_name))
 
     def draw_bar_graph(self, file_name, data):

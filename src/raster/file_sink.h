@@ -65,4 +65,10 @@ class FileSink {
   int error_ = 0;  // what the system said at the first failure
 };
 
+// For the platform files: a name for the new file in `folder` (the platform's `separator`
+// between them) that no other save picks: random, different on every call, hidden on POSIX
+// systems, and ending in neither ".bmp" nor ".jpg", so that nothing watching for pictures takes
+// it for one.
+std::string TempFileName(const std::string& folder, char separator);
+
 }  // namespace norvisk

@@ -4,10 +4,8 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -105,30 +103,11 @@ bool FollowLinks(std::string* path, struct stat* info, bool* exists) {
   }
 }
 
-std::uint64_t Mix(std::uint64_t x) {
-  x += 0x9E3779B97F4A7C15u;
-  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9u;
-  x = (x ^ (x >> 27)) * 0x94D049BB133111EBu;
-  return x ^ (x >> 31);
-}
-
 // A new file of a name of its own in `folder`, created with `mode` (less the umask), its name in
 // `name`; -1 (errno set, `name` empty) when none can be made.
 int MakeTemp(const std::string& folder, mode_t mode, std::string* name) {
-  static std::atomic<std::uint64_t> counter{0};
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  std::uint64_t seed =
-      Mix(static_cast<std::uint64_t>(getpid()) << 32 ^ static_cast<std::uint64_t>(now.tv_nsec) ^
-          static_cast<std::uint64_t>(now.tv_sec) << 20);
   for (int attempt = 0; attempt < kTempTries; ++attempt) {
-    std::uint64_t bits = Mix(seed ^ counter.fetch_add(1, std::memory_order_relaxed));
-    // Hidden, and ending in neither ".bmp" nor ".jpg": nothing that watches for pictures takes
-    // it for one.
-    *name = folder + "/.norvisk-";
-    for (int k = 0; k < 10; ++k, bits /= 36)
-      *name += "0123456789abcdefghijklmnopqrstuvwxyz"[bits % 36];
-    *name += ".part";
+    *name = TempFileName(folder, '/');
     const int fd = open(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode);
     if (fd >= 0) return fd;
     if (errno != EEXIST) break;

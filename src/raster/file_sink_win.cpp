@@ -23,13 +23,37 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, cut);
 }
 
-// The name the file `file` finally has: through a symbolic link, the link's target.
-bool FinalName(HANDLE file, std::string* name) {
+constexpr int kTempTries = 100;
+
+// The name the file `file` has in the end: through a symbolic link, the name of the file the
+// link leads to. Without the "\\?\" before it, which not every function takes.
+void FinalName(HANDLE file, std::string* name) {
   char buffer[MAX_PATH * 4];
   const DWORD n = GetFinalPathNameByHandleA(file, buffer, sizeof buffer, FILE_NAME_NORMALIZED);
-  if (n == 0 || n >= sizeof buffer) return false;
-  name->assign(buffer, n);
-  return true;
+  if (n == 0 || n >= sizeof buffer) return;
+  std::string final(buffer, n);
+  if (final.rfind("\\\\?\\UNC\\", 0) == 0)
+    final = "\\\\" + final.substr(8);
+  else if (final.rfind("\\\\?\\", 0) == 0)
+    final = final.substr(4);
+  *name = final;
+}
+
+// A new file of a name of its own in `folder`; INVALID_HANDLE_VALUE (the last error set, `name`
+// empty) when none can be made.
+HANDLE MakeTemp(const std::string& folder, std::string* name) {
+  for (int attempt = 0; attempt < kTempTries; ++attempt) {
+    *name = TempFileName(folder, '\\');
+    HANDLE file = CreateFileA(name->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) return file;
+    if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
+  }
+  // The name is not ours: nothing of that name may be removed.
+  const DWORD error = GetLastError();
+  name->clear();
+  SetLastError(error);
+  return INVALID_HANDLE_VALUE;
 }
 
 bool WriteAll(HANDLE file, const void* data, std::size_t size) {
@@ -70,79 +94,57 @@ bool FileSink::Open(const char* fileName) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
   }
+  // Nothing made: what was opened is let go, and the last error says why.
+  auto refuse = [this](DWORD error) {
+    if (target_ != kNoFile) CloseHandle(AsHandle(target_));
+    if (file_ != kNoFile) CloseHandle(AsHandle(file_));
+    if (!temp_.empty()) DeleteFileA(temp_.c_str());
+    Reset();
+    SetLastError(error);
+    return false;
+  };
+  auto opened = [this](Way way, HANDLE file) {
+    way_ = way;
+    file_ = FromHandle(file);
+    return true;
+  };
   try {
     Reset();
     final_ = fileName;
-    // The old file, if any: it must be one this process may write, as when it was written in
+    // The old file, if any, must be one this process may write, as when it was written in
     // place. Windows refuses a read-only file to every user; Wine run by root would not.
     const DWORD attributes = GetFileAttributesA(fileName);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
-        !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      Reset();
-      SetLastError(ERROR_ACCESS_DENIED);
-      return false;
-    }
+        !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+      return refuse(ERROR_ACCESS_DENIED);
     HANDLE old =
         CreateFileA(fileName, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (old == INVALID_HANDLE_VALUE) {
-      const DWORD error = GetLastError();
-      if (error != ERROR_FILE_NOT_FOUND) {
-        Reset();
-        SetLastError(error);
-        return false;
-      }
+      if (GetLastError() != ERROR_FILE_NOT_FOUND) return refuse(GetLastError());
     } else if (GetFileType(old) != FILE_TYPE_DISK) {
       // A device or a pipe takes the bytes where it is.
-      way_ = Way::InPlace;
-      file_ = FromHandle(old);
-      return true;
+      return opened(Way::InPlace, old);
     } else {
       target_ = FromHandle(old);
-      // Through a symbolic link the link's target is replaced, so the link stays a link.
-      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        FinalName(old, &final_);
+      // Through a symbolic link the file it leads to is replaced, in its own folder, so that
+      // the link stays a link.
+      FinalName(old, &final_);
     }
     // A file of several hard links is written over, so that all its names show one picture.
     BY_HANDLE_FILE_INFORMATION info;
     const bool linked = target_ != kNoFile &&
                         GetFileInformationByHandle(AsHandle(target_), &info) &&
                         info.nNumberOfLinks > 1;
-    char temp[MAX_PATH];
-    const std::string folder = FolderOf(final_);
-    if (linked || GetTempFileNameA(folder.c_str(), "nvk", 0, temp) == 0) {
-      if (target_ == kNoFile) {
-        const DWORD error = GetLastError();
-        Reset();
-        SetLastError(error);
-        return false;
-      }
-      // No file can be made beside the old one: the picture waits in memory.
-      memory_.emplace();
-      way_ = Way::Buffer;
-      return true;
-    }
-    temp_ = temp;
-    HANDLE file = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-      const DWORD error = GetLastError();
-      DeleteFileA(temp);
-      if (target_ != kNoFile) CloseHandle(AsHandle(target_));
-      Reset();
-      SetLastError(error);
-      return false;
-    }
-    way_ = Way::Replace;
-    file_ = FromHandle(file);
+    HANDLE file = linked ? INVALID_HANDLE_VALUE : MakeTemp(FolderOf(final_), &temp_);
+    if (file != INVALID_HANDLE_VALUE) return opened(Way::Replace, file);
+    if (target_ == kNoFile) return refuse(GetLastError());
+    // No file can be made beside the old one: the picture waits in memory.
+    memory_.emplace();
+    way_ = Way::Buffer;
     return true;
   } catch (const std::bad_alloc&) {
-    if (target_ != kNoFile) CloseHandle(AsHandle(target_));
-    if (file_ != kNoFile) CloseHandle(AsHandle(file_));
-    if (!temp_.empty()) DeleteFileA(temp_.c_str());
-    Reset();
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return false;
+    return refuse(ERROR_NOT_ENOUGH_MEMORY);
   }
 }
 
