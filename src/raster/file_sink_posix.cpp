@@ -163,21 +163,21 @@ bool ReadWhole(const std::string& name, MemorySink* into) {
   const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   unsigned char chunk[1 << 16];
-  bool read = true;
+  bool whole = true;
   for (;;) {
-    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    const ssize_t n = read(fd, chunk, sizeof chunk);
     if (n < 0 && errno == EINTR) continue;
     if (n == 0) break;
     if (n < 0 || !into->sink().Write(chunk, static_cast<std::size_t>(n))) {
       if (n > 0) errno = ENOMEM;
-      read = false;
+      whole = false;
       break;
     }
   }
   const int savedErrno = errno;
   close(fd);
   errno = savedErrno;
-  return read;
+  return whole;
 }
 
 }  // namespace
