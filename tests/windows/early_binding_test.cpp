@@ -237,6 +237,22 @@ TEST_F(NVGraphVtable, UnwritableNamesReportSuccessAndWriteNothing) {
   EXPECT_TRUE(folder.Names().empty());
 }
 
+TEST_F(NVGraphVtable, AFailedSaveKeepsTheOldFileAndAGoodOneReplacesItWhole) {
+  Bstr data(kBarData), file(folder.File(L"chart.jpg"));
+  ASSERT_EQ(graph->DrawBarGraph(file, data), S_OK);
+  const std::string old = ReadBytes(folder.File(L"chart.jpg"));
+  ASSERT_TRUE(IsJpeg(folder.File(L"chart.jpg"), 640, 300));
+  // Wider than a JPEG may be: the method says S_OK as always, and the file stays as it was.
+  ASSERT_EQ(graph->SetWidth(70000), S_OK);
+  EXPECT_EQ(graph->SaveToFile(file), S_OK);
+  EXPECT_EQ(ReadBytes(folder.File(L"chart.jpg")), old);
+  EXPECT_EQ(folder.Names(), std::vector<std::wstring>{L"chart.jpg"});
+  ASSERT_EQ(graph->SetWidth(320), S_OK);
+  EXPECT_EQ(graph->SaveToFile(file), S_OK);
+  EXPECT_TRUE(IsJpeg(folder.File(L"chart.jpg"), 320, 300));
+  EXPECT_EQ(folder.Names(), std::vector<std::wstring>{L"chart.jpg"});
+}
+
 // The control class before any container gives it a window: graphs at the control's extent,
 // nothing drawn, files saved as the control would show them.
 class VGraphVtable : public ::testing::Test {
@@ -284,6 +300,25 @@ TEST_F(VGraphVtable, GraphsTakeTheControlsExtentAndSaveAsShown) {
   EXPECT_EQ(graph->AddXYValue(label, 1), S_OK);
   ASSERT_EQ(graph->SaveToFile(jpeg), S_OK);
   EXPECT_TRUE(IsJpeg(folder.File(L"xy.jpg"), h.width, h.height));
+}
+
+TEST_F(VGraphVtable, AFailedSaveKeepsTheOldFile) {
+  // A control wider than a JPEG may be (70,000 pixels at 96 dpi): its graphs take its extent.
+  Ref<IOleObject> ole;
+  ASSERT_EQ(graph->QueryInterface(IID_IOleObject, ole.put()), S_OK);
+  SIZEL extent{MulDiv(70000, 2540, 96), MulDiv(100, 2540, 96)};
+  ASSERT_EQ(ole->SetExtent(DVASPECT_CONTENT, &extent), S_OK);
+  Bstr data(kBarData), jpeg(folder.File(L"chart.jpg")), bmp(folder.File(L"chart.bmp"));
+  std::ofstream(folder.File(L"chart.jpg"), std::ios::binary) << "the old picture";
+  ASSERT_EQ(graph->DrawBarGraph(data), S_OK);
+  EXPECT_EQ(graph->SaveToFile(jpeg), S_OK);
+  EXPECT_EQ(ReadBytes(folder.File(L"chart.jpg")), "the old picture");
+  // A bitmap has no such limit: the same graph is written.
+  EXPECT_EQ(graph->SaveToFile(bmp), S_OK);
+  BmpHeader h;
+  ASSERT_TRUE(ReadBmpHeader(ReadBytes(folder.File(L"chart.bmp")), &h));
+  EXPECT_GT(h.width, 65500);
+  EXPECT_EQ(folder.Names(), (std::vector<std::wstring>{L"chart.bmp", L"chart.jpg"}));
 }
 
 TEST_F(VGraphVtable, AddingMethodsOnlyFitTheirKind) {
