@@ -309,7 +309,7 @@ TEST_F(VGraphVtable, AFailedSaveKeepsTheOldFile) {
   SIZEL extent{MulDiv(70000, 2540, 96), MulDiv(100, 2540, 96)};
   ASSERT_EQ(ole->SetExtent(DVASPECT_CONTENT, &extent), S_OK);
   Bstr data(kBarData), jpeg(folder.File(L"chart.jpg")), bmp(folder.File(L"chart.bmp"));
-  std::ofstream(folder.File(L"chart.jpg"), std::ios::binary) << "the old picture";
+  std::ofstream(fs::path(folder.File(L"chart.jpg")), std::ios::binary) << "the old picture";
   ASSERT_EQ(graph->DrawBarGraph(data), S_OK);
   EXPECT_EQ(graph->SaveToFile(jpeg), S_OK);
   EXPECT_EQ(ReadBytes(folder.File(L"chart.jpg")), "the old picture");
