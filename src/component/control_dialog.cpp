@@ -131,9 +131,7 @@ DeviceContext ControlDialog::AcquireTarget() {
   return window_ ? GetDC(window_) : nullptr;
 }
 
-void ControlDialog::ReleaseTarget(DeviceContext target) {
-  ReleaseDC(window_, static_cast<HDC>(target));
-}
+void ControlDialog::ReleaseTarget(DeviceContext target) { ReleaseDC(window_, target.dc()); }
 
 INT_PTR CALLBACK ControlDialog::DialogProc(HWND window, UINT message, WPARAM wParam,
                                            LPARAM lParam) {

@@ -47,7 +47,7 @@ TEST(CanvasSurface, ZeroOrNegativeSizeHasNoSurfaceAndEveryOperationIsHarmless) {
     EXPECT_EQ(c.GetPixel(0, 0), 0u);
     EXPECT_EQ(c.SetBackgroundMode(1), 0);
     EXPECT_EQ(c.TextColor(), 0u);
-    PixelTarget target;
+    PixelRows target;
     EXPECT_FALSE(c.CopyTo(&target, 0, 0, 1, 1, 0, 0));
     c.DrawRectangle(0, 0, 5, 5);
     c.DrawText(0, 0, "x");
@@ -387,7 +387,7 @@ TEST(CanvasCopy, SoftwareTargetsMayBeBottomUp) {
   c.LineTo(6, 0);
   // Bottom-up memory with a negative stride reads the same picture.
   std::vector<std::uint8_t> flipped(6 * 3 * 5);
-  PixelTarget up{flipped.data() + 4 * 18, 6, 5, -18};
+  PixelRows up{flipped.data() + 4 * 18, 6, 5, -18};
   EXPECT_TRUE(c.CopyTo(&up, 0, 0, 6, 5, 0, 0));
   EXPECT_EQ(flipped[4 * 18 + 0], 3);  // top row, blue byte of (1, 2, 3)
   EXPECT_EQ(flipped[4 * 18 + 2], 1);
