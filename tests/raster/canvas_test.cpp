@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -393,6 +394,24 @@ TEST(CanvasCopy, SoftwareTargetsMayBeBottomUp) {
   EXPECT_EQ(flipped[4 * 18 + 2], 1);
   EXPECT_EQ(flipped[0], 0xFF);
   EXPECT_FALSE(c.CopyTo(nullptr, 0, 0, 6, 5, 0, 0));
+}
+
+// Each back end draws only into its own kind of target: the software one into pixel rows, GDI
+// into a device context. The other kind is refused and left as it was.
+TEST(CanvasCopy, ABackEndRefusesTheOtherKindOfTarget) {
+  Canvas soft(6, 5, SoftBackend());
+  Fill(soft, kWhite);
+  std::vector<std::uint8_t> memory(6 * 3 * 5, 0x55);
+  // Not a device context at all: the software back end must never take it for pixel rows.
+  EXPECT_FALSE(soft.CopyTo(reinterpret_cast<HDC__*>(memory.data()), 0, 0, 6, 5, 0, 0));
+  EXPECT_TRUE(std::all_of(memory.begin(), memory.end(), [](std::uint8_t b) { return b == 0x55; }));
+#if defined(_WIN32)
+  Canvas gdi(6, 5, GdiBackend());
+  Fill(gdi, kWhite);
+  PixelRows rows{memory.data(), 6, 5, 18};
+  EXPECT_FALSE(gdi.CopyTo(&rows, 0, 0, 6, 5, 0, 0));
+  EXPECT_TRUE(std::all_of(memory.begin(), memory.end(), [](std::uint8_t b) { return b == 0x55; }));
+#endif
 }
 
 TEST(CanvasResources, BackgroundCopiesTopLeftWithoutScaling) {
