@@ -141,9 +141,9 @@ bool apply_thin_sloped(const SlopedLine& s, const MinorWalk& walk) {
   const long long minorLimit = line.xMajor ? s.rows.height : s.rows.width;
   const long long minorFirst = line.minor0 + walk.quotient;
   const long long minorLast =
-      line.minor0 + static_cast<long long>(ceil_div(
-                        static_cast<__int128>(walk.increment) * s.last - line.steps,
-                        walk.denominator));
+      line.minor0 +
+      static_cast<long long>(
+          ceil_div(static_cast<__int128>(walk.increment) * s.last - line.steps, walk.denominator));
   if (std::min(minorFirst, minorLast) < 0 || std::max(minorFirst, minorLast) >= minorLimit)
     return false;
   const std::ptrdiff_t majorBytes = line.majorStep * (line.xMajor ? 3 : s.rows.stride);
@@ -265,7 +265,8 @@ void apply_sloped(const SlopedLine& s) {
       const long long minor = line.minor0 + walk.quotient;
       const long long lo = std::max<long long>(minor + spanLow, 0);
       const long long hi = std::min<long long>(minor + spanHigh, minorLimit - 1);
-      if (lo <= hi) ink_run(pixel_at(s.rows, line.xMajor, major, lo), acrossBytes, hi - lo + 1, *ink);
+      if (lo <= hi)
+        ink_run(pixel_at(s.rows, line.xMajor, major, lo), acrossBytes, hi - lo + 1, *ink);
     }
     walk.Step();
     if (patterned && ++at.phase == dashes.runs[at.run]) {
