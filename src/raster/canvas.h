@@ -7,7 +7,10 @@
 //
 // A canvas may be without a surface (size 0 or less, too large, or refused by the back end).
 // Then every drawing operation does nothing and every query returns false or zero. Nothing here
-// throws, logs or reports an error text: failure is a false or zero result.
+// logs or reports an error text: failure is a false or zero result. Memory running out goes on
+// to the caller as std::bad_alloc, as the standard library reports it; DrawVerticalText reports
+// a scratch surface the platform refuses (within the size limit) the same way, since its text
+// would otherwise be missing from a picture taken for complete.
 //
 // The canvas keeps the drawing settings (pen, brush, font) and forwards each primitive to a
 // back end (raster/device.h): the software back end everywhere, GDI on Windows.
@@ -264,7 +267,9 @@ class Canvas {
   int italic_ = 0;
   int underline_ = 0;
   std::string faceName_ = "MS Sans Serif";
-  std::unique_ptr<Canvas> scratch_;  // where DrawVerticalText draws its text upright first
+  // Where DrawVerticalText draws its text upright first when the back end does not turn text
+  // itself (GDI); kept for the texts after it, and replaced when one needs more room.
+  std::unique_ptr<Canvas> scratch_;
 };
 
 }  // namespace norvisk
