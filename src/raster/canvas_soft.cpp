@@ -339,30 +339,7 @@ class SoftDevice final : public Device {
       std::memcpy(Pixel(static_cast<int>(l), static_cast<int>(y)), pattern, bytes);
   }
 
-  // The colour repeated as blue-green-red bytes, at least `bytes` long. Two colours are kept,
-  // since dotted lines alternate between the pen and the background colour.
-  const std::uint8_t* Pattern(Color c, std::size_t bytes) {
-    PatternSlot* slot = patterns_[0].color == c   ? &patterns_[0]
-                        : patterns_[1].color == c ? &patterns_[1]
-                                                  : nullptr;
-    if (!slot) {
-      slot = &patterns_[nextPattern_];
-      nextPattern_ ^= 1;
-      slot->color = c;
-      slot->bytes.clear();
-    }
-    std::vector<std::uint8_t>& data = slot->bytes;
-    if (data.size() < bytes) {
-      std::size_t size = std::max<std::size_t>(bytes, 48);
-      data.resize(size);
-      data[0] = static_cast<std::uint8_t>(BlueOf(c));
-      data[1] = static_cast<std::uint8_t>(GreenOf(c));
-      data[2] = static_cast<std::uint8_t>(RedOf(c));
-      for (std::size_t filled = 3; filled < size; filled *= 2)
-        std::memcpy(data.data() + filled, data.data(), std::min(filled, size - filled));
-    }
-    return data.data();
-  }
+  const std::uint8_t* Pattern(Color c, std::size_t bytes) { return patterns_.Bytes(c, bytes); }
 
   // Glyph pixels become the text colour, run by run, clipped to the surface.
   void DrawGlyph(const Glyph& g, long long left, long long top) {
@@ -391,7 +368,7 @@ class SoftDevice final : public Device {
     const LineSteps line = LineSteps::Between(x0, y0, x1, y1);
     if (line.steps == 0) return;
     const Dashes dashes = PenDashes();
-    DashPos at = *dash;
+    DashPos at = *dash;  // where this line's pattern starts; the next one starts at its end
     Advance(dashes, dash, line.steps);
     // Only steps whose major coordinate lies on the surface can draw anything.
     long long first = 0, last = 0;
@@ -457,13 +434,8 @@ class SoftDevice final : public Device {
   Color textColor_ = kNewTextColor;
   int curX_ = 0;
   int curY_ = 0;
-  struct PatternSlot {
-    Color color = kInvalidColor;
-    std::vector<std::uint8_t> bytes;
-  };
-  PatternSlot patterns_[2];
+  soft::ColorBytes patterns_;
   std::vector<std::uint8_t> rowBuffer_;
-  int nextPattern_ = 0;
 };
 
 class SoftBackendImpl final : public Backend {

@@ -180,6 +180,27 @@ void apply_ink(std::uint8_t* p, std::ptrdiff_t stride, long long count, const In
 
 SpanFn span_fn(int mode) { return span_for(mode, std::make_integer_sequence<int, 16>{}); }
 
+const std::uint8_t* ColorBytes::Bytes(Color c, std::size_t bytes) {
+  Slot* slot = slots_[0].color == c ? &slots_[0] : slots_[1].color == c ? &slots_[1] : nullptr;
+  if (!slot) {
+    slot = &slots_[next_];
+    next_ ^= 1;
+    slot->color = c;
+    slot->bytes.clear();
+  }
+  std::vector<std::uint8_t>& data = slot->bytes;
+  if (data.size() < bytes) {
+    std::size_t size = std::max<std::size_t>(bytes, 48);
+    data.resize(size);
+    data[0] = static_cast<std::uint8_t>(BlueOf(c));
+    data[1] = static_cast<std::uint8_t>(GreenOf(c));
+    data[2] = static_cast<std::uint8_t>(RedOf(c));
+    for (std::size_t filled = 3; filled < size; filled *= 2)
+      std::memcpy(data.data() + filled, data.data(), std::min(filled, size - filled));
+  }
+  return data.data();
+}
+
 Dashes DashesFor(int style, int width) {
   if (std::max(1, width) == 1) {
     switch (style) {

@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "raster/canvas.h"
 
@@ -46,6 +47,22 @@ void apply_ink(std::uint8_t* p, std::ptrdiff_t stride, long long count, const In
 // Combines `bytes` destination bytes with as many pattern bytes through one mix mode.
 using SpanFn = void (*)(std::uint8_t*, const std::uint8_t*, std::size_t);
 SpanFn span_fn(int mode);
+
+// Colours repeated as blue-green-red bytes, the patterns spans are combined with. Two colours
+// are kept, since dotted lines alternate between the pen and the background colour.
+class ColorBytes {
+ public:
+  // The colour's bytes, at least `bytes` long; valid until the next call.
+  const std::uint8_t* Bytes(Color c, std::size_t bytes);
+
+ private:
+  struct Slot {
+    Color color = kInvalidColor;
+    std::vector<std::uint8_t> bytes;
+  };
+  Slot slots_[2];
+  int next_ = 0;
+};
 
 // A pen pattern: runs of pixels along the major axis, starting "on".
 struct Dashes {
