@@ -10,6 +10,12 @@ namespace norvisk::soft {
 
 namespace {
 
+// ceil(a / b) for b > 0.
+inline __int128 ceil_div(__int128 a, __int128 b) {
+  __int128 q = a / b;
+  return (a % b != 0 && a > 0) ? q + 1 : q;
+}
+
 // Mix mode t + 1 of pen bits p and destination bits d.
 template <class T>
 inline T rop_of(unsigned t, T d, T p) {

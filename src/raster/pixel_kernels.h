@@ -22,12 +22,6 @@
 
 namespace norvisk::soft {
 
-// ceil(a / b) for b > 0.
-inline __int128 ceil_div(__int128 a, __int128 b) {
-  __int128 q = a / b;
-  return (a % b != 0 && a > 0) ? q + 1 : q;
-}
-
 // A pen colour through a mix mode, byte by byte: d -> x ^ (d & m).
 struct Ink {
   std::uint8_t x[3];
@@ -52,7 +46,8 @@ SpanFn span_fn(int mode);
 // are kept, since dotted lines alternate between the pen and the background colour.
 class ColorBytes {
  public:
-  // The colour's bytes, at least `bytes` long; valid until the next call.
+  // The colour's bytes, at least `bytes` long; valid until a call asks for more of them or for
+  // a third colour.
   const std::uint8_t* Bytes(Color c, std::size_t bytes);
 
  private:
