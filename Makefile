@@ -77,7 +77,8 @@ build-windows: deps-windows
 
 # The Windows tests run under Wine in one fresh prefix per run, under the build folder.
 test-windows: build-windows
-	@cmake/wine-session.sh build/windows/wine ctest --test-dir build/windows --timeout 300 -j$(JOBS)
+	@cmake/wine-session.sh build/windows/wine cmake/run-ctest.sh windows \
+		build/windows/test-report.xml --test-dir build/windows --timeout 300 -j$(JOBS)
 
 # Formats the C and C++ sources as .clang-format says; make test fails on any that are not.
 format: deps-native
@@ -86,10 +87,13 @@ format: deps-native
 check-format: deps-native
 	@cmake/format.sh --check
 
+# Each suite ends with how many tests ran, failed and were skipped, and why each was skipped.
 test: check-format build build-asan build-tsan build-windows
-	@ctest --preset native-asan --timeout 300 -j$(JOBS)
-	@ctest --preset native-tsan --timeout 300 -j$(JOBS)
-	@ctest --preset native --timeout 300 -j$(JOBS)
+	@cmake/run-ctest.sh native-asan build/native-asan/test-report.xml --preset native-asan \
+		--timeout 300 -j$(JOBS)
+	@cmake/run-ctest.sh native-tsan build/native-tsan/test-report.xml --preset native-tsan \
+		--timeout 300 -j$(JOBS)
+	@cmake/run-ctest.sh native build/native/test-report.xml --preset native --timeout 300 -j$(JOBS)
 	@$(MAKE) --no-print-directory test-windows
 
 bench: build bench-windows

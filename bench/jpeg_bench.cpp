@@ -9,6 +9,7 @@
 
 #include "bench/bare_jpeg.h"
 #include "raster/canvas.h"
+#include "raster/file_sink.h"
 #include "raster/jpeg_writer.h"
 
 namespace {
@@ -76,7 +77,8 @@ void BM_WriteJpegSurface(benchmark::State& state) {
   const std::string path = OutputPath("norvisk-bench-surface.jpg");
   for (auto _ : state) {
     norvisk::JpegWriter writer;
-    if (!writer.WriteJpeg(&bits, 90, path.c_str())) {
+    norvisk::FileSink file;
+    if (!file.Open(path.c_str()) || !writer.WriteJpeg(&bits, 90, file.sink()) || !file.Close()) {
       state.SkipWithError("WriteJpeg failed");
       break;
     }

@@ -131,9 +131,7 @@ DeviceContext ControlDialog::AcquireTarget() {
   return window_ ? GetDC(window_) : nullptr;
 }
 
-void ControlDialog::ReleaseTarget(DeviceContext target) {
-  ReleaseDC(window_, static_cast<HDC>(target));
-}
+void ControlDialog::ReleaseTarget(DeviceContext target) { ReleaseDC(window_, target.dc()); }
 
 INT_PTR CALLBACK ControlDialog::DialogProc(HWND window, UINT message, WPARAM wParam,
                                            LPARAM lParam) {
@@ -207,14 +205,7 @@ void ControlDialog::Paint(HDC given) {
       }
     }
   } else {
-    int width = 0, height = 0;
-    ClientSize(&width, &height);
-    RECT logo{width / 2 - kLogoWidth / 2, height / 2 - kLogoHeight / 2, 0, 0};
-    logo.right = logo.left + kLogoWidth;
-    logo.bottom = logo.top + kLogoHeight;
-    // ANDed over pixels that were not erased, the logo darkens them anew: that part of it
-    // needs a context of the whole window.
-    logoAlone = !UpdateCovers(logo);
+    logoAlone = !UpdateCoversLogo();
   }
 
   // The graph as the window shows it is copied over its whole area again: erasing that first
@@ -240,6 +231,17 @@ void ControlDialog::Paint(HDC given) {
   EndPaint(window_, &paint);
 
   if (logoAlone) PaintThroughWindow(nullptr);
+}
+
+// ANDed over pixels that were not erased, the logo darkens them anew: a part of it outside the
+// update region needs a context of the whole window.
+bool ControlDialog::UpdateCoversLogo() {
+  int width = 0, height = 0;
+  ClientSize(&width, &height);
+  RECT logo{width / 2 - kLogoWidth / 2, height / 2 - kLogoHeight / 2, 0, 0};
+  logo.right = logo.left + kLogoWidth;
+  logo.bottom = logo.top + kLogoHeight;
+  return UpdateCovers(logo);
 }
 
 void ControlDialog::PaintThroughWindow(Graph* graph) {

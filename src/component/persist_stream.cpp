@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "base/byte_order.h"
 #include "objects/boundary.h"
 
 namespace norvisk {
@@ -13,16 +14,8 @@ namespace {
 constexpr std::uint32_t kStreamVersion = 0x300;
 constexpr ULONG kStreamBytes = 12;
 
-std::uint32_t read_le32(const unsigned char* bytes) {
-  return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-}
-
-void write_le32(unsigned char* bytes, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<unsigned char>(value >> (8 * i));
-}
-
 // Exactly `size` bytes from the stream: its own failure, or E_FAIL when it ends first.
-HRESULT read_exactly(IStream* stream, unsigned char* bytes, ULONG size) {
+HRESULT read_exactly(IStream* stream, std::uint8_t* bytes, ULONG size) {
   ULONG read = 0;
   HRESULT hr = stream->Read(bytes, size, &read);
   if (FAILED(hr)) return hr;
@@ -44,12 +37,12 @@ STDMETHODIMP VGraphControl::IsDirty() { return dirty_ ? S_OK : S_FALSE; }
 STDMETHODIMP VGraphControl::Load(LPSTREAM stream) {
   if (!stream) return E_POINTER;
   return Guarded([&] {
-    unsigned char bytes[kStreamBytes];
+    std::uint8_t bytes[kStreamBytes];
     if (HRESULT hr = read_exactly(stream, bytes, 4); FAILED(hr)) return hr;
-    if (read_le32(bytes) > kStreamVersion) return E_FAIL;
+    if (LoadLe32(bytes) > kStreamVersion) return E_FAIL;
     if (HRESULT hr = read_exactly(stream, bytes + 4, 8); FAILED(hr)) return hr;
-    extent_.cx = static_cast<LONG>(read_le32(bytes + 4));
-    extent_.cy = static_cast<LONG>(read_le32(bytes + 8));
+    extent_.cx = static_cast<LONG>(LoadLe32(bytes + 4));
+    extent_.cy = static_cast<LONG>(LoadLe32(bytes + 8));
     dirty_ = false;
     return S_OK;
   });
@@ -58,10 +51,10 @@ STDMETHODIMP VGraphControl::Load(LPSTREAM stream) {
 STDMETHODIMP VGraphControl::Save(LPSTREAM stream, BOOL clearDirty) {
   if (!stream) return E_POINTER;
   return Guarded([&] {
-    unsigned char bytes[kStreamBytes];
-    write_le32(bytes, kStreamVersion);
-    write_le32(bytes + 4, static_cast<std::uint32_t>(extent_.cx));
-    write_le32(bytes + 8, static_cast<std::uint32_t>(extent_.cy));
+    std::uint8_t bytes[kStreamBytes];
+    StoreLe32(bytes, kStreamVersion);
+    StoreLe32(bytes + 4, static_cast<std::uint32_t>(extent_.cx));
+    StoreLe32(bytes + 8, static_cast<std::uint32_t>(extent_.cy));
     ULONG written = 0;
     HRESULT hr = stream->Write(bytes, kStreamBytes, &written);
     if (FAILED(hr)) return hr;

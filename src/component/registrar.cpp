@@ -147,19 +147,24 @@ struct RootBlock {
   std::vector<Entry> entries;
 };
 
+struct RootNames {
+  RegistryRoot root;
+  std::string_view shortName;
+  std::string_view longName;
+};
+constexpr RootNames kRoots[] = {
+    {RegistryRoot::ClassesRoot, "HKCR", "HKEY_CLASSES_ROOT"},
+    {RegistryRoot::CurrentUser, "HKCU", "HKEY_CURRENT_USER"},
+    {RegistryRoot::LocalMachine, "HKLM", "HKEY_LOCAL_MACHINE"},
+    {RegistryRoot::Users, "HKU", "HKEY_USERS"},
+    {RegistryRoot::CurrentConfig, "HKCC", "HKEY_CURRENT_CONFIG"},
+};
+
 // The short names the Registry implementations take.
 std::optional<std::string> RootName(std::string_view word) {
-  static constexpr std::pair<std::string_view, std::string_view> kRoots[] = {
-      {"HKCR", "HKCR"}, {"HKEY_CLASSES_ROOT", "HKCR"},
-      {"HKCU", "HKCU"}, {"HKEY_CURRENT_USER", "HKCU"},
-      {"HKLM", "HKLM"}, {"HKEY_LOCAL_MACHINE", "HKLM"},
-      {"HKU", "HKU"},   {"HKEY_USERS", "HKU"},
-      {"HKCC", "HKCC"}, {"HKEY_CURRENT_CONFIG", "HKCC"},
-  };
-  for (const auto& [name, root] : kRoots) {
-    if (EqualsNoCase(name, word)) return std::string(root);
-  }
-  return std::nullopt;
+  const std::optional<RegistryRoot> root = FindRegistryRoot(word);
+  if (!root) return std::nullopt;
+  return std::string(ShortName(*root));
 }
 
 class Parser {
@@ -378,6 +383,21 @@ HRESULT Run(std::string_view script, bool registering, const Replacements& repla
 }
 
 }  // namespace
+
+std::optional<RegistryRoot> FindRegistryRoot(std::string_view name) {
+  for (const RootNames& names : kRoots) {
+    if (EqualsNoCase(names.shortName, name) || EqualsNoCase(names.longName, name))
+      return names.root;
+  }
+  return std::nullopt;
+}
+
+std::string_view ShortName(RegistryRoot root) {
+  for (const RootNames& names : kRoots) {
+    if (names.root == root) return names.shortName;
+  }
+  return {};
+}
 
 HRESULT RunRegistrationScript(std::string_view script, bool registering,
                               const Replacements& replacements, Registry& registry) {

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -45,6 +46,13 @@ class Registry {
   virtual bool IsEmpty(const std::string& root,
                        const std::string& path) = 0;  // no subkeys and no named values
 };
+
+// The roots a script may name, each by a short or a long name ("HKCR" or "HKEY_CLASSES_ROOT"),
+// without regard to case.
+enum class RegistryRoot { ClassesRoot, CurrentUser, LocalMachine, Users, CurrentConfig };
+std::optional<RegistryRoot> FindRegistryRoot(std::string_view name);
+// The root's short name, the one the registrar gives a Registry.
+std::string_view ShortName(RegistryRoot root);
 
 // Replacements such as {"MODULE", "C:\\path\\Norvisk.dll"} for %MODULE%.
 using Replacements = std::vector<std::pair<std::string, std::string>>;

@@ -10,21 +10,14 @@ namespace norvisk {
 namespace {
 
 HKEY RootKey(const std::string& root) {
-  static const struct {
-    const char* short_name;
-    const char* long_name;
-    HKEY key;
-  } kRoots[] = {
-      {"HKCR", "HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
-      {"HKCU", "HKEY_CURRENT_USER", HKEY_CURRENT_USER},
-      {"HKLM", "HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
-      {"HKU", "HKEY_USERS", HKEY_USERS},
-      {"HKCC", "HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
-  };
-  for (const auto& entry : kRoots) {
-    if (lstrcmpiA(root.c_str(), entry.short_name) == 0 ||
-        lstrcmpiA(root.c_str(), entry.long_name) == 0)
-      return entry.key;
+  const std::optional<RegistryRoot> found = FindRegistryRoot(root);
+  if (!found) return nullptr;
+  switch (*found) {
+    case RegistryRoot::ClassesRoot: return HKEY_CLASSES_ROOT;
+    case RegistryRoot::CurrentUser: return HKEY_CURRENT_USER;
+    case RegistryRoot::LocalMachine: return HKEY_LOCAL_MACHINE;
+    case RegistryRoot::Users: return HKEY_USERS;
+    case RegistryRoot::CurrentConfig: return HKEY_CURRENT_CONFIG;
   }
   return nullptr;
 }

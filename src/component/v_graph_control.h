@@ -149,7 +149,7 @@ class VGraphControl final : public DispatchObject<IVGraph, IID_IVGraph>,
   // The view changed: the window repainted, or the view advise sink told.
   void ViewChanged();
 
-  SIZEL extent_{};  // _cx, _cy in HIMETRIC
+  SIZEL extent_{};  // in HIMETRIC: the dialog template's, until a container sets or loads one
   ControlDialog window_;
   VGraph graph_;
 

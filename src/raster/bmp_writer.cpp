@@ -4,22 +4,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/byte_order.h"
+
 namespace norvisk {
 namespace {
 
 constexpr std::size_t kFileHeaderBytes = 14;
 constexpr std::size_t kInfoHeaderBytes = 40;
-
-unsigned char* Put16(unsigned char* p, std::uint32_t v) {
-  p[0] = static_cast<unsigned char>(v);
-  p[1] = static_cast<unsigned char>(v >> 8);
-  return p + 2;
-}
-
-unsigned char* Put32(unsigned char* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
-  return p + 4;
-}
 
 }  // namespace
 
@@ -33,25 +24,25 @@ bool WriteBmp(const SurfaceBits& bitmap, const SurfaceDesc& desc, const ImageSin
   if (static_cast<std::int64_t>(bitmap.rowBytes) * bitmap.height < imageBytes) return false;
   const auto size = static_cast<std::uint32_t>(imageBytes);
 
-  unsigned char fileHeader[kFileHeaderBytes];
-  unsigned char* p = Put16(fileHeader, 0x4D42);  // "BM"
-  p = Put32(p, static_cast<std::uint32_t>(kHeaders) + size);
-  p = Put16(p, 0);  // both reserved words
-  p = Put16(p, 0);
-  Put32(p, static_cast<std::uint32_t>(kHeaders));  // where the pixels start
+  std::uint8_t fileHeader[kFileHeaderBytes];
+  std::uint8_t* p = StoreLe16(fileHeader, 0x4D42);  // "BM"
+  p = StoreLe32(p, static_cast<std::uint32_t>(kHeaders) + size);
+  p = StoreLe16(p, 0);  // both reserved words
+  p = StoreLe16(p, 0);
+  StoreLe32(p, static_cast<std::uint32_t>(kHeaders));  // where the pixels start
 
-  unsigned char infoHeader[kInfoHeaderBytes];
-  p = Put32(infoHeader, static_cast<std::uint32_t>(kInfoHeaderBytes));
-  p = Put32(p, static_cast<std::uint32_t>(desc.width));
-  p = Put32(p, static_cast<std::uint32_t>(desc.height));  // positive: bottom-up rows
-  p = Put16(p, desc.planes);
-  p = Put16(p, desc.bitsPerPixel);
-  p = Put32(p, desc.compression);
-  p = Put32(p, size);
-  p = Put32(p, static_cast<std::uint32_t>(desc.xPelsPerMeter));
-  p = Put32(p, static_cast<std::uint32_t>(desc.yPelsPerMeter));
-  p = Put32(p, desc.colorsUsed);
-  Put32(p, desc.colorsImportant);
+  std::uint8_t infoHeader[kInfoHeaderBytes];
+  p = StoreLe32(infoHeader, static_cast<std::uint32_t>(kInfoHeaderBytes));
+  p = StoreLe32(p, static_cast<std::uint32_t>(desc.width));
+  p = StoreLe32(p, static_cast<std::uint32_t>(desc.height));  // positive: bottom-up rows
+  p = StoreLe16(p, desc.planes);
+  p = StoreLe16(p, desc.bitsPerPixel);
+  p = StoreLe32(p, desc.compression);
+  p = StoreLe32(p, size);
+  p = StoreLe32(p, static_cast<std::uint32_t>(desc.xPelsPerMeter));
+  p = StoreLe32(p, static_cast<std::uint32_t>(desc.yPelsPerMeter));
+  p = StoreLe32(p, desc.colorsUsed);
+  StoreLe32(p, desc.colorsImportant);
 
   return sink.Write(fileHeader, sizeof fileHeader) && sink.Write(infoHeader, sizeof infoHeader) &&
          sink.Write(bitmap.bits, size);

@@ -95,12 +95,10 @@ bool Canvas::LoadBitmapResource(ModuleHandle module, int id) {
     std::memcpy(dst.bits, image.bits, static_cast<std::size_t>(image.rowBytes) * rows);
     return true;
   }
-  for (int y = 0; y < rows; ++y) {
-    std::uint8_t* to = dst.bits + static_cast<std::size_t>(dst.height - 1 - y) * dst.rowBytes;
-    const std::uint8_t* from =
-        image.bits + static_cast<std::size_t>(image.height - 1 - y) * image.rowBytes;
-    std::memcpy(to, from, rowLength);
-  }
+  const PixelRows to = dst.Rows();
+  const ConstPixelRows from =
+      ConstPixelRows::BottomUp(image.bits, image.width, image.height, image.rowBytes);
+  for (int y = 0; y < rows; ++y) std::memcpy(to.Row(y), from.Row(y), rowLength);
   return true;
 }
 
@@ -201,21 +199,20 @@ void Canvas::TurnThroughScratch(int x, int y, int w, int h, std::string_view tex
   SurfaceBits src = scratch.device_->Bits();
   SurfaceBits dst = device_->Bits();
   if (!src.bits || !dst.bits || src.bitsPerPixel != 24 || dst.bitsPerPixel != 24) return;
+  const PixelRows upright = src.Rows(), turned = dst.Rows();
   const std::uint8_t b = BlueOf(ink), g = GreenOf(ink), r = RedOf(ink);
   // Scratch pixel (j, i) goes to (x + i, y + w - j): a quarter turn counter-clockwise. Only
   // pixels of exactly the text colour are carried over, regardless of the mix mode.
   for (int i = 0; i < h; ++i) {
     long long dx = static_cast<long long>(x) + i;
     if (dx < 0 || dx >= dst.width) continue;
-    const std::uint8_t* row =
-        src.bits + static_cast<std::size_t>(src.height - 1 - i) * src.rowBytes;
+    const std::uint8_t* row = upright.Row(i);
     for (int j = 0; j < w; ++j) {
       const std::uint8_t* p = row + 3 * j;
       if (p[0] != b || p[1] != g || p[2] != r) continue;
       long long dy = static_cast<long long>(y) + w - j;
       if (dy < 0 || dy >= dst.height) continue;
-      std::uint8_t* q =
-          dst.bits + static_cast<std::size_t>(dst.height - 1 - dy) * dst.rowBytes + 3 * dx;
+      std::uint8_t* q = turned.Row(dy) + 3 * dx;
       q[0] = b;
       q[1] = g;
       q[2] = r;

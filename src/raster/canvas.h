@@ -7,7 +7,10 @@
 //
 // A canvas may be without a surface (size 0 or less, too large, or refused by the back end).
 // Then every drawing operation does nothing and every query returns false or zero. Nothing here
-// throws, logs or reports an error text: failure is a false or zero result.
+// logs or reports an error text: failure is a false or zero result. Memory running out goes on
+// to the caller as std::bad_alloc, as the standard library reports it; DrawVerticalText reports
+// a scratch surface the platform refuses (within the size limit) the same way, since its text
+// would otherwise be missing from a picture taken for complete.
 //
 // The canvas keeps the drawing settings (pen, brush, font) and forwards each primitive to a
 // back end (raster/device.h): the software back end everywhere, GDI on Windows.
@@ -20,6 +23,10 @@
 #include <vector>
 
 #include "raster/image_sink.h"
+
+// What a platform device context handle points to (an HDC is an HDC__*); declared only, so
+// that this header needs no platform header.
+struct HDC__;
 
 namespace norvisk {
 
@@ -37,16 +44,44 @@ constexpr unsigned BlueOf(Color c) { return (c >> 16) & 0xFFu; }
 // the bitmaps are embedded in the library and the handle is not consulted.
 using ModuleHandle = void*;
 
-// A drawing target outside the canvas for CopyTo: an HDC on Windows; for the software back end
-// a PixelTarget.
-using DeviceContext = void*;
-
-// 24-bit BGR pixel rows addressed top-down; stride may be negative for bottom-up memory.
-struct PixelTarget {
-  std::uint8_t* top = nullptr;  // first byte of the top row
+// Rows of pixels addressed top-down whatever their order in memory: row y starts at
+// top + y * stride, and the stride is negative for bottom-up memory (a bitmap's own layout).
+template <class Byte>
+struct BasicPixelRows {
+  Byte* top = nullptr;  // first byte of the top row
   int width = 0;
   int height = 0;
   std::ptrdiff_t stride = 0;  // bytes from one row to the one below it
+
+  Byte* Row(std::ptrdiff_t y) const { return top + y * stride; }
+
+  // The rows of a bitmap stored bottom-up from `bottom`, `rowBytes` apart.
+  static BasicPixelRows BottomUp(Byte* bottom, int width, int height, std::ptrdiff_t rowBytes) {
+    Byte* top = bottom && height > 0 ? bottom + (height - 1) * rowBytes : bottom;
+    return {top, width, height, -rowBytes};
+  }
+};
+using PixelRows = BasicPixelRows<std::uint8_t>;
+using ConstPixelRows = BasicPixelRows<const std::uint8_t>;
+
+// A drawing target outside the canvas for CopyTo: a platform device context (an HDC, for the
+// GDI back end) or pixel rows in memory (for the software back end). Each back end draws only
+// into its own kind and refuses the other.
+class DeviceContext {
+ public:
+  DeviceContext() = default;
+  DeviceContext(std::nullptr_t) {}
+  DeviceContext(HDC__* dc) : dc_(dc) {}
+  DeviceContext(const PixelRows* pixels) : pixels_(pixels) {}
+
+  HDC__* dc() const { return dc_; }
+  const PixelRows* pixels() const { return pixels_; }
+  explicit operator bool() const { return dc_ || pixels_; }
+  bool operator==(const DeviceContext&) const = default;
+
+ private:
+  HDC__* dc_ = nullptr;
+  const PixelRows* pixels_ = nullptr;
 };
 
 // Surface description: the fields of a 40-byte bitmap information header.
@@ -86,17 +121,30 @@ struct SurfaceBits {
   int rowBytes = 0;
   const std::uint8_t* colorTable = nullptr;  // BGRX entries, for 1, 4 and 8 bits per pixel
   int colorCount = 0;
+
+  // The rows top-down, `rowBytes` apart in memory.
+  PixelRows Rows() const { return PixelRows::BottomUp(bits, width, height, rowBytes); }
 };
 
+// Pen and brush styles, numbered as GDI numbers them.
+constexpr int kPenSolid = 0;
+constexpr int kPenDash = 1;
+constexpr int kPenDot = 2;
+constexpr int kPenDashDot = 3;
+constexpr int kPenDashDotDot = 4;
+constexpr int kPenNull = 5;
+constexpr unsigned kBrushSolid = 0;
+constexpr unsigned kBrushHollow = 1;
+
 struct PenSpec {
-  int style = 0;  // 0 solid, 1 dashed, 2 dotted, 3 dash-dot, 4 dash-dot-dot, 5 none
+  int style = kPenSolid;
   int width = 1;
   Color color = 0;
   bool operator==(const PenSpec&) const = default;
 };
 
 struct BrushSpec {
-  unsigned style = 1;  // 0 solid, 1 hollow
+  unsigned style = kBrushHollow;
   Color color = 0;
   int hatch = 4;
   bool operator==(const BrushSpec&) const = default;
@@ -219,7 +267,9 @@ class Canvas {
   int italic_ = 0;
   int underline_ = 0;
   std::string faceName_ = "MS Sans Serif";
-  std::unique_ptr<Canvas> scratch_;  // where DrawVerticalText draws its text upright first
+  // Where DrawVerticalText draws its text upright first when the back end does not turn text
+  // itself (GDI); kept for the texts after it, and replaced when one needs more room.
+  std::unique_ptr<Canvas> scratch_;
 };
 
 }  // namespace norvisk

@@ -149,8 +149,9 @@ class GdiDevice final : public Device {
   Color GetPixel(int x, int y) override { return ::GetPixel(dc_, x, y); }
   bool CopyTo(DeviceContext target, int x, int y, int width, int height, int sourceX,
               int sourceY) override {
-    return BitBlt(static_cast<HDC>(target), x, y, width, height, dc_, sourceX, sourceY, SRCCOPY) !=
-           FALSE;
+    // A device context only: pixel rows in memory are the software back end's.
+    return target.dc() &&
+           BitBlt(target.dc(), x, y, width, height, dc_, sourceX, sourceY, SRCCOPY) != FALSE;
   }
 
  private:

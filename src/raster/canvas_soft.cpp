@@ -7,11 +7,20 @@
 #include <vector>
 
 #include "raster/device.h"
+#include "raster/pixel_kernels.h"
 #include "raster/soft_font.h"
 
 namespace norvisk {
 
 namespace {
+
+using soft::DashedLine;
+using soft::Dashes;
+using soft::DashPos;
+using soft::Ink;
+using soft::LinePattern;
+using soft::LineSteps;
+using soft::SlopedLine;
 
 struct SoftPen : DrawObject {
   explicit SoftPen(const PenSpec& s) : DrawObject(Kind::Pen), settings(s) {}
@@ -33,258 +42,6 @@ constexpr int kDpi = 96;
 constexpr Color kWhite = 0x00FFFFFF;
 constexpr Color kNewTextColor = 0;  // the text colour of a new context: black
 
-// Binary raster operations 1..16: bit k of (mode - 1) is the result for pen bit P and
-// destination bit D with k = 2P + D.
-template <class T>
-inline T rop_of(unsigned t, T d, T p) {
-  T r = 0;
-  if (t & 1) r |= ~p & ~d;
-  if (t & 2) r |= ~p & d;
-  if (t & 4) r |= p & ~d;
-  if (t & 8) r |= p & d;
-  return r;
-}
-
-template <int Mode, class T>
-inline T rop(T d, T p) {
-  return rop_of<T>(Mode - 1, d, p);
-}
-
-// The operation works bit by bit, so whole words are combined at once.
-template <int Mode>
-void apply_span(std::uint8_t* __restrict dst, const std::uint8_t* __restrict pattern,
-                std::size_t bytes) {
-  std::size_t i = 0;
-  for (; i + 8 <= bytes; i += 8) {
-    std::uint64_t d, p;
-    std::memcpy(&d, dst + i, 8);
-    std::memcpy(&p, pattern + i, 8);
-    d = rop<Mode>(d, p);
-    std::memcpy(dst + i, &d, 8);
-  }
-  for (; i < bytes; ++i) dst[i] = rop<Mode>(dst[i], pattern[i]);
-}
-
-// ceil(a / b) for b > 0.
-inline __int128 ceil_div(__int128 a, __int128 b) {
-  __int128 q = a / b;
-  return (a % b != 0 && a > 0) ? q + 1 : q;
-}
-
-// With the pen colour fixed, every mix mode acts on each destination byte as d -> x ^ (d & m):
-// x is the result for d = 0 and m the bits in which the results for 0 and 0xFF differ.
-struct Ink {
-  std::uint8_t x[3];
-  std::uint8_t m[3];
-  // The result does not depend on the destination: written without reading it.
-  bool Constant() const { return (m[0] | m[1] | m[2]) == 0; }
-  // Every destination stays as it is (white through the mask mode, black through merge, ...).
-  bool LeavesAlone() const { return (x[0] | x[1] | x[2]) == 0 && (m[0] & m[1] & m[2]) == 0xFF; }
-};
-
-Ink InkFor(int mode, const std::uint8_t* color) {
-  const unsigned t = static_cast<unsigned>(mode - 1);
-  Ink ink{};
-  for (int k = 0; k < 3; ++k) {
-    ink.x[k] = rop_of<std::uint8_t>(t, 0, color[k]);
-    ink.m[k] = static_cast<std::uint8_t>(ink.x[k] ^ rop_of<std::uint8_t>(t, 0xFF, color[k]));
-  }
-  return ink;
-}
-
-// One pixel combined with the ink. Callers pass a local copy, which the compiler keeps in
-// registers: the pixel loops then read only the destination, and not even that for a constant
-// ink.
-template <bool Constant>
-inline void ink_pixel(std::uint8_t* p, const Ink& ink) {
-  for (int k = 0; k < 3; ++k)
-    p[k] = Constant ? ink.x[k] : static_cast<std::uint8_t>(ink.x[k] ^ (p[k] & ink.m[k]));
-}
-
-// `count` pixels `stride` bytes apart, each combined with the ink.
-template <bool Constant>
-inline void ink_pixels(std::uint8_t* p, std::ptrdiff_t stride, long long count, Ink ink) {
-  for (long long k = 0; k < count; ++k, p += stride) ink_pixel<Constant>(p, ink);
-}
-
-inline void apply_ink(std::uint8_t* p, std::ptrdiff_t stride, long long count, const Ink& ink) {
-  if (ink.Constant())
-    ink_pixels<true>(p, stride, count, ink);
-  else if (!ink.LeavesAlone())
-    ink_pixels<false>(p, stride, count, ink);
-}
-
-// A line along a row or a column: `count` pixels `stride` bytes apart, in pattern runs that
-// alternate between the pen's ink (`on`) and the gaps' (`gap`; null leaves gaps alone).
-struct DashedLine {
-  std::uint8_t* dst;
-  std::ptrdiff_t stride;
-  long long count;
-  const int* runs;
-  int runCount;
-  int run;          // run of the first pixel
-  long long phase;  // pixels of that run already passed
-  const Ink* on;
-  const Ink* gap;
-};
-
-void apply_dashed(const DashedLine& line) {
-  std::uint8_t* dst = line.dst;
-  int run = line.run;
-  long long left = line.runs[run] - line.phase;
-  for (long long i = 0; i < line.count;) {
-    long long n = std::min(left, line.count - i);
-    const Ink* ink = run % 2 == 0 ? line.on : line.gap;
-    if (ink) apply_ink(dst, line.stride, n, *ink);
-    dst += n * line.stride;
-    i += n;
-    if (++run == line.runCount) run = 0;
-    left = line.runs[run];
-  }
-}
-
-// A sloped line: the visible steps [first, last] along the major axis, the minor coordinate kept
-// as quotient and remainder, each step drawing a span of the pen width across the minor axis,
-// cut to the surface. Gaps of the pattern take `gap` (null leaves them alone).
-struct SlopedLine {
-  std::uint8_t* bits;
-  std::ptrdiff_t rowBytes;
-  long long height;
-  long long minorLimit;
-  bool xMajor;
-  long long major0, majorStep, minor0;
-  long long first, last;
-  long long quotient, remainder, denominator, increment;
-  long long spanLow, spanHigh;
-  const int* runs;
-  int runCount;
-  int run;
-  long long phase;
-  const Ink* on;
-  const Ink* gap;
-};
-
-// The common sloped line: one pixel wide, solid, wholly on the surface. One pixel a step, the
-// minor coordinate moved by a byte offset when the remainder wraps.
-template <bool Constant>
-void ink_thin_line(std::uint8_t* p, std::ptrdiff_t majorBytes, std::ptrdiff_t minorBytes,
-                   long long count, long long remainder, long long increment, long long denominator,
-                   Ink ink) {
-  // Walking forwards or backwards on the minor axis, the remainder wraps one way only.
-  const bool up = increment > 0;
-  const long long delta = up ? increment : -increment;
-  if (!up) remainder = denominator - 1 - remainder;
-  for (long long k = 0; k < count; ++k) {
-    ink_pixel<Constant>(p, ink);
-    p += majorBytes;
-    remainder -= delta;
-    if (remainder < 0) {
-      remainder += denominator;
-      p += minorBytes;
-    }
-  }
-}
-
-void apply_sloped(const SlopedLine& line) {
-  long long quotient = line.quotient, remainder = line.remainder;
-  int run = line.run;
-  long long phase = line.phase;
-  const bool patterned = line.runCount > 1;
-  // The top row of the surface in memory order is its last; row y lies at top - y * rowBytes.
-  std::uint8_t* const top = line.bits + (line.height - 1) * line.rowBytes;
-  auto at = [&](long long major, long long minor) {
-    return line.xMajor ? top - minor * line.rowBytes + 3 * major
-                       : top - major * line.rowBytes + 3 * minor;
-  };
-  long long major = line.major0 + line.majorStep * line.first;
-  const long long count = line.last - line.first + 1;
-  if (!patterned && line.spanLow == 0 && line.spanHigh == 0 && !line.on->LeavesAlone()) {
-    // The minor coordinate moves monotonically, so the two ends tell whether all is inside.
-    const long long steps = line.denominator / 2;
-    const long long minorFirst = line.minor0 + quotient;
-    const long long minorLast =
-        line.minor0 +
-        static_cast<long long>(
-            ceil_div(static_cast<__int128>(line.increment) * line.last - steps, line.denominator));
-    if (std::min(minorFirst, minorLast) >= 0 && std::max(minorFirst, minorLast) < line.minorLimit) {
-      const std::ptrdiff_t majorBytes =
-          line.xMajor ? 3 * line.majorStep : -line.rowBytes * line.majorStep;
-      const std::ptrdiff_t minorUnit = line.xMajor ? -line.rowBytes : 3;
-      const std::ptrdiff_t minorBytes = line.increment > 0 ? minorUnit : -minorUnit;
-      if (line.on->Constant())
-        ink_thin_line<true>(at(major, minorFirst), majorBytes, minorBytes, count, remainder,
-                            line.increment, line.denominator, *line.on);
-      else
-        ink_thin_line<false>(at(major, minorFirst), majorBytes, minorBytes, count, remainder,
-                             line.increment, line.denominator, *line.on);
-      return;
-    }
-  }
-  for (long long i = line.first; i <= line.last; ++i, major += line.majorStep) {
-    const Ink* ink = run % 2 == 0 ? line.on : line.gap;
-    if (ink) {
-      long long minor = line.minor0 + quotient;
-      long long lo = std::max<long long>(minor + line.spanLow, 0);
-      long long hi = std::min<long long>(minor + line.spanHigh, line.minorLimit - 1);
-      if (lo <= hi) apply_ink(at(major, lo), line.xMajor ? -line.rowBytes : 3, hi - lo + 1, *ink);
-    }
-    // |increment| <= denominator, so one correction is always enough.
-    remainder -= line.increment;
-    if (remainder < 0) {
-      ++quotient;
-      remainder += line.denominator;
-    } else if (remainder >= line.denominator) {
-      --quotient;
-      remainder -= line.denominator;
-    }
-    if (patterned && ++phase == line.runs[run]) {
-      phase = 0;
-      if (++run == line.runCount) run = 0;
-    }
-  }
-}
-
-using SpanFn = void (*)(std::uint8_t*, const std::uint8_t*, std::size_t);
-
-template <int... Modes>
-constexpr SpanFn span_for(int mode, std::integer_sequence<int, Modes...>) {
-  SpanFn table[] = {&apply_span<Modes + 1>...};
-  return table[mode - 1];
-}
-
-SpanFn span_fn(int mode) { return span_for(mode, std::make_integer_sequence<int, 16>{}); }
-
-// Pen patterns of a width-1 pen, in pixels along the major axis, starting "on".
-struct Dashes {
-  const int* runs;
-  int count;
-};
-constexpr int kSolid[] = {1};
-constexpr int kDash[] = {18, 6};
-constexpr int kDot[] = {3, 3};
-constexpr int kDashDot[] = {9, 6, 3, 6};
-constexpr int kDashDotDot[] = {9, 3, 3, 3, 3, 3};
-
-// A place in a pen pattern: the run and how many of its pixels are already passed.
-struct DashPos {
-  int run = 0;
-  long long phase = 0;
-};
-
-// Moves the place on by `pixels` pixels of the pattern.
-void Advance(const Dashes& dashes, DashPos* pos, long long pixels) {
-  if (dashes.count < 2) return;
-  long long period = 0, offset = pos->phase;
-  for (int k = 0; k < dashes.count; ++k) {
-    period += dashes.runs[k];
-    if (k < pos->run) offset += dashes.runs[k];
-  }
-  offset = (offset + pixels % period) % period;
-  pos->run = 0;
-  while (offset >= dashes.runs[pos->run]) offset -= dashes.runs[pos->run++];
-  pos->phase = offset;
-}
-
 struct FreeBits {
   void operator()(std::uint8_t* bits) const { std::free(bits); }
 };
@@ -297,7 +54,8 @@ class SoftDevice final : public Device {
         height_(height),
         rowBytes_(static_cast<int>(RowBytes(width, 24))),
         memory_(std::move(bits)),
-        bits_(memory_.get()) {}
+        bits_(memory_.get()),
+        rows_(PixelRows::BottomUp(bits_, width, height, rowBytes_)) {}
 
   SurfaceBits Bits() override {
     Clear();
@@ -327,7 +85,8 @@ class SoftDevice final : public Device {
         break;
       case DrawObject::Kind::Brush:
         // The default brush of a new context is solid white.
-        brush_ = object ? static_cast<const SoftBrush*>(object)->settings : BrushSpec{0, kWhite, 0};
+        brush_ = object ? static_cast<const SoftBrush*>(object)->settings
+                        : BrushSpec{kBrushSolid, kWhite, 0};
         break;
       case DrawObject::Kind::Font: font_ = static_cast<const SoftFont*>(object); break;
     }
@@ -362,9 +121,9 @@ class SoftDevice final : public Device {
     if (top > bottom) std::swap(top, bottom);
     if (left == right || top == bottom) return;
     long long l = left, t = top, r = right, b = bottom;
-    if (pen_.style == 5) {
+    if (pen_.style == kPenNull) {
       // Without a pen the fill covers the rectangle less its right column and bottom row.
-      if (brush_.style == 0) FillRect(l, t, r - 1, b - 1, brush_.color);
+      if (brush_.style == kBrushSolid) FillRect(l, t, r - 1, b - 1, brush_.color);
       return;
     }
     // The outline runs through (left, top) and (right - 1, bottom - 1).
@@ -379,7 +138,7 @@ class SoftDevice final : public Device {
       DrawLine(left, top, left, bottom - 1, &dash);
       DrawLine(left, bottom - 1, right - 1, bottom - 1, &dash);
       DrawLine(right - 1, bottom - 1, right - 1, top, &dash);
-      if (brush_.style == 0) FillRect(l + 1, t + 1, r - 1, b - 1, brush_.color);
+      if (brush_.style == kBrushSolid) FillRect(l + 1, t + 1, r - 1, b - 1, brush_.color);
       return;
     }
     if (w == 1 && brush_.style == 0 && r - l > 2 && b - t > 2) {
@@ -389,7 +148,7 @@ class SoftDevice final : public Device {
       FillRows(l, t + 1, r, b - 1, pen_.color, brush_.color);
       return;
     }
-    if (brush_.style == 0) FillRect(l + 1, t + 1, r - 1, b - 1, brush_.color);
+    if (brush_.style == kBrushSolid) FillRect(l + 1, t + 1, r - 1, b - 1, brush_.color);
     long long out = (w - 1) / 2, in = w / 2;
     long long ol = l - out, ot = t - out, orr = r + out, ob = b + out;  // outer, exclusive
     long long il = l + 1 + in, it = t + 1 + in, ir = r - 1 - in, ib = b - 1 - in;
@@ -478,7 +237,8 @@ class SoftDevice final : public Device {
 
   bool CopyTo(DeviceContext target, int x, int y, int width, int height, int sourceX,
               int sourceY) override {
-    auto* to = static_cast<PixelTarget*>(target);
+    // Pixel rows only: a platform device context is the GDI back end's.
+    const PixelRows* to = target.pixels();
     if (!to || !to->top) return false;
     // Clip the rectangle against both the source and the target.
     long long sx = sourceX, sy = sourceY, dx = x, dy = y, w = width, h = height;
@@ -495,7 +255,7 @@ class SoftDevice final : public Device {
     clip(sy, dy, h, height_);
     clip(dy, sy, h, to->height);
     for (long long row = 0; row < h; ++row) {
-      std::memcpy(to->top + (dy + row) * to->stride + dx * 3,
+      std::memcpy(to->Row(dy + row) + dx * 3,
                   Pixel(static_cast<int>(sx), static_cast<int>(sy + row)),
                   static_cast<std::size_t>(std::max<long long>(w, 0)) * 3);
     }
@@ -512,7 +272,7 @@ class SoftDevice final : public Device {
 
   std::uint8_t* Pixel(int x, int y) {
     Clear();
-    return bits_ + static_cast<std::size_t>(height_ - 1 - y) * rowBytes_ + 3 * x;
+    return rows_.Row(y) + 3 * x;
   }
 
   FontInstance* Font() {
@@ -546,14 +306,13 @@ class SoftDevice final : public Device {
     std::uint8_t* start = Pixel(static_cast<int>(l), static_cast<int>(t));
     if (r - l == 1) {
       // One column: one call down the rows rather than one per row.
-      apply_ink(start, -static_cast<std::ptrdiff_t>(rowBytes_), b - t,
-                InkFor(rop2_, Pattern(c, 3)));
+      soft::apply_ink(start, rows_.stride, b - t, soft::InkFor(rop2_, c));
       return;
     }
     std::size_t bytes = static_cast<std::size_t>(r - l) * 3;
     const std::uint8_t* pattern = Pattern(c, bytes);
-    SpanFn fn = span_fn(rop2_);
-    for (long long y = t; y < b; ++y, start -= rowBytes_) fn(start, pattern, bytes);
+    soft::SpanFn fn = soft::span_fn(rop2_);
+    for (long long y = t; y < b; ++y, start += rows_.stride) fn(start, pattern, bytes);
   }
 
   // Rows [t, b) of columns [l, r): the first and last column in `edge`, the rest in `inside`.
@@ -566,9 +325,9 @@ class SoftDevice final : public Device {
     const std::uint8_t* pen = Pattern(edge, 3);
     if (l >= cl) std::memcpy(rowBuffer_.data(), pen, 3);
     if (r <= cr) std::memcpy(rowBuffer_.data() + bytes - 3, pen, 3);
-    SpanFn fn = span_fn(rop2_);
+    soft::SpanFn fn = soft::span_fn(rop2_);
     std::uint8_t* start = Pixel(static_cast<int>(cl), static_cast<int>(t));
-    for (long long y = t; y < b; ++y, start -= rowBytes_) fn(start, rowBuffer_.data(), bytes);
+    for (long long y = t; y < b; ++y, start += rows_.stride) fn(start, rowBuffer_.data(), bytes);
   }
 
   // Like FillRect, but plain copies whatever the mix mode.
@@ -580,30 +339,7 @@ class SoftDevice final : public Device {
       std::memcpy(Pixel(static_cast<int>(l), static_cast<int>(y)), pattern, bytes);
   }
 
-  // The colour repeated as blue-green-red bytes, at least `bytes` long. Two colours are kept,
-  // since dotted lines alternate between the pen and the background colour.
-  const std::uint8_t* Pattern(Color c, std::size_t bytes) {
-    PatternSlot* slot = patterns_[0].color == c   ? &patterns_[0]
-                        : patterns_[1].color == c ? &patterns_[1]
-                                                  : nullptr;
-    if (!slot) {
-      slot = &patterns_[nextPattern_];
-      nextPattern_ ^= 1;
-      slot->color = c;
-      slot->bytes.clear();
-    }
-    std::vector<std::uint8_t>& data = slot->bytes;
-    if (data.size() < bytes) {
-      std::size_t size = std::max<std::size_t>(bytes, 48);
-      data.resize(size);
-      data[0] = static_cast<std::uint8_t>(BlueOf(c));
-      data[1] = static_cast<std::uint8_t>(GreenOf(c));
-      data[2] = static_cast<std::uint8_t>(RedOf(c));
-      for (std::size_t filled = 3; filled < size; filled *= 2)
-        std::memcpy(data.data() + filled, data.data(), std::min(filled, size - filled));
-    }
-    return data.data();
-  }
+  const std::uint8_t* Pattern(Color c, std::size_t bytes) { return patterns_.Bytes(c, bytes); }
 
   // Glyph pixels become the text colour, run by run, clipped to the surface.
   void DrawGlyph(const Glyph& g, long long left, long long top) {
@@ -621,116 +357,64 @@ class SoftDevice final : public Device {
     }
   }
 
-  // The pattern of the selected pen: only width-1 pens have one.
-  Dashes PenDashes() const {
-    if (std::max(1, pen_.width) == 1) {
-      switch (pen_.style) {
-        case 1: return {kDash, 2};
-        case 2: return {kDot, 2};
-        case 3: return {kDashDot, 4};
-        case 4: return {kDashDotDot, 6};
-        default: break;
-      }
-    }
-    return {kSolid, 1};
-  }
+  Dashes PenDashes() const { return soft::DashesFor(pen_.style, pen_.width); }
   bool Dashed() const { return PenDashes().count > 1; }
-
-  // The pen's colour, and the white of opaque pattern gaps, through the mix mode.
-  Ink PenInk() const {
-    const std::uint8_t bgr[3] = {static_cast<std::uint8_t>(BlueOf(pen_.color)),
-                                 static_cast<std::uint8_t>(GreenOf(pen_.color)),
-                                 static_cast<std::uint8_t>(RedOf(pen_.color))};
-    return InkFor(rop2_, bgr);
-  }
-  Ink WhiteInk() const {
-    const std::uint8_t white[3] = {0xFF, 0xFF, 0xFF};
-    return InkFor(rop2_, white);
-  }
 
   // Steps along the major axis from the start point (drawn) to the end point (left out); the
   // minor coordinate is the exact value rounded to nearest, halves to the smaller coordinate.
   // The pattern starts at `dash`, which is left where the line ends, clipped or not.
   void DrawLine(int x0, int y0, int x1, int y1, DashPos* dash) {
-    if (pen_.style == 5) return;
-    long long dx = static_cast<long long>(x1) - x0, dy = static_cast<long long>(y1) - y0;
-    long long steps = std::max(std::llabs(dx), std::llabs(dy));
-    if (steps == 0) return;
+    if (pen_.style == kPenNull) return;
+    const LineSteps line = LineSteps::Between(x0, y0, x1, y1);
+    if (line.steps == 0) return;
     const Dashes dashes = PenDashes();
-    const DashPos start = *dash;
-    Advance(dashes, dash, steps);
-    bool xMajor = std::llabs(dx) >= std::llabs(dy);
-    long long major0 = xMajor ? x0 : y0, minor0 = xMajor ? y0 : x0;
-    long long majorStep = (xMajor ? dx : dy) > 0 ? 1 : -1;
-    long long minorDelta = xMajor ? dy : dx;
-    long long majorLimit = xMajor ? width_ : height_;
-
+    DashPos at = *dash;  // where this line's pattern starts; the next one starts at its end
+    Advance(dashes, dash, line.steps);
     // Only steps whose major coordinate lies on the surface can draw anything.
-    long long first = 0, last = steps - 1;
-    if (majorStep > 0) {
-      first = std::max(first, -major0);
-      last = std::min(last, majorLimit - 1 - major0);
-    } else {
-      first = std::max(first, major0 - (majorLimit - 1));
-      last = std::min(last, major0);
-    }
-
-    int width = std::max(1, pen_.width);
-    if (first > last) return;
-    bool fillGaps = bkMode_ == kOpaque;
-    SpanFn fn = span_fn(rop2_);
-
-    // Walk the pattern run by run from the first visible step.
-    DashPos at = start;
+    long long first = 0, last = 0;
+    if (!line.Visible(line.xMajor ? width_ : height_, &first, &last)) return;
     Advance(dashes, &at, first);
-    int run = at.run;
-    long long phase = at.phase;
-
-    if (minorDelta == 0 && width == 1) {
-      // Straight along a row or a column: one pass over the visible pixels.
-      if (minor0 < 0 || minor0 >= (xMajor ? height_ : width_)) return;
-      long long major = major0 + majorStep * first;
-      std::uint8_t* origin = xMajor ? Pixel(static_cast<int>(major), static_cast<int>(minor0))
-                                    : Pixel(static_cast<int>(minor0), static_cast<int>(major));
-      std::ptrdiff_t stride = majorStep * (xMajor ? 3 : -static_cast<std::ptrdiff_t>(rowBytes_));
-      const Ink on = PenInk(), white = fillGaps ? WhiteInk() : Ink{};
-      long long count = last - first + 1;
-      if (dashes.count == 1) {
-        if (xMajor && stride < 0) origin -= 3 * (count - 1);
-        if (xMajor) {
-          std::size_t bytes = static_cast<std::size_t>(count) * 3;
-          fn(origin, Pattern(pen_.color, bytes), bytes);
-        } else {
-          if (stride > 0) origin += stride * (count - 1);
-          apply_ink(origin, -static_cast<std::ptrdiff_t>(rowBytes_), count, on);
-        }
-        return;
-      }
-      apply_dashed(DashedLine{origin, stride, count, dashes.runs, dashes.count, run, phase, &on,
-                              fillGaps ? &white : nullptr});
+    // The gaps of an opaque pattern are white, through the mix mode as the pen is.
+    const Ink on = soft::InkFor(rop2_, pen_.color);
+    const Ink white = bkMode_ == kOpaque ? soft::InkFor(rop2_, kWhite) : Ink{};
+    const LinePattern pattern{
+        .dashes = dashes, .at = at, .on = &on, .gap = bkMode_ == kOpaque ? &white : nullptr};
+    const int width = std::max(1, pen_.width);
+    if (line.minorDelta == 0 && width == 1) {
+      DrawStraight(line, first, last, pattern);
       return;
     }
+    soft::apply_sloped(SlopedLine{.rows = rows_,
+                                  .line = line,
+                                  .first = first,
+                                  .last = last,
+                                  .width = width,
+                                  .pattern = pattern});
+  }
 
-    // The minor coordinate is ceil((2 * delta * i - steps) / (2 * steps)) past minor0, kept as
-    // quotient and remainder and advanced without dividing.
-    const long long denominator = 2 * steps, increment = 2 * minorDelta;
-    __int128 numerator = static_cast<__int128>(increment) * first - steps;
-    long long quotient = static_cast<long long>(ceil_div(numerator, denominator));
-    long long remainder =
-        static_cast<long long>(static_cast<__int128>(quotient) * denominator - numerator);
-    long long spanLow = -(width - 1) / 2, spanHigh = width / 2;
-    const Ink on = PenInk(), white = fillGaps ? WhiteInk() : Ink{};
-    apply_sloped(SlopedLine{bits_,       rowBytes_,
-                            height_,     xMajor ? height_ : width_,
-                            xMajor,      major0,
-                            majorStep,   minor0,
-                            first,       last,
-                            quotient,    remainder,
-                            denominator, increment,
-                            spanLow,     spanHigh,
-                            dashes.runs, dashes.count,
-                            run,         phase,
-                            &on,         fillGaps ? &white : nullptr});
+  // A one-pixel line along a row or a column, steps [first, last]: one pass over its pixels.
+  void DrawStraight(const LineSteps& line, long long first, long long last,
+                    const LinePattern& pattern) {
+    if (line.minor0 < 0 || line.minor0 >= (line.xMajor ? height_ : width_)) return;
+    const long long major = line.major0 + line.majorStep * first;
+    const long long count = last - first + 1;
+    std::uint8_t* origin = line.xMajor
+                               ? Pixel(static_cast<int>(major), static_cast<int>(line.minor0))
+                               : Pixel(static_cast<int>(line.minor0), static_cast<int>(major));
+    const std::ptrdiff_t stride = line.majorStep * (line.xMajor ? 3 : rows_.stride);
+    if (pattern.dashes.count > 1) {
+      soft::apply_dashed(
+          DashedLine{.dst = origin, .stride = stride, .count = count, .pattern = pattern});
+      return;
+    }
+    // Solid: from the left or top end, a row as one span, a column as one run downwards.
+    if (line.majorStep < 0) origin += stride * (count - 1);
+    if (line.xMajor) {
+      const std::size_t bytes = static_cast<std::size_t>(count) * 3;
+      soft::span_fn(rop2_)(origin, Pattern(pen_.color, bytes), bytes);
+    } else {
+      soft::apply_ink(origin, rows_.stride, count, *pattern.on);
+    }
   }
 
   int width_;
@@ -738,9 +422,10 @@ class SoftDevice final : public Device {
   int rowBytes_;
   PixelMemory memory_;
   std::uint8_t* bits_;
+  PixelRows rows_;     // the surface top-down
   bool blank_ = true;  // not yet cleared: no pixel has been read or written
   PenSpec pen_;
-  BrushSpec brush_{0, kWhite, 0};
+  BrushSpec brush_{kBrushSolid, kWhite, 0};
   const SoftFont* font_ = nullptr;
   FontInstance* defaultFont_ = nullptr;
   bool defaultLooked_ = false;
@@ -749,13 +434,8 @@ class SoftDevice final : public Device {
   Color textColor_ = kNewTextColor;
   int curX_ = 0;
   int curY_ = 0;
-  struct PatternSlot {
-    Color color = kInvalidColor;
-    std::vector<std::uint8_t> bytes;
-  };
-  PatternSlot patterns_[2];
+  soft::ColorBytes patterns_;
   std::vector<std::uint8_t> rowBuffer_;
-  int nextPattern_ = 0;
 };
 
 class SoftBackendImpl final : public Backend {

@@ -13,7 +13,7 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
-#include "raster/file_sink.h"
+#include "base/byte_order.h"
 
 namespace norvisk {
 namespace {
@@ -31,13 +31,11 @@ struct ErrorExit {
   jpeg_error_mgr mgr;  // first: the library only knows this part
   std::jmp_buf jump;
   int code;  // the library's message code of the error
-  char message[JMSG_LENGTH_MAX];
 };
 
 void LeaveCompression(j_common_ptr cinfo) {
   ErrorExit* err = reinterpret_cast<ErrorExit*>(cinfo->err);
   err->code = cinfo->err->msg_code;
-  (*cinfo->err->format_message)(cinfo, err->message);
   std::longjmp(err->jump, 1);
 }
 
@@ -102,7 +100,6 @@ enum class Outcome { kDone, kLibraryError, kUnsupported };
 
 // Trivially destructible locals only: a longjmp lands in here.
 Outcome Compress(Session* s, const SurfaceBits* bitmap, int quality, const ImageSink& sink) {
-  s->err.message[0] = '\0';
   s->err.code = 0;
   s->cinfo.err = jpeg_std_error(&s->err.mgr);
   s->err.mgr.error_exit = LeaveCompression;
@@ -140,9 +137,8 @@ Outcome Compress(Session* s, const SurfaceBits* bitmap, int quality, const Image
     rows = static_cast<JSAMPARRAY>(
         (*s->cinfo.mem->alloc_small)(reinterpret_cast<j_common_ptr>(&s->cinfo), JPOOL_IMAGE,
                                      static_cast<std::size_t>(height) * sizeof(JSAMPROW)));
-    const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(RowBytes(width, 24));
-    JSAMPROW bottom = bitmap->bits;
-    for (int r = 0; r < height; ++r) rows[r] = bottom + (height - 1 - r) * stride;
+    const PixelRows in = PixelRows::BottomUp(bitmap->bits, width, height, RowBytes(width, 24));
+    for (int r = 0; r < height; ++r) rows[r] = in.Row(r);
   } else {
     const JDIMENSION samples = static_cast<JDIMENSION>(width) * 3;
     rows = (*s->cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&s->cinfo), JPOOL_IMAGE,
@@ -165,60 +161,13 @@ Outcome Compress(Session* s, const SurfaceBits* bitmap, int quality, const Image
 
 JpegWriter::~JpegWriter() = default;
 
-bool JpegWriter::Accepts(const SurfaceBits* bitmap, int quality) {
-  if (quality < 0 || quality > 100 || bitmap == nullptr || bitmap->bits == nullptr) {
-    lastError_ = "Invalid input data";
-    return false;
-  }
-  return true;
-}
-
-bool JpegWriter::WriteJpeg(const SurfaceBits* bitmap, int quality, const char* fileName) {
-  outOfMemory_ = false;
-  try {
-    if (fileName == nullptr || !Accepts(bitmap, quality)) {
-      lastError_ = "Invalid input data";
-      return false;
-    }
-    FileSink file;
-    if (!file.Open(fileName)) {
-      lastError_ = std::string("Cannot open ") + fileName;
-      return false;
-    }
-    const bool compressed = WriteJpeg(bitmap, quality, file.sink());
-    if (!compressed) {
-      file.Discard();
-      return false;
-    }
-    if (!file.Close()) {
-      lastError_ = "Output file write error";
-      return false;
-    }
-    return compressed;
-  } catch (...) {
-    // Only the error text can fail to allocate; the result stays a plain false.
-  }
-  return false;
-}
-
 bool JpegWriter::WriteJpeg(const SurfaceBits* bitmap, int quality, const ImageSink& sink) {
   outOfMemory_ = false;
-  try {
-    if (!Accepts(bitmap, quality)) return false;
-    lastError_.clear();
-    Session session{};  // zeroed: destroy is safe whatever step failed
-    switch (Compress(&session, bitmap, quality, sink)) {
-      case Outcome::kDone: return true;
-      case Outcome::kUnsupported: lastError_ = "Unsupported bits per pixel"; return false;
-      case Outcome::kLibraryError:
-        outOfMemory_ = session.err.code == JERR_OUT_OF_MEMORY;
-        lastError_ = session.err.message;
-        return false;
-    }
-  } catch (...) {
-    // Only the error text can fail to allocate; the result stays a plain false.
-  }
-  return false;
+  if (quality < 0 || quality > 100 || bitmap == nullptr || bitmap->bits == nullptr) return false;
+  Session session{};  // zeroed: destroy is safe whatever step failed
+  const Outcome outcome = Compress(&session, bitmap, quality, sink);
+  outOfMemory_ = outcome == Outcome::kLibraryError && session.err.code == JERR_OUT_OF_MEMORY;
+  return outcome == Outcome::kDone;
 }
 
 void Expand555(std::uint16_t pixel, unsigned char* red, unsigned char* green, unsigned char* blue) {
@@ -281,19 +230,18 @@ void Row32(const std::uint8_t* __restrict src, unsigned char* __restrict dst, in
   }
 }
 
-void Rows16(const std::uint8_t* bottom, std::ptrdiff_t stride, int width, int height,
-            unsigned char** rows) {
-  for (int r = 0; r < height; ++r) {
-    const std::uint8_t* src = bottom + (height - 1 - r) * stride;
+void Rows16(const PixelRows& in, unsigned char** rows) {
+  for (int r = 0; r < in.height; ++r) {
+    const std::uint8_t* src = in.Row(r);
     unsigned char* dst = rows[r];
-    for (int j = 0; j < width; ++j) {
-      const auto pixel = static_cast<std::uint16_t>(src[2 * j] | (src[2 * j + 1] << 8));
+    for (int j = 0; j < in.width; ++j) {
+      const auto pixel = static_cast<std::uint16_t>(LoadLe16(src + 2 * j));
       Expand555(pixel, dst + 3 * j, dst + 3 * j + 1, dst + 3 * j + 2);
     }
   }
 }
 
-void RowsIndexed(const SurfaceBits& b, std::ptrdiff_t stride, unsigned char** rows) {
+void RowsIndexed(const SurfaceBits& b, const PixelRows& in, unsigned char** rows) {
   // Entries past the table (or without one) read as black.
   unsigned char rgb[256][3] = {};
   const int entries = b.colorTable == nullptr ? 0 : (b.colorCount < 256 ? b.colorCount : 256);
@@ -305,10 +253,10 @@ void RowsIndexed(const SurfaceBits& b, std::ptrdiff_t stride, unsigned char** ro
   const int bpp = b.bitsPerPixel;
   const int perByte = 8 / bpp;
   const unsigned mask = (1u << bpp) - 1;
-  for (int r = 0; r < b.height; ++r) {
-    const std::uint8_t* src = b.bits + (b.height - 1 - r) * stride;
+  for (int r = 0; r < in.height; ++r) {
+    const std::uint8_t* src = in.Row(r);
     unsigned char* dst = rows[r];
-    for (int j = 0; j < b.width; ++j) {
+    for (int j = 0; j < in.width; ++j) {
       // The leftmost pixel is in the most significant bits.
       const int shift = 8 - bpp * (j % perByte + 1);
       const unsigned index = (src[j / perByte] >> shift) & mask;
@@ -327,20 +275,17 @@ bool ToRgbRows(const SurfaceBits* bitmap, int samplesPerRow, unsigned char** row
   }
   const int bpp = bitmap->bitsPerPixel;
   if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) return false;
-  const auto stride = static_cast<std::ptrdiff_t>(RowBytes(bitmap->width, bpp));
+  const PixelRows in = PixelRows::BottomUp(bitmap->bits, bitmap->width, bitmap->height,
+                                           RowBytes(bitmap->width, bpp));
   switch (bpp) {
     case 24:
-      for (int r = 0; r < bitmap->height; ++r) {
-        Row24(bitmap->bits + (bitmap->height - 1 - r) * stride, rows[r], bitmap->width);
-      }
+      for (int r = 0; r < in.height; ++r) Row24(in.Row(r), rows[r], in.width);
       break;
     case 32:
-      for (int r = 0; r < bitmap->height; ++r) {
-        Row32(bitmap->bits + (bitmap->height - 1 - r) * stride, rows[r], bitmap->width);
-      }
+      for (int r = 0; r < in.height; ++r) Row32(in.Row(r), rows[r], in.width);
       break;
-    case 16: Rows16(bitmap->bits, stride, bitmap->width, bitmap->height, rows); break;
-    default: RowsIndexed(*bitmap, stride, rows); break;
+    case 16: Rows16(in, rows); break;
+    default: RowsIndexed(*bitmap, in, rows); break;
   }
   return true;
 }

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 #include "raster/canvas.h"
 #include "raster/image_sink.h"
@@ -13,22 +12,17 @@ class JpegWriter {
  public:
   virtual ~JpegWriter();
 
-  // Compresses `bitmap` (1, 4, 8, 16, 24 or 32 bits per pixel, bottom-up rows) into a new file
-  // `fileName`. False on bad input, when the file cannot be created or on any compression or
-  // write failure; lastError() then says why. Never ends the process. Bad input creates no file.
-  bool WriteJpeg(const SurfaceBits* bitmap, int quality, const char* fileName);
-  // The same into `sink`, through a libjpeg destination of our own: the sink receives the file's
-  // bytes in pieces of up to 64 KB. A piece the sink refuses ends the compression.
+  // Compresses `bitmap` (1, 4, 8, 16, 24 or 32 bits per pixel, bottom-up rows) into `sink`,
+  // through a libjpeg destination of our own: the sink receives the file's bytes in pieces of up
+  // to 64 KB. False on bad input (no pixels or a quality beyond 0..100: nothing reaches the sink
+  // then, an unsupported depth), on any compression failure and when the sink refuses a piece,
+  // which ends the compression. Never ends the process.
   bool WriteJpeg(const SurfaceBits* bitmap, int quality, const ImageSink& sink);
 
-  const std::string& lastError() const { return lastError_; }
   // Whether the last WriteJpeg failed because the library ran out of memory.
   bool outOfMemory() const { return outOfMemory_; }
 
  private:
-  bool Accepts(const SurfaceBits* bitmap, int quality);
-
-  std::string lastError_;
   bool outOfMemory_ = false;
 };
 

@@ -1,7 +1,6 @@
 // Fonts of the software back end: fontconfig lookup, FreeType monochrome glyphs, GDI metrics.
 #include "raster/soft_font.h"
 
-#include <dlfcn.h>
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -15,6 +14,8 @@
 #include <set>
 #include <strings.h>
 #include <utility>
+
+#include "base/optional_library.h"
 
 namespace norvisk {
 
@@ -38,19 +39,13 @@ struct Fontconfig {
 // Null when the library or one of its functions is missing: no face is then found through it.
 const Fontconfig* LoadFontconfig() {
   static const Fontconfig* loaded = []() -> const Fontconfig* {
-    void* library = dlopen(NORVISK_FONTCONFIG_SONAME, RTLD_NOW | RTLD_LOCAL);
-    if (!library) return nullptr;
     static Fontconfig fc;
-#define NORVISK_FC_LOAD(name)                                           \
-  fc.name = reinterpret_cast<decltype(fc.name)>(dlsym(library, #name)); \
-  if (!fc.name) {                                                       \
-    dlclose(library);                                                   \
-    return nullptr;                                                     \
-  }
-    NORVISK_FC_FUNCTIONS(NORVISK_FC_LOAD)
-#undef NORVISK_FC_LOAD
+    OptionalLibrary library(NORVISK_FONTCONFIG_SONAME);
+#define NORVISK_FC_FIND(name) library.Find(#name, &fc.name);
+    NORVISK_FC_FUNCTIONS(NORVISK_FC_FIND)
+#undef NORVISK_FC_FIND
 #undef NORVISK_FC_FUNCTIONS
-    return &fc;  // the library stays open for the process's life
+    return library.Keep() ? &fc : nullptr;  // a kept library stays open for the process's life
   }();
   return loaded;
 }

@@ -30,6 +30,22 @@ void WriteBytes(std::FILE* out, const std::vector<std::uint8_t>& bytes) {
   std::fputs("\"", out);
 }
 
+// For each row, the first row holding the same bytes: a picture is copied from its distinct
+// rows, which stay in the processor's cache (a gradient has a single one).
+void WriteRowSources(std::FILE* out, const std::vector<std::uint8_t>& pixels, int height, long id) {
+  const std::size_t rowBytes = pixels.size() / static_cast<std::size_t>(height);
+  std::fprintf(out, "const std::uint32_t kRows%ld[] = {", id);
+  for (int row = 0; row < height; ++row) {
+    int first = row;
+    for (int earlier = 0; earlier < row && first == row; ++earlier)
+      if (std::equal(pixels.begin() + earlier * rowBytes, pixels.begin() + (earlier + 1) * rowBytes,
+                     pixels.begin() + row * rowBytes))
+        first = earlier;
+    std::fprintf(out, "%s%d,", row % 16 == 0 ? "\n    " : " ", first);
+  }
+  std::fputs("\n};\n\n", out);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -69,19 +85,7 @@ int main(int argc, char** argv) {
                  height, id);
     WriteBytes(out, pixels);
     std::fputs(";\n", out);
-    // For each row, the first row holding the same bytes: a picture is copied from its
-    // distinct rows, which stay in the processor's cache (a gradient has a single one).
-    const std::size_t rowBytes = pixels.size() / static_cast<std::size_t>(height);
-    std::fprintf(out, "const std::uint32_t kRows%ld[] = {", id);
-    for (int row = 0; row < height; ++row) {
-      int first = row;
-      for (int earlier = 0; earlier < row && first == row; ++earlier)
-        if (std::equal(pixels.begin() + earlier * rowBytes,
-                       pixels.begin() + (earlier + 1) * rowBytes, pixels.begin() + row * rowBytes))
-          first = earlier;
-      std::fprintf(out, "%s%d,", row % 16 == 0 ? "\n    " : " ", first);
-    }
-    std::fputs("\n};\n\n", out);
+    WriteRowSources(out, pixels, height, id);
     table += "    {" + std::to_string(id) + ", " + std::to_string(width) + ", " +
              std::to_string(height) + ", kBitmap" + std::to_string(id) + ", kRows" +
              std::to_string(id) + "},\n";

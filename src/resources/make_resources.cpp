@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "base/byte_order.h"
+
 namespace {
 
 struct Rgb {
@@ -30,15 +32,6 @@ struct Bitmap {
   std::vector<Rgb> color;           // width * height, true colour images
 };
 
-void Put16(std::vector<std::uint8_t>& out, std::uint32_t v) {
-  out.push_back(static_cast<std::uint8_t>(v));
-  out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-
-void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<std::uint8_t>(v >> shift));
-}
-
 std::size_t RowBytes(int width, int bitsPerPixel) {
   return ((static_cast<std::size_t>(width) * bitsPerPixel + 31) / 32) * 4;
 }
@@ -54,22 +47,22 @@ std::vector<std::uint8_t> EncodeBmp(const Bitmap& bmp) {
   out.reserve(offBits + imageSize);
   out.push_back('B');
   out.push_back('M');
-  Put32(out, static_cast<std::uint32_t>(offBits + imageSize));
-  Put16(out, 0);
-  Put16(out, 0);
-  Put32(out, offBits);
+  norvisk::AppendLe32(out, static_cast<std::uint32_t>(offBits + imageSize));
+  norvisk::AppendLe16(out, 0);
+  norvisk::AppendLe16(out, 0);
+  norvisk::AppendLe32(out, offBits);
 
-  Put32(out, 40);
-  Put32(out, static_cast<std::uint32_t>(bmp.width));
-  Put32(out, static_cast<std::uint32_t>(bmp.height));  // positive: bottom-up rows
-  Put16(out, 1);
-  Put16(out, static_cast<std::uint32_t>(bmp.bitsPerPixel));
-  Put32(out, 0);  // uncompressed
-  Put32(out, static_cast<std::uint32_t>(imageSize));
-  Put32(out, 2835);  // 72 dpi
-  Put32(out, 2835);
-  Put32(out, static_cast<std::uint32_t>(colors));
-  Put32(out, 0);
+  norvisk::AppendLe32(out, 40);
+  norvisk::AppendLe32(out, static_cast<std::uint32_t>(bmp.width));
+  norvisk::AppendLe32(out, static_cast<std::uint32_t>(bmp.height));  // positive: bottom-up rows
+  norvisk::AppendLe16(out, 1);
+  norvisk::AppendLe16(out, static_cast<std::uint32_t>(bmp.bitsPerPixel));
+  norvisk::AppendLe32(out, 0);  // uncompressed
+  norvisk::AppendLe32(out, static_cast<std::uint32_t>(imageSize));
+  norvisk::AppendLe32(out, 2835);  // 72 dpi
+  norvisk::AppendLe32(out, 2835);
+  norvisk::AppendLe32(out, static_cast<std::uint32_t>(colors));
+  norvisk::AppendLe32(out, 0);
 
   for (std::size_t i = 0; i < colors; ++i) {
     const Rgb c = i < bmp.palette.size() ? bmp.palette[i] : Rgb{0, 0, 0};

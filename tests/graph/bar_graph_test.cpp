@@ -422,7 +422,7 @@ TEST(BarRender, ImpossibleSizesRenderAndSaveNothing) {
     g.LoadData("(A;B)(x;1;2)(y;3;4)");
     EXPECT_FALSE(g.LoadBackground(nullptr, 12345));
     g.LoadBackground(nullptr, kBackgroundBitmap);
-    PixelTarget target;
+    PixelRows target;
     EXPECT_FALSE(g.DrawToDC(&target));
     EXPECT_FALSE(g.dirty);
     EXPECT_FALSE(g.SaveToFile("/tmp/norvisk-never.bmp"));

@@ -267,7 +267,7 @@ TEST(XYRender, WithoutPointsNothingIsDrawnOrSaved) {
   XYGraph g(640, 300);
   g.LoadData("no pairs here");
   EXPECT_TRUE(g.dirty);
-  PixelTarget target;
+  PixelRows target;
   EXPECT_FALSE(g.DrawToDC(&target));
   norvisk_test::TestDir folder;
   auto path = folder.path() / "empty.bmp";

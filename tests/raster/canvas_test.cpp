@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -47,7 +48,7 @@ TEST(CanvasSurface, ZeroOrNegativeSizeHasNoSurfaceAndEveryOperationIsHarmless) {
     EXPECT_EQ(c.GetPixel(0, 0), 0u);
     EXPECT_EQ(c.SetBackgroundMode(1), 0);
     EXPECT_EQ(c.TextColor(), 0u);
-    PixelTarget target;
+    PixelRows target;
     EXPECT_FALSE(c.CopyTo(&target, 0, 0, 1, 1, 0, 0));
     c.DrawRectangle(0, 0, 5, 5);
     c.DrawText(0, 0, "x");
@@ -387,12 +388,30 @@ TEST(CanvasCopy, SoftwareTargetsMayBeBottomUp) {
   c.LineTo(6, 0);
   // Bottom-up memory with a negative stride reads the same picture.
   std::vector<std::uint8_t> flipped(6 * 3 * 5);
-  PixelTarget up{flipped.data() + 4 * 18, 6, 5, -18};
+  PixelRows up{flipped.data() + 4 * 18, 6, 5, -18};
   EXPECT_TRUE(c.CopyTo(&up, 0, 0, 6, 5, 0, 0));
   EXPECT_EQ(flipped[4 * 18 + 0], 3);  // top row, blue byte of (1, 2, 3)
   EXPECT_EQ(flipped[4 * 18 + 2], 1);
   EXPECT_EQ(flipped[0], 0xFF);
   EXPECT_FALSE(c.CopyTo(nullptr, 0, 0, 6, 5, 0, 0));
+}
+
+// Each back end draws only into its own kind of target: the software one into pixel rows, GDI
+// into a device context. The other kind is refused and left as it was.
+TEST(CanvasCopy, ABackEndRefusesTheOtherKindOfTarget) {
+  Canvas soft(6, 5, SoftBackend());
+  Fill(soft, kWhite);
+  std::vector<std::uint8_t> memory(6 * 3 * 5, 0x55);
+  // Not a device context at all: the software back end must never take it for pixel rows.
+  EXPECT_FALSE(soft.CopyTo(reinterpret_cast<HDC__*>(memory.data()), 0, 0, 6, 5, 0, 0));
+  EXPECT_TRUE(std::all_of(memory.begin(), memory.end(), [](std::uint8_t b) { return b == 0x55; }));
+#if defined(_WIN32)
+  Canvas gdi(6, 5, GdiBackend());
+  Fill(gdi, kWhite);
+  PixelRows rows{memory.data(), 6, 5, 18};
+  EXPECT_FALSE(gdi.CopyTo(&rows, 0, 0, 6, 5, 0, 0));
+  EXPECT_TRUE(std::all_of(memory.begin(), memory.end(), [](std::uint8_t b) { return b == 0x55; }));
+#endif
 }
 
 TEST(CanvasResources, BackgroundCopiesTopLeftWithoutScaling) {

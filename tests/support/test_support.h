@@ -77,7 +77,7 @@ class TargetSurface {
     memory_.assign(static_cast<std::size_t>(width) * height * 3, fill);
     top_ = memory_.data();
     stride_ = width * 3;
-    target_ = norvisk::PixelTarget{top_, width, height, stride_};
+    target_ = norvisk::PixelRows{top_, width, height, stride_};
 #endif
   }
   ~TargetSurface() {
@@ -122,7 +122,7 @@ class TargetSurface {
   HGDIOBJ old_ = nullptr;
 #else
   std::vector<std::uint8_t> memory_;
-  norvisk::PixelTarget target_;
+  norvisk::PixelRows target_;
 #endif
 };
 

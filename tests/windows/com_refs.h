@@ -1,11 +1,12 @@
-// References and automation strings held for a COM client, released with their holders: what
-// the component's tests and its benchmark share.
+// References, automation strings and call arguments held for a COM client, released with their
+// holders: what the component's tests and its benchmark share.
 #pragma once
 
 #include <windows.h>
 #include <oleauto.h>
 
 #include <string>
+#include <vector>
 
 namespace norvisk_com {
 
@@ -52,6 +53,49 @@ class Bstr {
 
  private:
   BSTR value_ = nullptr;
+};
+
+// Arguments of an IDispatch call in the order a caller writes them; Params() gives them as
+// Invoke takes them, reversed. Texts are copies of their own, freed with the arguments.
+class DispatchArgs {
+ public:
+  DispatchArgs() = default;
+  ~DispatchArgs() {
+    for (VARIANT& v : values_) VariantClear(&v);
+  }
+  DispatchArgs(const DispatchArgs&) = delete;
+  DispatchArgs& operator=(const DispatchArgs&) = delete;
+
+  DispatchArgs& Text(const std::wstring& text) {
+    V_BSTR(Add(VT_BSTR)) = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    return *this;
+  }
+  DispatchArgs& Number(double value) {
+    V_R8(Add(VT_R8)) = value;
+    return *this;
+  }
+  DispatchArgs& Integer(int value) {
+    V_I4(Add(VT_I4)) = value;
+    return *this;
+  }
+
+  // Valid until the next change; takes memory only the first time.
+  DISPPARAMS Params() const {
+    reversed_.assign(values_.rbegin(), values_.rend());
+    return DISPPARAMS{reversed_.data(), nullptr, static_cast<UINT>(reversed_.size()), 0};
+  }
+
+ private:
+  VARIANT* Add(VARTYPE type) {
+    VARIANT v;
+    VariantInit(&v);
+    V_VT(&v) = type;
+    values_.push_back(v);
+    return &values_.back();
+  }
+
+  std::vector<VARIANT> values_;
+  mutable std::vector<VARIANT> reversed_;
 };
 
 // An object of one of the registered classes, created as any client would.

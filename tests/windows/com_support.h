@@ -23,6 +23,7 @@ namespace norvisk_win_test {
 
 using norvisk_com::Bstr;
 using norvisk_com::Create;
+using norvisk_com::DispatchArgs;
 using norvisk_com::Ref;
 
 namespace fs = std::filesystem;

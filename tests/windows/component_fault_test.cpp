@@ -27,6 +27,7 @@ namespace norvisk_win_test {
 namespace {
 
 using norvisk_com::Bstr;
+using norvisk_com::DispatchArgs;
 using norvisk_com::Ref;
 using norvisk_test::FailingAllocator;
 
@@ -171,12 +172,11 @@ TEST_P(ComFaults, VGraphMethodsThroughTheVtable) {
 
 // Through Invoke the method's status comes back as Invoke's own, or as DISP_E_EXCEPTION with
 // the status in the exception information, as the runtime reports failures of dual interfaces.
-HRESULT InvokeMethod(IDispatch* object, const wchar_t* method, std::vector<VARIANT>& reversedArgs) {
+HRESULT InvokeMethod(IDispatch* object, const wchar_t* method, DISPPARAMS params) {
   DISPID id = 0;
   LPOLESTR names[] = {const_cast<LPOLESTR>(method)};
   HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
   if (FAILED(hr)) return hr;
-  DISPPARAMS params{reversedArgs.data(), nullptr, static_cast<UINT>(reversedArgs.size()), 0};
   EXCEPINFO info{};
   UINT argError = 0;
   hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, &info,
@@ -189,16 +189,13 @@ HRESULT InvokeMethod(IDispatch* object, const wchar_t* method, std::vector<VARIA
 }
 
 TEST_P(ComFaults, NVGraphMethodsThroughInvoke) {
-  Bstr file(bmp), data(L"(Q1;Q2)(North;10;20)(South;15;25)");
-  std::vector<VARIANT> args(2);
-  V_VT(&args[0]) = VT_BSTR;
-  V_BSTR(&args[0]) = data;  // reversed: the data, then the file name
-  V_VT(&args[1]) = VT_BSTR;
-  V_BSTR(&args[1]) = file;
+  DispatchArgs args;
+  args.Text(bmp).Text(L"(Q1;Q2)(North;10;20)(South;15;25)");
+  const DISPPARAMS params = args.Params();  // before any allocation is made to fail
   auto fresh = [&](Ref<IDispatch>* o) { Make(CLSID_NVGraph, IID_IDispatch, o); };
   int outOfMemory = EveryAllocation<IDispatch>(
       "Invoke DrawBarGraph", fresh,
-      [&](IDispatch* g) { return InvokeMethod(g, L"DrawBarGraph", args); }, S_OK);
+      [&](IDispatch* g) { return InvokeMethod(g, L"DrawBarGraph", params); }, S_OK);
   EXPECT_GT(outOfMemory, 0);
 }
 

@@ -7,50 +7,6 @@
 namespace norvisk_win_test {
 namespace {
 
-// Arguments in the order a caller writes them (Invoke gets them reversed).
-class Args {
- public:
-  Args& Text(const std::wstring& text) {
-    VARIANT v;
-    VariantInit(&v);
-    V_VT(&v) = VT_BSTR;
-    V_BSTR(&v) = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-    values_.push_back(v);
-    return *this;
-  }
-  Args& Number(double value) {
-    VARIANT v;
-    VariantInit(&v);
-    V_VT(&v) = VT_R8;
-    V_R8(&v) = value;
-    values_.push_back(v);
-    return *this;
-  }
-  Args& Integer(int value) {
-    VARIANT v;
-    VariantInit(&v);
-    V_VT(&v) = VT_I4;
-    V_I4(&v) = value;
-    values_.push_back(v);
-    return *this;
-  }
-  Args() = default;
-  ~Args() {
-    for (VARIANT& v : values_) VariantClear(&v);
-  }
-  Args(const Args&) = delete;
-  Args& operator=(const Args&) = delete;
-
-  DISPPARAMS Params() const {
-    reversed_.assign(values_.rbegin(), values_.rend());
-    return DISPPARAMS{reversed_.data(), nullptr, static_cast<UINT>(reversed_.size()), 0};
-  }
-
- private:
-  std::vector<VARIANT> values_;
-  mutable std::vector<VARIANT> reversed_;
-};
-
 // An object made by its ProgID, called by method names.
 class LateBound {
  public:
@@ -66,7 +22,7 @@ class LateBound {
   }
 
   // Invoke by name; what GetIDsOfNames reported when the name is unknown.
-  HRESULT Call(const std::wstring& name, const Args& args = Args()) {
+  HRESULT Call(const std::wstring& name, const DispatchArgs& args = DispatchArgs()) {
     DISPID id = 0;
     if (HRESULT hr = Id(name, &id); FAILED(hr)) return hr;
     DISPPARAMS params = args.Params();
@@ -150,52 +106,53 @@ TEST_F(NVGraphDispatch, InvokeTurnsSFalseIntoSOk) {
   // The same calls, first through the vtable, on a fresh object.
   ASSERT_EQ(vtable->AddBarValue(1), S_FALSE);
   ASSERT_EQ(vtable->SetWidth(800), S_FALSE);
-  EXPECT_EQ(graph.Call(L"AddBarValue", Args().Number(1)), S_OK);
-  EXPECT_EQ(graph.Call(L"AddXYValue", Args().Text(L"a").Number(1)), S_OK);
-  EXPECT_EQ(graph.Call(L"AddBarBar", Args().Text(L"a")), S_OK);
-  EXPECT_EQ(graph.Call(L"SetWidth", Args().Integer(800)), S_OK);
+  EXPECT_EQ(graph.Call(L"AddBarValue", DispatchArgs().Number(1)), S_OK);
+  EXPECT_EQ(graph.Call(L"AddXYValue", DispatchArgs().Text(L"a").Number(1)), S_OK);
+  EXPECT_EQ(graph.Call(L"AddBarBar", DispatchArgs().Text(L"a")), S_OK);
+  EXPECT_EQ(graph.Call(L"SetWidth", DispatchArgs().Integer(800)), S_OK);
   EXPECT_EQ(graph.Call(L"CreateXYGraph"), S_OK);
   ASSERT_EQ(vtable->AddBarBar(label), S_FALSE);
-  EXPECT_EQ(graph.Call(L"AddBarBar", Args().Text(L"a")), S_OK);
+  EXPECT_EQ(graph.Call(L"AddBarBar", DispatchArgs().Text(L"a")), S_OK);
 }
 
 TEST_F(NVGraphDispatch, CallsReachTheObject) {
   const std::wstring bar = folder.File(L"bar.bmp"), copy = folder.File(L"copy.bmp"),
                      xy = folder.File(L"xy.jpg"), big = folder.File(L"big.bmp");
-  EXPECT_EQ(graph.Call(L"DrawBarGraph", Args().Text(bar).Text(L"(Q1;Q2)(North;10;20)")), S_OK);
-  EXPECT_EQ(graph.Call(L"SaveToFile", Args().Text(copy)), S_OK);
+  EXPECT_EQ(graph.Call(L"DrawBarGraph", DispatchArgs().Text(bar).Text(L"(Q1;Q2)(North;10;20)")),
+            S_OK);
+  EXPECT_EQ(graph.Call(L"SaveToFile", DispatchArgs().Text(copy)), S_OK);
   EXPECT_TRUE(IsBmp(bar, 640, 300));
   EXPECT_EQ(ReadBytes(copy), ReadBytes(bar));
 
   EXPECT_EQ(graph.Call(L"CreateXYGraph"), S_OK);
-  EXPECT_EQ(graph.Call(L"AddXYValue", Args().Text(L"Jan").Number(10)), S_OK);
-  EXPECT_EQ(graph.Call(L"AddXYValue", Args().Text(L"Feb").Number(20)), S_OK);
-  EXPECT_EQ(graph.Call(L"SaveToFile", Args().Text(xy)), S_OK);
+  EXPECT_EQ(graph.Call(L"AddXYValue", DispatchArgs().Text(L"Jan").Number(10)), S_OK);
+  EXPECT_EQ(graph.Call(L"AddXYValue", DispatchArgs().Text(L"Feb").Number(20)), S_OK);
+  EXPECT_EQ(graph.Call(L"SaveToFile", DispatchArgs().Text(xy)), S_OK);
   EXPECT_TRUE(IsJpeg(xy, 640, 300));
 
   EXPECT_EQ(graph.Call(L"CreateBarGraph"), S_OK);
-  EXPECT_EQ(graph.Call(L"SetWidth", Args().Integer(800)), S_OK);
-  EXPECT_EQ(graph.Call(L"SetHeight", Args().Number(400)), S_OK);  // converted to int
-  EXPECT_EQ(graph.Call(L"AddBarLegend", Args().Text(L"Q1")), S_OK);
-  EXPECT_EQ(graph.Call(L"AddBarBar", Args().Text(L"North")), S_OK);
-  EXPECT_EQ(graph.Call(L"AddBarValue", Args().Text(L"12.5")), S_OK);  // converted to double
-  EXPECT_EQ(graph.Call(L"SaveToFile", Args().Text(big)), S_OK);
+  EXPECT_EQ(graph.Call(L"SetWidth", DispatchArgs().Integer(800)), S_OK);
+  EXPECT_EQ(graph.Call(L"SetHeight", DispatchArgs().Number(400)), S_OK);  // converted to int
+  EXPECT_EQ(graph.Call(L"AddBarLegend", DispatchArgs().Text(L"Q1")), S_OK);
+  EXPECT_EQ(graph.Call(L"AddBarBar", DispatchArgs().Text(L"North")), S_OK);
+  EXPECT_EQ(graph.Call(L"AddBarValue", DispatchArgs().Text(L"12.5")), S_OK);  // converted to double
+  EXPECT_EQ(graph.Call(L"SaveToFile", DispatchArgs().Text(big)), S_OK);
   EXPECT_TRUE(IsBmp(big, 800, 400));
 }
 
 TEST_F(NVGraphDispatch, WrongArgumentsAreRefusedBeforeTheCall) {
   const std::wstring file = folder.File(L"never.bmp");
-  EXPECT_EQ(graph.Call(L"DrawBarGraph", Args().Text(file)), DISP_E_BADPARAMCOUNT);
-  EXPECT_EQ(graph.Call(L"DrawBarGraph", Args().Text(file).Text(L"(A)(x;1)").Text(L"x")),
+  EXPECT_EQ(graph.Call(L"DrawBarGraph", DispatchArgs().Text(file)), DISP_E_BADPARAMCOUNT);
+  EXPECT_EQ(graph.Call(L"DrawBarGraph", DispatchArgs().Text(file).Text(L"(A)(x;1)").Text(L"x")),
             DISP_E_BADPARAMCOUNT);
-  EXPECT_EQ(graph.Call(L"Clear", Args().Number(1)), DISP_E_BADPARAMCOUNT);
-  EXPECT_EQ(graph.Call(L"AddXYValue", Args().Text(L"a")), DISP_E_BADPARAMCOUNT);
+  EXPECT_EQ(graph.Call(L"Clear", DispatchArgs().Number(1)), DISP_E_BADPARAMCOUNT);
+  EXPECT_EQ(graph.Call(L"AddXYValue", DispatchArgs().Text(L"a")), DISP_E_BADPARAMCOUNT);
   EXPECT_EQ(graph.Call(L"SaveToFile"), DISP_E_BADPARAMCOUNT);
 
   // Arguments that cannot be converted to the declared types.
-  EXPECT_EQ(graph.Call(L"AddBarValue", Args().Text(L"not a number")), DISP_E_TYPEMISMATCH);
-  EXPECT_EQ(graph.Call(L"AddXYValue", Args().Text(L"a").Text(L"b")), DISP_E_TYPEMISMATCH);
-  EXPECT_EQ(graph.Call(L"SetWidth", Args().Text(L"wide")), DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(graph.Call(L"AddBarValue", DispatchArgs().Text(L"not a number")), DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(graph.Call(L"AddXYValue", DispatchArgs().Text(L"a").Text(L"b")), DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(graph.Call(L"SetWidth", DispatchArgs().Text(L"wide")), DISP_E_TYPEMISMATCH);
   EXPECT_TRUE(folder.Names().empty());
 
   // None of them reached the object: it still has no graph.
@@ -246,14 +203,14 @@ TEST_F(VGraphDispatch, NamesStatusesAndErrors) {
   ASSERT_EQ(vtable->DrawGraph(), S_FALSE);
   EXPECT_EQ(graph.Call(L"DrawGraph"), S_OK);
 
-  EXPECT_EQ(graph.Call(L"DrawBarGraph", Args().Text(L"(A)(x;1)")), S_OK);
+  EXPECT_EQ(graph.Call(L"DrawBarGraph", DispatchArgs().Text(L"(A)(x;1)")), S_OK);
   EXPECT_EQ(vtable->AddBarValue(2), S_OK);  // the call made a bar graph
-  EXPECT_EQ(graph.Call(L"SaveToFile", Args().Text(folder.File(L"v.bmp"))), S_OK);
+  EXPECT_EQ(graph.Call(L"SaveToFile", DispatchArgs().Text(folder.File(L"v.bmp"))), S_OK);
   BmpHeader h;
   EXPECT_TRUE(ReadBmpHeader(ReadBytes(folder.File(L"v.bmp")), &h));
 
   EXPECT_EQ(graph.Call(L"DrawBarGraph"), DISP_E_BADPARAMCOUNT);
-  EXPECT_EQ(graph.Call(L"DrawGraph", Args().Number(1)), DISP_E_BADPARAMCOUNT);
+  EXPECT_EQ(graph.Call(L"DrawGraph", DispatchArgs().Number(1)), DISP_E_BADPARAMCOUNT);
   EXPECT_EQ(graph.Call(L"Nope"), DISP_E_UNKNOWNNAME);
 }
 
