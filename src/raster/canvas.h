@@ -88,6 +88,16 @@ struct SurfaceBits {
   int colorCount = 0;
 };
 
+// Pen and brush styles, numbered as GDI numbers them.
+constexpr int kPenSolid = 0;
+constexpr int kPenDash = 1;
+constexpr int kPenDot = 2;
+constexpr int kPenDashDot = 3;
+constexpr int kPenDashDotDot = 4;
+constexpr int kPenNull = 5;
+constexpr unsigned kBrushSolid = 0;
+constexpr unsigned kBrushHollow = 1;
+
 struct PenSpec {
   int style = 0;  // 0 solid, 1 dashed, 2 dotted, 3 dash-dot, 4 dash-dot-dot, 5 none
   int width = 1;
