@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/random_text.h"
 #include "support/test_support.h"
 
 #include <algorithm>
@@ -55,13 +56,9 @@ TEST(XYDataString, NumberTexts) {
 }
 
 TEST(XYDataString, AnyTextIsReadWithinItsOwnSize) {
-  const char alphabet[] = "();;)(0123456789.-+eEdDx \t\xff";
-  unsigned state = 777;
+  norvisk_test::RandomText texts(777);
   for (int round = 0; round < 3000; ++round) {
-    std::string text;
-    int length = static_cast<int>((state = state * 1103515245 + 12345) >> 16) % 64;
-    for (int i = 0; i < length; ++i)
-      text += alphabet[((state = state * 1103515245 + 12345) >> 16) % (sizeof alphabet - 1)];
+    std::string text = texts.Next();
     XYGraph g(0, 0);
     g.LoadData(text);
     const XYData& d = g.data();
