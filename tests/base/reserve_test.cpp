@@ -15,7 +15,7 @@ TEST(ReserveMore, SmallRequestsOneAfterAnotherStillGrowGeometrically) {
   std::vector<int> values;
   std::string text;
   int moves = 0;
-  for (int i = 0; i < 100000; ++i) {
+  for (int i = 0; i < 20000; ++i) {
     const auto* before = values.data();
     const std::size_t textBefore = text.capacity();
     ReserveMore(values, 3);

@@ -235,8 +235,9 @@ TEST(XYRender, WithoutPointsNothingIsDrawnOrSaved) {
   XYGraph g(640, 300);
   g.LoadData("no pairs here");
   EXPECT_TRUE(g.dirty);
-  PixelTarget target;
-  EXPECT_FALSE(g.DrawToDC(&target));
+  norvisk_test::TargetSurface target(640, 300);
+  EXPECT_FALSE(g.DrawToDC(target.target()));
+  EXPECT_EQ(target.At(60, 20), 0x111111u);  // not even the canvas as it stands is copied
   norvisk_test::TestDir folder;
   auto path = folder.path() / "empty.bmp";
   EXPECT_FALSE(g.SaveToFile(path.string().c_str()));
