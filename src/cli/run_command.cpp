@@ -21,6 +21,25 @@ bool ReadAll(std::FILE* file, std::string* text) {
   return !std::ferror(file);
 }
 
+// The script from the file `script`, or from standard input (`fromStdin`); false, after one
+// line on stderr saying why, when it cannot be read.
+bool ReadScript(const char* script, bool fromStdin, std::string* text) {
+  if (fromStdin) {
+    if (ReadAll(stdin, text)) return true;
+    std::cerr << "norvisk: cannot read the script from standard input: " << std::strerror(errno)
+              << "\n";
+    return false;
+  }
+  std::FILE* file = std::fopen(script, "rb");
+  bool read = file && ReadAll(file, text);
+  int error = errno;
+  if (file) std::fclose(file);
+  if (!read)
+    std::cerr << "norvisk: " << script << ": cannot read the script: " << std::strerror(error)
+              << "\n";
+  return read;
+}
+
 }  // namespace
 
 int RunCommand(int argc, char** argv) {
@@ -57,23 +76,7 @@ int RunCommand(int argc, char** argv) {
   bool fromStdin = script == nullptr || std::strcmp(script, "-") == 0;
   const char* name = fromStdin ? "<stdin>" : script;
   std::string text;
-  if (fromStdin) {
-    if (!ReadAll(stdin, &text)) {
-      std::cerr << "norvisk: cannot read the script from standard input: " << std::strerror(errno)
-                << "\n";
-      return kNotWritten;
-    }
-  } else {
-    std::FILE* file = std::fopen(script, "rb");
-    bool read = file && ReadAll(file, &text);
-    int error = errno;
-    if (file) std::fclose(file);
-    if (!read) {
-      std::cerr << "norvisk: " << script << ": cannot read the script: " << std::strerror(error)
-                << "\n";
-      return kNotWritten;
-    }
-  }
+  if (!ReadScript(script, fromStdin, &text)) return kNotWritten;
 
   if (!target) target = MakeNVGraphCalls();
   ScriptError error;

@@ -74,6 +74,8 @@ class ControlDialog final : public ControlWindow {
   void PaintPlaceholder(HDC dc);
   // Whether the paint about to begin covers all of `area` (client pixels).
   bool UpdateCovers(const RECT& area) const;
+  // Where the logo goes: the middle of the client area.
+  RECT LogoArea();
   void PaintLogo(HDC target);
   // The graph, or the logo without one, through a device context of the whole window.
   void PaintThroughWindow();
