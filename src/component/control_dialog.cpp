@@ -206,9 +206,7 @@ void ControlDialog::Paint(HDC given) {
       InvalidateRect(window_, &area, FALSE);
     }
   } else {
-    // ANDed over pixels that were not erased, the logo darkens them anew: that part of it
-    // needs a context of the whole window.
-    logoAlone = !UpdateCovers(LogoArea());
+    logoAlone = !UpdateCoversLogo();
   }
 
   // The graph as the window shows it is copied over its whole area again: erasing that first
@@ -234,6 +232,17 @@ void ControlDialog::Paint(HDC given) {
   EndPaint(window_, &paint);
 
   if (logoAlone) PaintThroughWindow();
+}
+
+// ANDed over pixels that were not erased, the logo darkens them anew: a part of it outside the
+// update region needs a context of the whole window.
+bool ControlDialog::UpdateCoversLogo() {
+  int width = 0, height = 0;
+  ClientSize(&width, &height);
+  RECT logo{width / 2 - kLogoWidth / 2, height / 2 - kLogoHeight / 2, 0, 0};
+  logo.right = logo.left + kLogoWidth;
+  logo.bottom = logo.top + kLogoHeight;
+  return UpdateCovers(logo);
 }
 
 void ControlDialog::PaintThroughWindow() {
@@ -357,23 +366,16 @@ bool ControlDialog::ShownCanvas::CopyTo(HDC target) const {
   return held_ && BitBlt(target, 0, 0, width_, height_, dc_, 0, 0, SRCCOPY) != FALSE;
 }
 
-RECT ControlDialog::LogoArea() {
+void ControlDialog::PaintLogo(HDC target) {
   int width = 0, height = 0;
   ClientSize(&width, &height);
-  RECT logo{width / 2 - kLogoWidth / 2, height / 2 - kLogoHeight / 2, 0, 0};
-  logo.right = logo.left + kLogoWidth;
-  logo.bottom = logo.top + kLogoHeight;
-  return logo;
-}
-
-void ControlDialog::PaintLogo(HDC target) {
-  const RECT area = LogoArea();
   HBITMAP logo = LoadBitmapW(ModuleInstance(), MAKEINTRESOURCEW(IDB_LOGO));
   if (!logo) return;
   if (HDC memory = CreateCompatibleDC(nullptr)) {
     HGDIOBJ old = SelectObject(memory, logo);
     // The logo's white ground leaves the background as it is; its darker pixels darken it.
-    BitBlt(target, area.left, area.top, kLogoWidth, kLogoHeight, memory, 0, 0, SRCAND);
+    BitBlt(target, width / 2 - kLogoWidth / 2, height / 2 - kLogoHeight / 2, kLogoWidth,
+           kLogoHeight, memory, 0, 0, SRCAND);
     SelectObject(memory, old);
     DeleteDC(memory);
   }

@@ -74,8 +74,8 @@ class ControlDialog final : public ControlWindow {
   void PaintPlaceholder(HDC dc);
   // Whether the paint about to begin covers all of `area` (client pixels).
   bool UpdateCovers(const RECT& area) const;
-  // Where the logo goes: the middle of the client area.
-  RECT LogoArea();
+  // Whether it covers all of the logo, centred in the client area.
+  bool UpdateCoversLogo();
   void PaintLogo(HDC target);
   // The graph, or the logo without one, through a device context of the whole window.
   void PaintThroughWindow();
