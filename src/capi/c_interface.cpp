@@ -76,6 +76,18 @@ int EncodeInto(NVGraph& object, ImageFormat format, unsigned char** data, std::s
   return status;
 }
 
+using Draw = HRESULT (NVGraph::*)(norvisk::TextArg, norvisk::TextArg, ExportResult*);
+
+// A drawing method of the graph object: a new graph of its kind, its data, and the file.
+int DrawGraph(Draw draw, norvisk_graph* graph, const char* file_name, const char* data) noexcept {
+  if (graph == nullptr || file_name == nullptr || data == nullptr) return NORVISK_BAD_ARGUMENT;
+  return Guarded([&]() -> int {
+    ExportResult outcome = ExportResult::NotWritten;
+    const HRESULT hr = (graph->object.*draw)(file_name, data, &outcome);
+    return FromExport(hr, outcome);
+  });
+}
+
 using Create = HRESULT (NVGraph::*)();
 
 int Chart(Create create, const char* data, int width, int height, int format, unsigned char** out,
@@ -153,9 +165,9 @@ int norvisk_set_height(norvisk_graph* graph, int height) {
 int norvisk_save_to_file(norvisk_graph* graph, const char* file_name) {
   if (graph == nullptr || file_name == nullptr) return NORVISK_BAD_ARGUMENT;
   return Guarded([&]() -> int {
-    if (graph->object.graph() == nullptr) return NORVISK_WRONG_KIND;
+    if (!graph->object.HasGraph()) return NORVISK_WRONG_KIND;
     // A size of no picture is not given the background's size, as the command does not.
-    if (!graph->object.graph()->canvas->ready()) return NORVISK_NOT_WRITTEN;
+    if (!graph->object.HasPicture()) return NORVISK_NOT_WRITTEN;
     ExportResult outcome = ExportResult::NotWritten;
     const HRESULT hr = graph->object.SaveToFile(file_name, &outcome);
     return FromExport(hr, outcome);
@@ -163,21 +175,11 @@ int norvisk_save_to_file(norvisk_graph* graph, const char* file_name) {
 }
 
 int norvisk_draw_bar_graph(norvisk_graph* graph, const char* file_name, const char* data) {
-  if (graph == nullptr || file_name == nullptr || data == nullptr) return NORVISK_BAD_ARGUMENT;
-  return Guarded([&]() -> int {
-    ExportResult outcome = ExportResult::NotWritten;
-    const HRESULT hr = graph->object.DrawBarGraph(file_name, data, &outcome);
-    return FromExport(hr, outcome);
-  });
+  return DrawGraph(&NVGraph::DrawBarGraph, graph, file_name, data);
 }
 
 int norvisk_draw_xy_graph(norvisk_graph* graph, const char* file_name, const char* data) {
-  if (graph == nullptr || file_name == nullptr || data == nullptr) return NORVISK_BAD_ARGUMENT;
-  return Guarded([&]() -> int {
-    ExportResult outcome = ExportResult::NotWritten;
-    const HRESULT hr = graph->object.DrawXYGraph(file_name, data, &outcome);
-    return FromExport(hr, outcome);
-  });
+  return DrawGraph(&NVGraph::DrawXYGraph, graph, file_name, data);
 }
 
 int norvisk_encode(norvisk_graph* graph, norvisk_format format, unsigned char** data,

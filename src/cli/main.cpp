@@ -13,8 +13,7 @@
 #include <vector>
 
 #include "cli/cli.h"
-#include "graph/bar_graph.h"
-#include "graph/xy_graph.h"
+#include "objects/data_reader.h"
 #include "objects/nv_graph.h"
 #include "serve/serve.h"
 
@@ -61,15 +60,15 @@ constexpr const char* kHelp =
 // What the `bar` and `xy` commands and `parse` need to know of a kind of graph.
 struct ChartKind {
   std::string_view name;
-  std::unique_ptr<Graph> (*make)(int width, int height);
+  GraphKind kind;
   HRESULT (NVGraph::*create)();
-  // Why the data read gives no picture, or nullptr when it does.
-  const char* (*nothingToDraw)(const Graph& graph);
-  void (*json)(std::string& out, const Graph& graph);
+  // Why the data the object's graph read gives no picture, or nullptr when it does.
+  const char* (*nothingToDraw)(const GraphHolder& object);
+  void (*json)(std::string& out, const GraphHolder& object);
 };
 
-void BarJson(std::string& out, const Graph& graph) {
-  const BarData& d = static_cast<const BarGraph&>(graph).data();
+void BarJson(std::string& out, const GraphHolder& object) {
+  const BarData& d = *object.barData();
   out += "{\"legends\":[";
   for (std::size_t i = 0; i < d.legends.size(); ++i) {
     if (i) out += ',';
@@ -94,8 +93,8 @@ void BarJson(std::string& out, const Graph& graph) {
   out += '}';
 }
 
-void XYJson(std::string& out, const Graph& graph) {
-  const XYData& d = static_cast<const XYGraph&>(graph).data();
+void XYJson(std::string& out, const GraphHolder& object) {
+  const XYData& d = *object.xyData();
   out += "{\"points\":[";
   bool first = true;
   for (int k = 0; k < d.Count(); ++k) {
@@ -120,13 +119,11 @@ void XYJson(std::string& out, const Graph& graph) {
 }
 
 constexpr ChartKind kKinds[] = {
-    {"bar", [](int w, int h) -> std::unique_ptr<Graph> { return std::make_unique<BarGraph>(w, h); },
-     &NVGraph::CreateBarGraph, [](const Graph&) -> const char* { return nullptr; }, BarJson},
-    {"xy", [](int w, int h) -> std::unique_ptr<Graph> { return std::make_unique<XYGraph>(w, h); },
-     &NVGraph::CreateXYGraph,
-     [](const Graph& g) -> const char* {
-       return static_cast<const XYGraph&>(g).data().Count() == 0 ? "the data held no point"
-                                                                 : nullptr;
+    {"bar", GraphKind::Bar, &NVGraph::CreateBarGraph,
+     [](const GraphHolder&) -> const char* { return nullptr; }, BarJson},
+    {"xy", GraphKind::XY, &NVGraph::CreateXYGraph,
+     [](const GraphHolder& object) -> const char* {
+       return object.xyData()->Count() == 0 ? "the data held no point" : nullptr;
      },
      XYJson},
 };
@@ -172,11 +169,10 @@ int ParseCommand(int argc, char** argv) {
   if (!kind) return Usage("unknown kind \"" + std::string(args[0]) + "\"");
   std::string data;
   if (!ReadData(args[1], &data)) return CannotReadData();
-  // The reader never draws: a graph without a surface holds the data only.
-  std::unique_ptr<Graph> graph = kind->make(0, 0);
-  graph->LoadData(data);
+  DataReader reader;
+  if (reader.Read(kind->kind, data) != S_OK) return OutOfMemory();
   std::string out;
-  kind->json(out, *graph);
+  kind->json(out, reader);
   out += '\n';
   std::fwrite(out.data(), 1, out.size(), stdout);
   return FinishOutput(kWritten);
@@ -219,12 +215,12 @@ int DrawCommand(const ChartKind& kind, int argc, char** argv) {
   if (hr == S_OK && hasWidth) hr = object.SetWidth(width);
   if (hr == S_OK && hasHeight) hr = object.SetHeight(height);
   if (hr != S_OK) return OutOfMemory();
-  if (!object.graph()->canvas->ready()) {
+  if (!object.HasPicture()) {
     return Fail(std::string(output) + ": not written: a picture of " + std::to_string(width) +
                 " x " + std::to_string(height) + " pixels cannot be made");
   }
   if (object.ReadData(data) != S_OK) return OutOfMemory();
-  if (const char* why = kind.nothingToDraw(*object.graph()))
+  if (const char* why = kind.nothingToDraw(object))
     return Fail(std::string(output) + ": not written: " + why);
   errno = 0;
   ExportResult outcome = ExportResult::NotWritten;

@@ -10,6 +10,25 @@
 #include "cli/script.h"
 
 namespace norvisk::cli {
+namespace {
+
+// The script from the file `script`, or from standard input (`fromStdin`), whole, so that lines
+// are views into one buffer; false, after one line on stderr saying why, when it cannot be read.
+bool ReadScript(const char* script, bool fromStdin, std::string* text) {
+  if (fromStdin) {
+    if (ReadAll(stdin, text)) return true;
+    Fail(std::string("cannot read the script from standard input: ") + std::strerror(errno));
+    return false;
+  }
+  std::FILE* file = std::fopen(script, "rb");
+  bool read = file && ReadAll(file, text);
+  int error = errno;
+  if (file) std::fclose(file);
+  if (!read) Fail(std::string(script) + ": cannot read the script: " + std::strerror(error));
+  return read;
+}
+
+}  // namespace
 
 int RunCommand(int argc, char** argv) {
   const char* script = nullptr;
@@ -47,19 +66,7 @@ int RunCommand(int argc, char** argv) {
   bool fromStdin = script == nullptr || std::strcmp(script, "-") == 0;
   const char* name = fromStdin ? "<stdin>" : script;
   std::string text;
-  // The whole stream at once, so lines are views into one buffer.
-  if (fromStdin) {
-    if (!ReadAll(stdin, &text))
-      return Fail(std::string("cannot read the script from standard input: ") +
-                  std::strerror(errno));
-  } else {
-    std::FILE* file = std::fopen(script, "rb");
-    bool read = file && ReadAll(file, &text);
-    int error = errno;
-    if (file) std::fclose(file);
-    if (!read)
-      return Fail(std::string(script) + ": cannot read the script: " + std::strerror(error));
-  }
+  if (!ReadScript(script, fromStdin, &text)) return kNotWritten;
 
   if (!target) target = MakeNVGraphCalls();
   ScriptError error;

@@ -180,7 +180,7 @@ void ControlDialog::Paint(HDC given) {
     // goes to the window itself.
     PaintPlaceholder(given);
     shown_.Forget();
-    PaintThroughWindow(owner_.CurrentGraph());
+    PaintThroughWindow();
     return;
   }
 
@@ -188,21 +188,20 @@ void ControlDialog::Paint(HDC given) {
   // over it, and the window's pixels leave for the screen once, when painting ends. The window
   // is left as a drawing of the graph or the logo over all of it would leave it, also when only
   // a part of it is painted.
-  Graph* graph = owner_.CurrentGraph();
+  VGraph& graph = owner_.GraphObject();
+  const bool hasGraph = graph.HasGraph();
   SurfaceBits canvas{};
   bool current = false;    // the window shows the canvas as it is over all of the graph
   bool logoAlone = false;  // the logo must go over pixels this paint leaves alone
-  if (graph) {
+  if (hasGraph) {
     // Pending changes are rendered first; an XY graph without points has nothing to show.
-    if (graph->Prepare()) {
-      canvas = graph->canvas->Bits();
-      current = shown_.Holds(canvas);
-      if (!current) {
-        // The whole canvas goes on the window, as when a method draws the graph: the part
-        // beyond this paint's region would otherwise keep an older picture.
-        RECT area{0, 0, canvas.width, canvas.height};
-        if (canvas.bits) InvalidateRect(window_, &area, FALSE);
-      }
+    canvas = graph.RenderedPicture();
+    current = shown_.Holds(canvas);
+    if (!current && canvas.bits) {
+      // The whole canvas goes on the window, as when a method draws the graph: the part beyond
+      // this paint's region would otherwise keep an older picture.
+      RECT area{0, 0, canvas.width, canvas.height};
+      InvalidateRect(window_, &area, FALSE);
     }
   } else {
     logoAlone = !UpdateCoversLogo();
@@ -218,19 +217,19 @@ void ControlDialog::Paint(HDC given) {
   covering_ = false;
   if (!dc) return;
   PaintPlaceholder(dc);
-  if (graph) {
+  if (hasGraph) {
     if (canvas.bits && (current || shown_.Take(canvas))) {
       shown_.CopyTo(dc);
     } else {
       shown_.Forget();
-      graph->DrawToDC(dc);
+      graph.DrawTo(dc);
     }
   } else if (!logoAlone) {
     PaintLogo(dc);
   }
   EndPaint(window_, &paint);
 
-  if (logoAlone) PaintThroughWindow(nullptr);
+  if (logoAlone) PaintThroughWindow();
 }
 
 // ANDed over pixels that were not erased, the logo darkens them anew: a part of it outside the
@@ -244,11 +243,12 @@ bool ControlDialog::UpdateCoversLogo() {
   return UpdateCovers(logo);
 }
 
-void ControlDialog::PaintThroughWindow(Graph* graph) {
+void ControlDialog::PaintThroughWindow() {
   HDC target = GetDC(window_);
   if (!target) return;
-  if (graph)
-    graph->DrawToDC(target);
+  VGraph& graph = owner_.GraphObject();
+  if (graph.HasGraph())
+    graph.DrawTo(target);
   else
     PaintLogo(target);
   ReleaseDC(window_, target);

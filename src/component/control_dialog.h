@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "graph/graph.h"
 #include "objects/control_window.h"
+#include "objects/v_graph.h"
 
 namespace norvisk {
 
@@ -26,7 +26,8 @@ class ControlDialog final : public ControlWindow {
   // What the window asks of the control it belongs to.
   class Owner {
    public:
-    virtual Graph* CurrentGraph() = 0;
+    // The graph object whose current graph the window shows.
+    virtual VGraph& GraphObject() = 0;
     virtual bool InPlaceActive() = 0;
     virtual void FocusGained() = 0;
     // The focus went to `gaining`.
@@ -77,7 +78,7 @@ class ControlDialog final : public ControlWindow {
   bool UpdateCoversLogo();
   void PaintLogo(HDC target);
   // The graph, or the logo without one, through a device context of the whole window.
-  void PaintThroughWindow(Graph* graph);
+  void PaintThroughWindow();
 
   // The graph's canvas as the window's paint last put it there: the canvas's own pixels, to
   // tell whether they changed since, and the same picture in the 32-bit layout of window

@@ -131,7 +131,7 @@ class VGraphControl final : public DispatchObject<IVGraph, IID_IVGraph>,
 
  private:
   // ControlDialog::Owner: what the window asks of the control.
-  Graph* CurrentGraph() override { return graph_.graph(); }
+  VGraph& GraphObject() override { return graph_; }
   bool InPlaceActive() override { return inPlaceActive_; }
   void FocusGained() override;
   void FocusLost(HWND gaining) override;

@@ -4,20 +4,10 @@
 #include <algorithm>
 
 #include "base/first_character.h"
+#include "base/reserve.h"
 #include "graph/number_reader.h"
 
 namespace norvisk {
-
-namespace {
-
-// Makes room for `more` elements, keeping the growth geometric across repeated calls.
-template <class Vector>
-void grow_for(Vector& v, std::size_t more) {
-  std::size_t needed = v.size() + more;
-  if (needed > v.capacity()) v.reserve(std::max(needed, 2 * v.capacity()));
-}
-
-}  // namespace
 
 Color SeriesColor(int index) {
   static constexpr Color kColors[] = {
@@ -31,25 +21,19 @@ Color SeriesColor(int index) {
 }
 
 BarGraph::BarGraph(int w, int h) : width(w), height(h) {
-  SetWidthGeometry();
-  SetHeightGeometry();
-  canvas = std::make_unique<Canvas>(width, height);
-  canvas->SetFontSize(FontPointsFor(height));
+  Layout();
+  MakeCanvas(width, height);
 }
 
 BarGraph::~BarGraph() { canvas.reset(); }
 
-void BarGraph::SetWidthGeometry() {
-  plotLeft = ScaleInt(width, 3, 32);
+void BarGraph::Layout() {
+  PlacePlot(width, height);
+  // The plot leaves room at the right for the legend box.
   plotWidth = ScaleInt(width, 45, 64);
   legendLeft = ScaleInt(width, 103, 128);
-  legendWidth = ScaleInt(width, 3, 16);
-}
-
-void BarGraph::SetHeightGeometry() {
-  plotTop = height / 15;
   legendTop = height / 15;
-  plotHeight = ScaleInt(height, 2, 3);
+  legendWidth = ScaleInt(width, 3, 16);
 }
 
 void BarGraph::AddLegend(std::string_view text) {
@@ -77,19 +61,15 @@ void BarGraph::AddValue(double value) {
 }
 
 bool BarGraph::SetWidth(int w) {
-  dirty = true;
   width = w;
-  SetWidthGeometry();
-  return canvas->Resize(width, height);
+  Layout();
+  return ResizeCanvas(width, height, false);
 }
 
 bool BarGraph::SetHeight(int h) {
-  dirty = true;
   height = h;
-  SetHeightGeometry();
-  bool resized = canvas->Resize(width, height);
-  canvas->SetFontSize(FontPointsFor(height));
-  return resized;
+  Layout();
+  return ResizeCanvas(width, height, true);
 }
 
 // "(legend;legend;...)(name;value;value...)(name;...)...". Read with views that only move
@@ -113,8 +93,8 @@ void BarGraph::LoadData(std::string_view s) {
     // Room for every bar and value at once: a long text is read without regrowing the lists.
     std::size_t groups = static_cast<std::size_t>(std::count(s.begin(), s.end(), ')'));
     std::size_t fields = static_cast<std::size_t>(std::count(s.begin(), s.end(), ';'));
-    grow_for(data_.bars, groups);
-    grow_for(data_.values, groups + fields);
+    ReserveMore(data_.bars, groups);
+    ReserveMore(data_.values, groups + fields);
   }
 
   for (std::size_t q; (q = s.find(')')) != std::string_view::npos;) {
@@ -137,7 +117,7 @@ void BarGraph::LoadData(std::string_view s) {
 void BarGraph::Render() {
   if (!dirty) return;
   // The pen every rendering starts with, whatever one cut short left behind.
-  canvas->SetPen(0, 1, 0, 0, 0);
+  UseSolidBlackPen();
   DrawGrid(plotLeft, plotTop, plotWidth, plotHeight, 0);
   DrawXLabels();
   DrawLegend();
@@ -193,7 +173,7 @@ void BarGraph::DrawLegend() {
   int m = data_.legendCount;
   if (m == 0) return;
   long long boxHeight = 16LL * m + 5;
-  int mode = canvas->SetBackgroundMode(1);
+  int mode = canvas->SetBackgroundMode(kTransparent);
   long long k = 0;
   for (const std::string& legend : data_.legends) {
     int row = static_cast<int>(std::min<long long>(legendTop + 16 * k, 1 << 30));
@@ -203,20 +183,15 @@ void BarGraph::DrawLegend() {
     canvas->DrawText(legendLeft + 20, row + 2, legend);
   }
   canvas->SetBackgroundMode(mode);
-  canvas->SetBrushStyle(1);
+  canvas->SetBrushStyle(kBrushHollow);
   canvas->DrawRectangle(legendLeft, legendTop, legendLeft + legendWidth,
                         static_cast<int>(std::min<long long>(legendTop + boxHeight, 1 << 30)));
-  canvas->SetBrushStyle(0);
+  canvas->SetBrushStyle(kBrushSolid);
 }
 
-bool BarGraph::DrawToDC(DeviceContext target) {
-  Render();
-  return canvas->CopyTo(target, 0, 0, width, height, 0, 0);
-}
+bool BarGraph::DrawToDC(DeviceContext target) { return CopyPicture(target, width, height); }
 
-bool BarGraph::SaveToFile(const char* fileName) {
-  return ExportToFile(fileName) == ExportResult::Written;
-}
+bool BarGraph::SaveToFile(const char* fileName) { return SavePicture(fileName); }
 
 bool BarGraph::Prepare() {
   Render();

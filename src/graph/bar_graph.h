@@ -69,8 +69,8 @@ class BarGraph : public Graph {
   int height = 0;
 
  private:
-  void SetWidthGeometry();
-  void SetHeightGeometry();
+  // Sets the geometry from `width` and `height`.
+  void Layout();
   BarData data_;
 };
 

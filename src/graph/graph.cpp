@@ -26,6 +26,41 @@ bool ToPixel(double value, int* pixel) {
   return true;
 }
 
+bool Graph::PictureRefused() const {
+  if (canvas->ready()) return false;
+  const SurfaceDesc& desc = canvas->surfaceDesc();
+  return SurfaceFits(desc.width, desc.height, desc.bitsPerPixel);
+}
+
+void Graph::PlacePlot(int width, int height) {
+  plotTop = height / 15;
+  plotLeft = ScaleInt(width, 3, 32);
+  plotHeight = ScaleInt(height, 2, 3);
+}
+
+void Graph::MakeCanvas(int width, int height) {
+  canvas = std::make_unique<Canvas>(width, height);
+  canvas->SetFontSize(FontPointsFor(height));
+}
+
+bool Graph::ResizeCanvas(int width, int height, bool newHeight) {
+  dirty = true;
+  bool resized = canvas->Resize(width, height);
+  if (newHeight) canvas->SetFontSize(FontPointsFor(height));
+  return resized;
+}
+
+bool Graph::CopyPicture(DeviceContext target, int width, int height) {
+  if (!Prepare()) return false;
+  return canvas->CopyTo(target, 0, 0, width, height, 0, 0);
+}
+
+bool Graph::SavePicture(const char* fileName) {
+  return ExportToFile(fileName) == ExportResult::Written;
+}
+
+void Graph::UseSolidBlackPen() { canvas->SetPen(kPenSolid, 1, 0, 0, 0); }
+
 bool Graph::LoadBackground(ModuleHandle module, int id) {
   dirty = true;
   return canvas->LoadBitmapResource(module, id);
@@ -42,9 +77,9 @@ ExportResult Graph::Encode(ImageFormat format, const ImageSink& sink) {
 }
 
 void Graph::DrawGrid(int x, int y, int w, int h, int columns) {
-  canvas->SetBrushStyle(1);
+  canvas->SetBrushStyle(kBrushHollow);
   canvas->DrawRectangle(x, y, x + w, y + h);
-  canvas->SetPen(2, 1, 128, 128, 128);
+  canvas->SetPen(kPenDot, 1, 128, 128, 128);
   // Mask pen: bars, boxes and the line drawn after the grid let the grid show through.
   canvas->SetMixMode(kMixMaskPen);
   for (int k = 1; k <= 9; ++k) {
@@ -59,8 +94,8 @@ void Graph::DrawGrid(int x, int y, int w, int h, int columns) {
       canvas->LineTo(xk, y + h);
     }
   }
-  canvas->SetBrushStyle(0);
-  canvas->SetPen(0, 1, 0, 0, 0);
+  canvas->SetBrushStyle(kBrushSolid);
+  UseSolidBlackPen();
 }
 
 std::string ValueLabelText(double minValue, double maxValue, int i) {
@@ -74,7 +109,7 @@ std::string ValueLabelText(double minValue, double maxValue, int i) {
 
 void Graph::DrawValueLabels(int x, int y, int h, double minValue, double maxValue) {
   int fh = canvas->TextHeight("fg");
-  canvas->SetBackgroundMode(1);
+  canvas->SetBackgroundMode(kTransparent);
   for (int i = 0; i <= 10; ++i) {
     std::string label = ValueLabelText(minValue, maxValue, i);
     int tw = canvas->TextWidth(label);

@@ -44,6 +44,14 @@ class Graph {
   // The eleven value-axis labels left of x, from maxValue at y down to minValue at y + h.
   void DrawValueLabels(int x, int y, int h, double minValue, double maxValue);
 
+  // The picture: whether the canvas has a surface to draw on, and its pixels as they stand
+  // (none without a surface).
+  bool HasPicture() const { return canvas->ready(); }
+  SurfaceBits PictureBits() const { return canvas->Bits(); }
+  // Whether the canvas lacks its surface only for want of memory: a size beyond the limit has
+  // none by rule.
+  bool PictureRefused() const;
+
   // Graphs alive in this process, to find leaks.
   static int LiveCount();
 
@@ -53,6 +61,24 @@ class Graph {
   int plotLeft = 0;
   int plotWidth = 0;
   int plotHeight = 0;
+
+ protected:
+  // The steps both kinds take with the image size that each keeps in its own fields:
+  // plotTop, plotLeft and plotHeight for a picture of width x height (plotWidth is the kind's);
+  void PlacePlot(int width, int height);
+  // the canvas made at width x height, with the font for that height;
+  void MakeCanvas(int width, int height);
+  // a new width or height taken (the kind has laid itself out anew): the graph marked dirty,
+  // the canvas resized, and for a new height given the font for it; what Resize returns;
+  bool ResizeCanvas(int width, int height, bool newHeight);
+  // the picture rendered and copied to the top-left corner of `target`; false when there is
+  // nothing to draw (no rendering then) or the copy fails;
+  bool CopyPicture(DeviceContext target, int width, int height);
+  // the picture rendered and written to the file; true when it was written whole;
+  bool SavePicture(const char* fileName);
+  // the solid black pen 1 pixel wide that the frame is drawn with and DrawGrid leaves for the
+  // rest of a rendering.
+  void UseSolidBlackPen();
 };
 
 // Text of value-axis label i (0 at the top, 10 at the bottom): fixed point, two decimals.

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "base/first_character.h"
+#include "base/reserve.h"
 #include "graph/number_reader.h"
 
 namespace norvisk {
@@ -24,11 +25,8 @@ void XYData::Add(std::string_view label, double value) {
 }
 
 void XYData::Reserve(std::size_t more, std::size_t moreText) {
-  // Geometric growth is kept across repeated calls.
-  std::size_t needed = points.size() + more;
-  if (needed > points.capacity()) points.reserve(std::max(needed, 2 * points.capacity()));
-  std::size_t text = labels.size() + moreText;
-  if (text > labels.capacity()) labels.reserve(std::max(text, 2 * labels.capacity()));
+  ReserveMore(points, more);
+  ReserveMore(labels, moreText);
 }
 
 void XYData::Clear() {
@@ -50,22 +48,16 @@ bool XYData::Next() {
 }
 
 XYGraph::XYGraph(int w, int h) : width(w), height(h) {
-  SetWidthGeometry();
-  SetHeightGeometry();
-  canvas = std::make_unique<Canvas>(width, height);
-  canvas->SetFontSize(FontPointsFor(height));
+  Layout();
+  MakeCanvas(width, height);
 }
 
 XYGraph::~XYGraph() { canvas.reset(); }
 
-void XYGraph::SetWidthGeometry() {
-  plotLeft = ScaleInt(width, 3, 32);
+void XYGraph::Layout() {
+  PlacePlot(width, height);
+  // Without a legend the plot takes 14/16 of the width.
   plotWidth = ScaleInt(width, 14, 16);
-}
-
-void XYGraph::SetHeightGeometry() {
-  plotTop = height / 15;
-  plotHeight = ScaleInt(height, 2, 3);
 }
 
 void XYGraph::AddXYValue(std::string_view label, double value) {
@@ -118,7 +110,7 @@ int XYGraph::PointY(double value) const {
 void XYGraph::Render() {
   if (!dirty) return;
   // The pen every rendering starts with, whatever one cut short left behind.
-  canvas->SetPen(0, 1, 0, 0, 0);
+  UseSolidBlackPen();
   DrawGrid(plotLeft, plotTop, plotWidth, plotHeight + 1, xyData.Count());
   DrawValueLabels(plotLeft, plotTop, plotHeight, xyData.MinValue(), xyData.MaxValue());
   DrawData();
@@ -146,30 +138,21 @@ void XYGraph::DrawXLabels() {
 }
 
 bool XYGraph::SetWidth(int w) {
-  dirty = true;
   width = w;
-  SetWidthGeometry();
-  return canvas->Resize(width, height);
+  Layout();
+  return ResizeCanvas(width, height, false);
 }
 
 bool XYGraph::SetHeight(int h) {
   height = h;
-  SetHeightGeometry();
-  dirty = true;
-  bool resized = canvas->Resize(width, height);
-  canvas->SetFontSize(FontPointsFor(height));
-  return resized;
+  Layout();
+  return ResizeCanvas(width, height, true);
 }
 
-bool XYGraph::DrawToDC(DeviceContext target) {
-  if (xyData.Count() == 0) return false;
-  Render();
-  return canvas->CopyTo(target, 0, 0, width, height, 0, 0);
-}
+// Without a point there is nothing to draw (Prepare says so): nothing is rendered or copied.
+bool XYGraph::DrawToDC(DeviceContext target) { return CopyPicture(target, width, height); }
 
-bool XYGraph::SaveToFile(const char* fileName) {
-  return ExportToFile(fileName) == ExportResult::Written;
-}
+bool XYGraph::SaveToFile(const char* fileName) { return SavePicture(fileName); }
 
 bool XYGraph::Prepare() {
   // Without a point there is no line and no picture: nothing is written.

@@ -81,8 +81,8 @@ class XYGraph : public Graph {
   int height = 0;
 
  private:
-  void SetWidthGeometry();
-  void SetHeightGeometry();
+  // Sets the geometry from `width` and `height`.
+  void Layout();
   XYData xyData;
 };
 

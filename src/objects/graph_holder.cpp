@@ -1,16 +1,14 @@
-// GraphHolder: graph replacement, kind checks and adding, shared by both graph objects.
+// GraphHolder: what both graph objects share: replacing the graph, the kind checks of the
+// adding methods, reading data, saving, and what callers may read of the graph.
 #include "objects/graph_holder.h"
-
-#include "graph/bar_graph.h"
-#include "graph/xy_graph.h"
 
 namespace norvisk {
 
 GraphHolder::~GraphHolder() = default;
 
 HRESULT GraphHolder::Replace(GraphKind kind, int width, int height) {
-  // The old graph goes before the new one is made, and the kind follows only a graph that
-  // stands: when memory runs out on the way, there is no graph and no kind.
+  // The old graph goes before the new one is made, and the kind is set only once the new graph
+  // is complete: when memory runs out on the way, there is no graph and the kind is None.
   graph_.reset();
   graphKind_ = GraphKind::None;
   if (kind == GraphKind::Bar)
@@ -18,7 +16,7 @@ HRESULT GraphHolder::Replace(GraphKind kind, int width, int height) {
   else
     graph_ = std::make_unique<XYGraph>(width, height);
   if (CheckSurface() != S_OK) {
-    // Never a graph that cannot draw for want of memory.
+    // A graph whose surface was refused for want of memory is not kept.
     graph_.reset();
     return E_OUTOFMEMORY;
   }
@@ -27,10 +25,17 @@ HRESULT GraphHolder::Replace(GraphKind kind, int width, int height) {
 }
 
 HRESULT GraphHolder::CheckSurface() const {
-  if (!graph_ || graph_->canvas->ready()) return S_OK;
-  const SurfaceDesc& desc = graph_->canvas->surfaceDesc();
-  // A size beyond the limit has no picture by rule; one within it lacked only memory.
-  return SurfaceFits(desc.width, desc.height, desc.bitsPerPixel) ? E_OUTOFMEMORY : S_OK;
+  return graph_ && graph_->PictureRefused() ? E_OUTOFMEMORY : S_OK;
+}
+
+const BarData* GraphHolder::barData() const {
+  if (graphKind_ != GraphKind::Bar) return nullptr;
+  return &static_cast<const BarGraph*>(graph_.get())->data();
+}
+
+const XYData* GraphHolder::xyData() const {
+  if (graphKind_ != GraphKind::XY) return nullptr;
+  return &static_cast<const XYGraph*>(graph_.get())->data();
 }
 
 void GraphHolder::LoadBackground() {
@@ -56,7 +61,8 @@ HRESULT GraphHolder::SaveGraph(const TextArg& fileName, ExportResult* outcome) {
   return S_OK;
 }
 
-// Runs `add` with the converted text on the current graph when it is of kind `Kind`.
+// Runs `add` with the converted text on the current graph, as the graph class `Kind`, when the
+// object's kind is `want`; S_FALSE otherwise.
 template <class Kind, class Add>
 static HRESULT add_text(GraphKind want, GraphKind have, Graph* graph, const TextArg& text,
                         Add add) {

@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <memory>
 
+#include "graph/bar_graph.h"
 #include "graph/graph.h"
+#include "graph/xy_graph.h"
 #include "objects/status.h"
 #include "objects/text.h"
 
@@ -33,11 +35,19 @@ class GraphHolder {
   GraphKind graphKind() const { return graphKind_; }
   Graph* graph() const { return graph_.get(); }
   ModuleHandle module() const { return module_; }
+  bool HasGraph() const { return graph_ != nullptr; }
+  // Whether there is a graph with a picture to draw into: a size beyond the limit has none.
+  bool HasPicture() const { return graph_ && graph_->HasPicture(); }
+  // What the current graph holds, read only: the data of a bar graph, the points of an XY
+  // graph; nullptr for the other kind and without a graph.
+  const BarData* barData() const;
+  const XYData* xyData() const;
 
  protected:
-  // Destroys the current graph and makes a new, empty one of `kind`. E_OUTOFMEMORY, with no
-  // graph and kind None, when the surface of its size cannot be had; when the graph itself
-  // cannot be allocated the same state is left, and std::bad_alloc goes on to the boundary.
+  // Destroys the current graph and makes a new, empty one of `kind`. A size beyond the limit
+  // gives a graph without a picture. E_OUTOFMEMORY, with no graph and kind None, when a size
+  // within it could not have its surface; when the graph itself cannot be allocated the same
+  // state is left, and std::bad_alloc goes on to the boundary.
   HRESULT Replace(GraphKind kind, int width, int height);
   // Puts the background image back into the current graph's canvas.
   void LoadBackground();

@@ -54,7 +54,7 @@ HRESULT NVGraph::Encode(ImageFormat format, const ImageSink& sink, ExportResult*
   *outcome = ExportResult::NotWritten;
   if (!graph()) return S_FALSE;
   // A size of no picture stays without one: the background would give the canvas its own size.
-  if (!graph()->canvas->ready()) return S_OK;
+  if (!HasPicture()) return S_OK;
   LoadBackground();
   *outcome = graph()->Encode(format, sink);
   return S_OK;

@@ -43,9 +43,16 @@ bool VGraph::DrawIntoWindow() {
   if (!graph() || !window_.Exists()) return false;
   DeviceContext target = window_.AcquireTarget();
   if (!target) return false;
-  bool drawn = graph()->DrawToDC(target);
+  bool drawn = DrawTo(target);
   window_.ReleaseTarget(target);
   return drawn;
+}
+
+bool VGraph::DrawTo(DeviceContext target) { return graph() && graph()->DrawToDC(target); }
+
+SurfaceBits VGraph::RenderedPicture() {
+  if (!graph() || !graph()->Prepare()) return SurfaceBits{};
+  return graph()->PictureBits();
 }
 
 HRESULT VGraph::Draw(GraphKind kind, const TextArg& data) {

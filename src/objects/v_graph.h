@@ -18,10 +18,17 @@ class VGraph : public GraphHolder {
   HRESULT DrawGraph();
   HRESULT SaveToFile(TextArg fileName);
 
-  // Copies the current graph into the window, rendering pending changes first (repaints).
-  bool DrawIntoWindow();
+  // The painting of the window: the current graph copied to the top-left corner of `target`,
+  // pending changes rendered first; false without a graph, with nothing to show (an XY graph
+  // without points) or when the copy fails.
+  bool DrawTo(DeviceContext target);
+  // Pending changes rendered, and the current graph's pixels as they now stand; none without
+  // a graph, with nothing to show, or without a surface.
+  SurfaceBits RenderedPicture();
 
  private:
+  // Copies the current graph into the window, rendering pending changes first.
+  bool DrawIntoWindow();
   // The size of a new graph: the client area, or the extent at 96 dots per inch before the
   // window exists.
   void NewGraphSize(int* width, int* height);

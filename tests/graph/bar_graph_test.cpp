@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "raster/resource_image.h"
+#include "support/random_text.h"
 #include "support/test_support.h"
 
 namespace norvisk {
@@ -95,14 +96,9 @@ TEST(BarDataString, AClosingBracketRightAtTheFrontGivesAnEmptyGroup) {
 }
 
 TEST(BarDataString, AnyTextIsReadWithinItsOwnSize) {
-  // Random texts over the characters that matter to the reader, and some that do not.
-  const char alphabet[] = "();;)(0123456789.-+eEdDx \t\xff";
-  unsigned state = 12345;
+  norvisk_test::RandomText texts(12345);
   for (int round = 0; round < 3000; ++round) {
-    std::string text;
-    int length = static_cast<int>((state = state * 1103515245 + 12345) >> 16) % 64;
-    for (int i = 0; i < length; ++i)
-      text += alphabet[((state = state * 1103515245 + 12345) >> 16) % (sizeof alphabet - 1)];
+    std::string text = texts.Next();
     BarGraph g(0, 0);
     g.LoadData(text);
     const BarData& d = g.data();

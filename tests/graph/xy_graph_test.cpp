@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/random_text.h"
 #include "support/test_support.h"
 
 #include <algorithm>
@@ -84,13 +85,9 @@ TEST(XYDataString, NumberTexts) {
 }
 
 TEST(XYDataString, AnyTextIsReadWithinItsOwnSize) {
-  const char alphabet[] = "();;)(0123456789.-+eEdDx \t\xff";
-  unsigned state = 777;
+  norvisk_test::RandomText texts(777);
   for (int round = 0; round < 3000; ++round) {
-    std::string text;
-    int length = static_cast<int>((state = state * 1103515245 + 12345) >> 16) % 64;
-    for (int i = 0; i < length; ++i)
-      text += alphabet[((state = state * 1103515245 + 12345) >> 16) % (sizeof alphabet - 1)];
+    std::string text = texts.Next();
     XYGraph g(0, 0);
     g.LoadData(text);
     const XYData& d = g.data();
@@ -277,6 +274,14 @@ TEST(XYRender, WithoutPointsNothingIsDrawnOrSaved) {
   g.AddXYValue("a", 1);
   EXPECT_TRUE(g.SaveToFile(path.string().c_str()));
   EXPECT_FALSE(g.dirty);
+}
+
+TEST(XYRender, WithoutPointsNothingIsCopiedIntoATargetThatCouldTakeIt) {
+  XYGraph g(640, 300);  // its canvas is black: a copy would show
+  norvisk_test::TargetSurface target(640, 300);
+  EXPECT_FALSE(g.DrawToDC(target.target()));
+  EXPECT_EQ(target.At(60, 20), 0x111111u);
+  EXPECT_TRUE(g.dirty);  // nor is anything rendered
 }
 
 TEST(XYRender, ImpossibleSizesDrawNothingAndSurvive) {

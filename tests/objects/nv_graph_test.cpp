@@ -176,6 +176,39 @@ TEST_F(NVGraphTest, AutomationStringsAreConvertedAndNullIsEmpty) {
   EXPECT_TRUE(fs::exists(dir / fs::path(u"w\u00e4rme.bmp")));
 }
 
+TEST_F(NVGraphTest, WhatCallersReadFollowsTheCurrentGraph) {
+  NVGraph o;
+  EXPECT_FALSE(o.HasGraph());
+  EXPECT_FALSE(o.HasPicture());
+  EXPECT_EQ(o.barData(), nullptr);
+  EXPECT_EQ(o.xyData(), nullptr);
+
+  ASSERT_EQ(o.CreateBarGraph(), S_OK);
+  EXPECT_TRUE(o.HasGraph());
+  EXPECT_TRUE(o.HasPicture());
+  EXPECT_EQ(o.xyData(), nullptr);
+  ASSERT_NE(o.barData(), nullptr);
+  o.AddBarLegend("Q1");
+  o.AddBarBar("North");
+  o.AddBarValue(7);
+  EXPECT_EQ(o.barData()->legends, std::vector<std::string>{"Q1"});
+  EXPECT_EQ(o.barData()->maxTotal, 7);
+
+  // A size beyond the limit leaves the graph without a picture until a size that fits.
+  EXPECT_EQ(o.SetWidth(0x7FFFFFFF), S_OK);
+  EXPECT_TRUE(o.HasGraph());
+  EXPECT_FALSE(o.HasPicture());
+  EXPECT_EQ(o.SetWidth(200), S_OK);
+  EXPECT_TRUE(o.HasPicture());
+
+  ASSERT_EQ(o.CreateXYGraph(), S_OK);
+  EXPECT_EQ(o.barData(), nullptr);
+  ASSERT_NE(o.xyData(), nullptr);
+  EXPECT_EQ(o.xyData()->Count(), 0);
+  o.AddXYValue("Jan", 4);
+  EXPECT_EQ(o.xyData()->Point(0).label, "Jan");
+}
+
 TEST_F(NVGraphTest, ReplacingGraphsLeavesExactlyOneAlive) {
   int graphs = Graph::LiveCount(), canvases = Canvas::LiveCount();
   {

@@ -155,6 +155,45 @@ TEST(VGraph, BeforeTheWindowExistsGraphsTakeTheExtentAndNothingIsDrawn) {
   EXPECT_FALSE(o.graph()->canvas->ready());
 }
 
+TEST(VGraph, PaintingRendersPendingChangesAndShowsTheCanvasAsItStands) {
+  FakeWindow w;
+  VGraph o(w);
+  norvisk_test::TargetSurface target(400, 200);
+  EXPECT_EQ(o.RenderedPicture().bits, nullptr);  // no graph yet
+  EXPECT_FALSE(o.DrawTo(target.target()));
+
+  // Without a point an XY graph has nothing to show and is not rendered.
+  o.CreateXYGraph();
+  EXPECT_EQ(o.RenderedPicture().bits, nullptr);
+  EXPECT_TRUE(o.graph()->dirty);
+  EXPECT_FALSE(o.DrawTo(target.target()));
+  EXPECT_EQ(target.At(200, 100), 0x111111u);
+
+  ASSERT_EQ(o.DrawXYGraph("(a;1)(b;3)"), S_OK);
+  EXPECT_EQ(w.draws, 1);
+  o.AddXYValue("c", 2);
+  SurfaceBits bits = o.RenderedPicture();
+  EXPECT_FALSE(o.graph()->dirty);
+  ASSERT_NE(bits.bits, nullptr);
+  EXPECT_EQ(bits.bits, o.graph()->canvas->Bits().bits);  // the canvas's own pixels
+  EXPECT_EQ(bits.width, 400);
+  EXPECT_EQ(bits.height, 200);
+
+  EXPECT_TRUE(o.DrawTo(target.target()));
+  EXPECT_EQ(target.At(2, 2), BackgroundAt(2, 2));
+  for (int y = 0; y < 200; y += 7)
+    for (int x = 0; x < 400; x += 11) ASSERT_EQ(target.At(x, y), o.graph()->canvas->GetPixel(x, y));
+  EXPECT_EQ(w.draws, 1);  // painting draws only where it is told
+
+  // A graph whose size gives no surface has no pixels to show.
+  w.exists = false;
+  w.extentX = 0;
+  o.CreateBarGraph();
+  o.AddBarBar("x");
+  EXPECT_EQ(o.RenderedPicture().bits, nullptr);
+  EXPECT_FALSE(o.DrawTo(target.target()));
+}
+
 TEST(VGraph, RepeatedCreationLeavesOneGraph) {
   FakeWindow w;
   int graphs = Graph::LiveCount();
