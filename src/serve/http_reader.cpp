@@ -210,9 +210,7 @@ void RequestReader::Parser::Field(http::field f, std::string_view value, error_c
       hasNoneMatch_ = true;
       noneMatch_.append(value);
       return;
-    case http::field::expect:
-      expect_ = EqualsNoCase(Trim(value), "100-continue");
-      return;
+    case http::field::expect: expect_ = EqualsNoCase(Trim(value), "100-continue"); return;
     default: return;
   }
 }
@@ -278,21 +276,23 @@ void RequestReader::Parser::RefuseFor(const error_code& ec, std::string_view res
   int status = 400;
   std::string message = "bad request: a malformed request";
   if (ec == E::header_limit) {
-    // Beast may wait for the whole head before it reads even the request line.
-    bool lineWhole = requestLine_ || rest.find('\n') != std::string_view::npos;
+    // Beast may wait for the whole head before it reads even the request line; until it has
+    // read that line, `rest` begins with it.
+    bool lineWhole = requestLine_ || rest.find('\n') < limits_.maxHead;
     status = lineWhole ? 431 : 414;
     message = lineWhole ? "header fields too large: the head is over " +
-                                 std::to_string(limits_.maxHead) + " bytes"
-                           : "URI too long: the request line is over " +
-                                 std::to_string(limits_.maxHead) + " bytes";
+                              std::to_string(limits_.maxHead) + " bytes"
+                        : "URI too long: the request line is over " +
+                              std::to_string(limits_.maxHead) + " bytes";
   } else if (ec == E::bad_version) {
     // "HTTP/" digit "." digit that is neither 1.0 nor 1.1, else a malformed line.
     std::string_view line = rest.substr(0, rest.find_first_of("\r\n"));
     std::string_view version = line.substr(line.rfind(' ') + 1);
-    bool wellFormed = version.size() == 8 && version.substr(0, 5) == "HTTP/" &&
-                      version[5] >= '0' && version[5] <= '9' && version[6] == '.' &&
-                      version[7] >= '0' && version[7] <= '9';
-    if (wellFormed && line.find(' ') != line.rfind(' ')) {
+    bool wellFormed = version.size() == 8 && version.substr(0, 5) == "HTTP/" && version[5] >= '0' &&
+                      version[5] <= '9' && version[6] == '.' && version[7] >= '0' &&
+                      version[7] <= '9';
+    bool supported = version == "HTTP/1.0" || version == "HTTP/1.1";
+    if (wellFormed && !supported && line.find(' ') != line.rfind(' ')) {
       status = 505;
       message = "HTTP version not supported: only HTTP/1.0 and HTTP/1.1";
     } else {
@@ -331,7 +331,9 @@ void RequestReader::Parser::RefuseFor(const error_code& ec, std::string_view res
   decision_.message = std::move(message);
 }
 
-void RequestReader::Parser::Finish(bool close) { state_ = close ? Progress::Refused : Progress::Done; }
+void RequestReader::Parser::Finish(bool close) {
+  state_ = close ? Progress::Refused : Progress::Done;
+}
 
 std::size_t RequestReader::Parser::Read(std::string_view bytes, Progress* progress) {
   if (state_ == Progress::Done || state_ == Progress::Refused) {

@@ -76,8 +76,8 @@ std::string Metrics::Text() const {
   out += "norvisk_render_queue " + std::to_string(queued_.load(std::memory_order_relaxed)) + "\n";
   out += "# HELP norvisk_abandoned_total Chart requests not drawn: the client had gone.\n";
   out += "# TYPE norvisk_abandoned_total counter\n";
-  out += "norvisk_abandoned_total " +
-         std::to_string(abandoned_.load(std::memory_order_relaxed)) + "\n";
+  out += "norvisk_abandoned_total " + std::to_string(abandoned_.load(std::memory_order_relaxed)) +
+         "\n";
   out += "# HELP norvisk_worker_renders_total Pictures drawn, by worker thread.\n";
   out += "# TYPE norvisk_worker_renders_total counter\n";
   for (int w = 0; w < workers_; ++w)

@@ -90,8 +90,8 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* why) {
       o->help = true;
       continue;
     }
-    static constexpr std::string_view kKnown[] = {"--listen",   "--threads",    "--queue",
-                                                  "--max-body", "--max-pixels", "--timeout",
+    static constexpr std::string_view kKnown[] = {"--listen",        "--threads",    "--queue",
+                                                  "--max-body",      "--max-pixels", "--timeout",
                                                   "--max-per-client"};
     bool known = false;
     for (std::string_view k : kKnown) known = known || arg == k;

@@ -7,8 +7,8 @@ namespace norvisk::serve {
 
 namespace {
 
-constexpr RouteInfo kUnknownRoute = {"", Route::Unknown, Handler::None, false, false, nullptr,
-                                     nullptr};
+constexpr RouteInfo kUnknownRoute = {"",    Route::Unknown, Handler::None, false,
+                                     false, nullptr,        nullptr};
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';

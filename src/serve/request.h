@@ -111,11 +111,11 @@ bool MatchesNoneMatch(std::string_view header, std::string_view etag);
 
 // What If-None-Match makes of a chart request whose picture would carry `etag`.
 enum class Precondition {
-  None,          // draw and answer as usual
-  NotModified,   // 304 without drawing: the tag was given for a picture drawn before
-  Failed,        // 412 without drawing
-  DrawThen304,   // "*": 304 if the picture can be drawn, else the error drawing gives
-  DrawThen412,   // "*" on POST: 412 if the picture can be drawn, else that error
+  None,         // draw and answer as usual
+  NotModified,  // 304 without drawing: the tag was given for a picture drawn before
+  Failed,       // 412 without drawing
+  DrawThen304,  // "*": 304 if the picture can be drawn, else the error drawing gives
+  DrawThen412,  // "*" on POST: 412 if the picture can be drawn, else that error
 };
 // Only GET and HEAD are answered 304; for another method a match means 412. A request that
 // would be an error stays that error, so "*" (which names no tag) waits for the drawing.

@@ -10,9 +10,9 @@
 namespace norvisk::serve {
 
 enum class Persistence {
-  KeepAlive,      // HTTP/1.1: nothing to say
-  KeepAlive10,    // HTTP/1.0 that asked to keep the connection: "Connection: keep-alive"
-  Close,          // "Connection: close"; the connection ends after this answer
+  KeepAlive,    // HTTP/1.1: nothing to say
+  KeepAlive10,  // HTTP/1.0 that asked to keep the connection: "Connection: keep-alive"
+  Close,        // "Connection: close"; the connection ends after this answer
 };
 
 struct ResponseHead {

@@ -77,15 +77,15 @@ class Connection : public RenderJob, public std::enable_shared_from_this<Connect
   Route route = Route::Unknown;
   Precondition precondition = Precondition::None;
 
-  bool reading = false;    // a read is outstanding
-  bool writing = false;    // a response is being sent
-  bool rendering = false;  // a worker has the request
+  bool reading = false;     // a read is outstanding
+  bool writing = false;     // a response is being sent
+  bool rendering = false;   // a worker has the request
   bool closeAfter = false;  // the response being sent is the last
-  bool lingering = false;  // answered for the last time: input is dropped until the client closes
+  bool lingering = false;   // answered for the last time: input is dropped until the client closes
   bool closed = false;
   bool counted = false;  // counted in flight
   std::atomic<bool> gone{false};
-  Clock::time_point active;  // last progress either way
+  Clock::time_point active;          // last progress either way
   std::shared_ptr<Connection> self;  // keeps it while a worker has it
   Connection* prev = nullptr;
   Connection* next = nullptr;
@@ -255,11 +255,10 @@ void Server::StartRead(Connection& c) {
     }
   }
   c.reading = true;
-  c.socket.async_read_some(
-      asio::buffer(c.input.get() + c.inputEnd, c.inputSize - c.inputEnd),
-      [self = c.shared_from_this()](const error_code& ec, std::size_t n) {
-        self->server->OnRead(*self, ec, n);
-      });
+  c.socket.async_read_some(asio::buffer(c.input.get() + c.inputEnd, c.inputSize - c.inputEnd),
+                           [self = c.shared_from_this()](const error_code& ec, std::size_t n) {
+                             self->server->OnRead(*self, ec, n);
+                           });
 }
 
 void Server::OnRead(Connection& c, const error_code& ec, std::size_t n) {
@@ -469,10 +468,10 @@ void Server::Write(Connection& c) {
   } else {
     buffers[0] = asio::buffer(c.body + (c.sent - headSize), c.bodySize - (c.sent - headSize));
   }
-  c.socket.async_write_some(buffers, [self = c.shared_from_this()](const error_code& ec,
-                                                                   std::size_t n) {
-    self->server->OnWrote(*self, ec, n);
-  });
+  c.socket.async_write_some(buffers,
+                            [self = c.shared_from_this()](const error_code& ec, std::size_t n) {
+                              self->server->OnWrote(*self, ec, n);
+                            });
 }
 
 void Server::OnWrote(Connection& c, const error_code& ec, std::size_t n) {

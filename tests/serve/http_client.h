@@ -231,6 +231,33 @@ inline Response ReadResponse(int fd, bool head, std::string* pending) {
   return r;
 }
 
+// Every byte the server sends until it closes the connection, waiting at most `seconds`;
+// `closed` tells whether it did close.
+inline std::string ReadUntilClose(int fd, int seconds, bool* closed) {
+  std::string all;
+  *closed = false;
+  auto deadline = Clock::now() + std::chrono::seconds(seconds);
+  char buf[65536];
+  while (Clock::now() < deadline) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 50) <= 0) continue;
+    ssize_t n = recv(fd, buf, sizeof buf, 0);
+    if (n <= 0) {
+      *closed = true;
+      break;
+    }
+    all.append(buf, static_cast<std::size_t>(n));
+  }
+  return all;
+}
+
+// A metric's value in /metrics text, or -1 when the line is not there.
+inline long MetricValue(const std::string& text, const std::string& series) {
+  std::size_t at = text.find("\n" + series + " ");
+  if (at == std::string::npos) return -1;
+  return std::atol(text.c_str() + at + series.size() + 2);
+}
+
 // One request on a fresh connection: `raw` is sent as it stands.
 inline Response Exchange(int port, const std::string& raw, bool head = false) {
   int fd = Connect(port);

@@ -1,0 +1,148 @@
+// norvisk serve's threads under load: the workers share the charts of every connection, work
+// whose client has gone is dropped, and /health and /metrics answer whatever the workers do.
+// Built under ThreadSanitizer too, where the server it starts is instrumented as well.
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <atomic>
+
+#include "http_client.h"
+
+namespace norvisk_serve_test {
+namespace {
+
+const std::string kBar = "(Q1;Q2;Q3)(North;10;20;30)(South;15;25;35)(West;5;10;5)";
+
+std::string Metrics(int port) { return Exchange(port, GetRequest("/metrics")).body; }
+
+long Renders(const std::string& metrics) {
+  return MetricValue(metrics, "norvisk_render_seconds_count");
+}
+
+void RaiseDescriptorLimit() {
+  rlimit rl;
+  getrlimit(RLIMIT_NOFILE, &rl);
+  rl.rlim_cur = rl.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &rl);
+}
+
+TEST(ServeThreads, EveryWorkerDrawsForConnectionsItNeverSaw) {
+  ServerProcess server({"--threads", "2"});
+  ASSERT_GT(server.port, 0);
+  // Four keep-alive connections opened one after the other, each asking for charts in a loop.
+  std::atomic<int> bad{0};
+  std::vector<std::thread> clients;
+  const auto end = Clock::now() + std::chrono::seconds(2);
+  for (int t = 0; t < 4; ++t) {
+    int fd = Connect(server.port);
+    ASSERT_GE(fd, 0);
+    clients.emplace_back([&, fd, t] {
+      std::string pending;
+      for (int i = 0; Clock::now() < end; ++i) {
+        std::string data = "(Q1;Q2)(North;" + std::to_string(t) + ";" + std::to_string(i) + ")";
+        Response r = SendAll(fd, GetRequest("/bar.jpg?data=" + Encode(data)))
+                         ? ReadResponse(fd, false, &pending)
+                         : Response();
+        if (r.status != 200 || r.Header("content-type") != "image/jpeg") {
+          ++bad;
+          break;
+        }
+      }
+      close(fd);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  for (std::thread& c : clients) c.join();
+  EXPECT_EQ(bad, 0);
+  const std::string m = Metrics(server.port);
+  const long first = MetricValue(m, "norvisk_worker_renders_total{worker=\"0\"}");
+  const long second = MetricValue(m, "norvisk_worker_renders_total{worker=\"1\"}");
+  const long total = Renders(m);
+  ASSERT_GE(total, 20) << m;
+  EXPECT_EQ(first + second, total);
+  // Each worker draws a share; one doing nearly all is a connection tied to a worker.
+  EXPECT_GE(std::min(first, second), total / 5) << first << " and " << second;
+  EXPECT_EQ(server.Stop(), 0);
+}
+
+TEST(ServeThreads, ChartsWhoseClientsLeftAreNotDrawnAndHealthAnswers) {
+  RaiseDescriptorLimit();
+  ServerProcess server({"--threads", "2"});
+  ASSERT_GT(server.port, 0);
+  const long before = Renders(Metrics(server.port));
+  std::atomic<bool> flooding{true};
+  std::atomic<long> slowestMicros{0};
+  std::atomic<int> probes{0}, probeFailures{0};
+  std::thread prober([&] {
+    while (flooding) {
+      auto start = Clock::now();
+      Response r = Exchange(server.port, GetRequest("/health"));
+      long micros = static_cast<long>(
+          std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count());
+      if (r.status != 200) ++probeFailures;
+      slowestMicros = std::max(slowestMicros.load(), micros);
+      ++probes;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  });
+  // 300 requests for large charts from several addresses, each client gone at once.
+  const std::string request =
+      GetRequest("/bar.bmp?data=" + Encode(kBar) + "&width=2000&height=2000");
+  for (int i = 0; i < 300; ++i) {
+    std::string source = "127.0.0." + std::to_string(40 + i % 6);
+    int fd = Connect(server.port, source.c_str());
+    ASSERT_GE(fd, 0);
+    SendAll(fd, request);
+    close(fd);
+  }
+  // Until nothing is held any more (at most 60 s), /health keeps answering.
+  std::string m;
+  for (int i = 0; i < 600; ++i) {
+    m = Metrics(server.port);
+    if (MetricValue(m, "norvisk_render_queue") == 0 && probes > 5) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  flooding = false;
+  prober.join();
+  EXPECT_EQ(MetricValue(m, "norvisk_render_queue"), 0);
+  const long drawn = Renders(m) - before;
+  const long abandoned = MetricValue(m, "norvisk_abandoned_total");
+  const long refused =
+      std::max(0L, MetricValue(m, "norvisk_requests_total{path=\"/bar.bmp\",status=\"503\"}"));
+  EXPECT_LT(drawn, 60) << "charts drawn for clients that had gone";
+  EXPECT_EQ(drawn + abandoned + refused, 300) << m;
+  EXPECT_EQ(probeFailures, 0);
+  EXPECT_LT(slowestMicros, 100'000) << "the slowest /health of " << probes;
+  EXPECT_EQ(server.Stop(), 0);
+}
+
+TEST(ServeThreads, HeadsThatNeverEndHoldNothing) {
+  RaiseDescriptorLimit();
+  // No place in the queue at all: requests that are not whole must not take one.
+  ServerProcess server({"--threads", "1", "--queue", "0"});
+  ASSERT_GT(server.port, 0);
+  std::vector<int> stuck;
+  for (int i = 0; i < 300; ++i) {
+    std::string source = "127.0.0." + std::to_string(60 + i % 5);
+    int fd = Connect(server.port, source.c_str());
+    ASSERT_GE(fd, 0) << i;
+    SendAll(fd, i % 2 ? "GET /health HTTP/1.1\r\n" : "GET /bar.jpg?data=(a)(b;1) HTTP/1.1\r\nHost");
+    stuck.push_back(fd);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  Response health = Exchange(server.port, GetRequest("/health"));
+  EXPECT_EQ(health.status, 200);
+  Response metrics = Exchange(server.port, GetRequest("/metrics"));
+  EXPECT_EQ(metrics.status, 200);
+  EXPECT_EQ(MetricValue(metrics.body, "norvisk_render_queue"), 0);
+  Response chart = Exchange(server.port, GetRequest("/bar.jpg?data=" + Encode(kBar)));
+  EXPECT_EQ(chart.status, 200);
+  EXPECT_EQ(chart.Header("content-type"), "image/jpeg");
+  for (int fd : stuck) close(fd);
+  EXPECT_EQ(server.Stop(), 0);
+}
+
+}  // namespace
+}  // namespace norvisk_serve_test
