@@ -70,8 +70,10 @@ TEST(Framing, MalformedAndConflictingFramingIsRefused) {
       {post + "Content-Length: 5\r\nContent-Length: 5\r\n\r\n(a)()", 400},
       {post + "Content-Length: 5\r\nContent-Length: 6\r\n\r\n(a)()", 400},
       {post + "Content-Length: 99999999999999999999999\r\n\r\n", 413},
-      {post + "Content-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n5\r\n(a)()\r\n0\r\n\r\n", 400},
-      {post + "Transfer-Encoding: chunked\r\nContent-Length: 5\r\n\r\n5\r\n(a)()\r\n0\r\n\r\n", 400},
+      {post + "Content-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n5\r\n(a)()\r\n0\r\n\r\n",
+       400},
+      {post + "Transfer-Encoding: chunked\r\nContent-Length: 5\r\n\r\n5\r\n(a)()\r\n0\r\n\r\n",
+       400},
       {post + "Transfer-Encoding: gzip\r\nContent-Length: 5\r\n\r\n(a)()", 400},
       {post + "Transfer-Encoding: xchunked\r\n\r\n", 501},
       {post + "Transfer-Encoding: identity\r\n\r\n", 501},
@@ -97,7 +99,8 @@ TEST(Framing, MalformedAndConflictingFramingIsRefused) {
   };
   for (const Case& c : cases) {
     for (std::size_t piece : {std::size_t(0), std::size_t(1), std::size_t(7)}) {
-      SCOPED_TRACE(testing::Message() << "piece " << piece << ": " << testing::PrintToString(c.request.substr(0, 90)));
+      SCOPED_TRACE(testing::Message()
+                   << "piece " << piece << ": " << testing::PrintToString(c.request.substr(0, 90)));
       Outcome o = Feed(c.request, piece);
       EXPECT_EQ(o.progress, Progress::Refused);
       EXPECT_EQ(o.status, c.status) << o.message;
@@ -127,7 +130,8 @@ TEST(Framing, WellFramedRequestsAreRead) {
   };
   for (const Case& c : cases) {
     for (std::size_t piece : {std::size_t(0), std::size_t(1), std::size_t(5)}) {
-      SCOPED_TRACE(testing::Message() << "piece " << piece << ": " << testing::PrintToString(c.request));
+      SCOPED_TRACE(testing::Message()
+                   << "piece " << piece << ": " << testing::PrintToString(c.request));
       Outcome o = Feed(c.request, piece);
       EXPECT_EQ(o.progress, Progress::Done);
       EXPECT_EQ(o.used, c.request.size());
@@ -170,16 +174,17 @@ TEST(Limits, BodiesOverTheLimitAreRefusedBeforeTheyArrive) {
   EXPECT_EQ(Feed(head + "Content-Length: 100\r\n\r\n" + std::string(100, 'a'), 0, small).status,
             200);
   // Chunks: refused at the chunk header that passes the limit, before its data.
-  std::string chunked = head + "Transfer-Encoding: chunked\r\n\r\n3c\r\n" + std::string(60, 'a') +
-                        "\r\n3c\r\n";
+  std::string chunked =
+      head + "Transfer-Encoding: chunked\r\n\r\n3c\r\n" + std::string(60, 'a') + "\r\n3c\r\n";
   Outcome passed = Feed(chunked, 0, small);
   EXPECT_EQ(passed.progress, Progress::Refused);
   EXPECT_EQ(passed.status, 413);
   Outcome big = Feed(head + "Transfer-Encoding: chunked\r\n\r\n100000\r\n", 0, small);
   EXPECT_EQ(big.status, 413);
   // A route that is refused anyway is refused for that first.
-  EXPECT_EQ(Feed("POST /nothing HTTP/1.1\r\nHost: x\r\nContent-Length: 999\r\n\r\n", 0, small).status,
-            404);
+  EXPECT_EQ(
+      Feed("POST /nothing HTTP/1.1\r\nHost: x\r\nContent-Length: 999\r\n\r\n", 0, small).status,
+      404);
   // A NUL in a body refuses the request once it is read; the connection stays usable.
   Outcome nul = Feed(head + "Content-Length: 3\r\n\r\n" + std::string("a\0b", 3), 0, small);
   EXPECT_EQ(nul.status, 400);
@@ -192,7 +197,8 @@ TEST(Limits, HeadsOverTheLimitEvenALineAtATime) {
   // One field at a time: the parser takes each line as it comes, so only a count of our own
   // bounds the whole.
   std::string many = "GET /health HTTP/1.1\r\nHost: x\r\n";
-  for (int i = 0; i < 100; ++i) many += "X-Field-" + std::to_string(i) + ": " + std::string(50, 'v') + "\r\n";
+  for (int i = 0; i < 100; ++i)
+    many += "X-Field-" + std::to_string(i) + ": " + std::string(50, 'v') + "\r\n";
   many += "\r\n";
   for (std::size_t piece : {std::size_t(0), std::size_t(60), std::size_t(1)}) {
     Outcome o = Feed(many, piece, limits);
@@ -208,7 +214,8 @@ TEST(Limits, HeadsOverTheLimitEvenALineAtATime) {
 
 TEST(Pipelining, OneRequestAtATimeAndNothingAfterARefusal) {
   RequestReader reader{Limits()};
-  std::string bytes = Get("/health") + "POST /bar.bmp HTTP/1.1\r\nHost: x\r\nContent-Length: 2\r\n\r\nab" +
+  std::string bytes = Get("/health") +
+                      "POST /bar.bmp HTTP/1.1\r\nHost: x\r\nContent-Length: 2\r\n\r\nab" +
                       Get("/metrics");
   Progress p;
   std::size_t used = reader.Read(bytes, &p);
