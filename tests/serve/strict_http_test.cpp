@@ -206,7 +206,8 @@ std::pair<std::size_t, std::string> SendUntilAnswered(int fd, std::size_t total,
   std::snprintf(hex, sizeof hex, "%zx", chunk);
   const std::string piece = std::string(hex) + "\r\n" + std::string(chunk, 'z') + "\r\n";
   std::size_t sent = 0;
-  while (sent < total) {
+  const auto deadline = Clock::now() + std::chrono::seconds(10);
+  while (sent < total && Clock::now() < deadline) {
     pollfd p{fd, POLLIN, 0};
     if (poll(&p, 1, 20) > 0) break;
     if (!SendAll(fd, piece)) break;
