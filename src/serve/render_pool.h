@@ -20,7 +20,7 @@ namespace norvisk::serve {
 // (unless Abandoned() says its client has gone) and hands it back with the outcome.
 class RenderJob {
  public:
-  virtual ~RenderJob() = default;
+  virtual ~RenderJob() { ReleasePicture(); }
   // Read by a worker just before it draws: a request nobody waits for is not drawn.
   virtual bool Abandoned() const = 0;
 

@@ -491,7 +491,7 @@ void Server::Written(Connection& c) {
     c.counted = false;
     metrics_.Leave();
   }
-  if (c.closeAfter) return Linger(c);
+  if (c.closeAfter || draining_) return Linger(c);
   c.reader.Next();
   // A connection that held a large head goes back to a small buffer once it is idle.
   if (c.inputStart == c.inputEnd && c.inputSize > kInitialInput && !c.reading) {
@@ -592,18 +592,19 @@ int Server::Run(int threads) {
   Sweep();
   io_.run();
 
-  // The workers finish what they draw; then every connection goes, and with it what it held.
-  for (RenderJob* job : pool_->Stop()) static_cast<Connection*>(job)->self.reset();
+  // The workers finish what they draw; then every connection is closed, and what it held goes
+  // with the last reference to it.
+  std::vector<RenderJob*> undrawn = pool_->Stop();
+  std::vector<std::shared_ptr<Connection>> open;
+  for (Connection* c = first_; c; c = c->next) open.push_back(c->shared_from_this());
+  for (const std::shared_ptr<Connection>& c : open) Close(*c);
+  for (RenderJob* job : undrawn) static_cast<Connection*>(job)->self.reset();
   {
     std::lock_guard<std::mutex> lock(finishedMutex_);
     for (Connection* c : finished_) c->self.reset();
     finished_.clear();
   }
-  while (first_) {
-    std::shared_ptr<Connection> keep = first_->shared_from_this();
-    keep->self.reset();
-    Close(*keep);
-  }
+  for (const std::shared_ptr<Connection>& c : open) c->self.reset();
   return 0;
 }
 

@@ -7,6 +7,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -249,6 +250,22 @@ inline std::string ReadUntilClose(int fd, int seconds, bool* closed) {
     all.append(buf, static_cast<std::size_t>(n));
   }
   return all;
+}
+
+// Reads until the server closes or `seconds` pass; true when it closed.
+inline bool ClosedWithin(int fd, int seconds) {
+  bool closed = false;
+  ReadUntilClose(fd, seconds, &closed);
+  return closed;
+}
+
+// Room for many connections: the soft descriptor limit raised to the hard one, which is returned.
+inline rlim_t RaiseDescriptorLimit() {
+  rlimit rl;
+  getrlimit(RLIMIT_NOFILE, &rl);
+  rl.rlim_cur = rl.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &rl);
+  return rl.rlim_cur;
 }
 
 // A metric's value in /metrics text, or -1 when the line is not there.

@@ -1,8 +1,6 @@
 // norvisk serve as a process on 127.0.0.1: charts, caching, errors, operations, robustness.
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -370,25 +368,8 @@ TEST_F(Served, HealthAndMetricsCountWhatWasSent) {
             4);
 }
 
-// Reads until the server closes or `seconds` pass; true when it closed.
-bool ClosedWithin(int fd, int seconds) {
-  auto deadline = Clock::now() + std::chrono::seconds(seconds);
-  char buf[4096];
-  while (Clock::now() < deadline) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, 100) <= 0) continue;
-    ssize_t n = recv(fd, buf, sizeof buf, 0);
-    if (n <= 0) return true;
-  }
-  return false;
-}
-
 TEST_F(Served, RobustnessAndMemory) {
-  rlimit rl;
-  getrlimit(RLIMIT_NOFILE, &rl);
-  rl.rlim_cur = rl.rlim_max;
-  setrlimit(RLIMIT_NOFILE, &rl);
-  ASSERT_GE(rl.rlim_cur, 700u);
+  ASSERT_GE(RaiseDescriptorLimit(), 700u);
   // Both workers draw every kind once before the first measurement.
   for (int i = 0; i < 8; ++i) {
     ASSERT_EQ(Get(Target({"/bar.jpg", kBar})).status, 200);
@@ -639,10 +620,7 @@ TEST(ServeStop, SigtermAndSighupLetTheRequestInFlightFinish) {
 }
 
 TEST(ServeClients, TheLimitPerAddressIsAnOption) {
-  rlimit rl;
-  getrlimit(RLIMIT_NOFILE, &rl);
-  rl.rlim_cur = rl.rlim_max;
-  setrlimit(RLIMIT_NOFILE, &rl);
+  RaiseDescriptorLimit();
   // 0: no limit, as behind a proxy whose connections all come from one address.
   for (auto [limit, connections, answered] : {std::tuple{"3", 5, 3}, std::tuple{"0", 80, 80}}) {
     SCOPED_TRACE(std::string("--max-per-client ") + limit);
