@@ -97,12 +97,16 @@ TEST(ServeThreads, ChartsWhoseClientsLeftAreNotDrawnAndHealthAnswers) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
   });
-  int answered = 0;
-  for (int fd : waiting) {
-    std::string pending;
-    answered += ReadResponse(fd, false, &pending).status == 200;
-    close(fd);
-  }
+  // Each read as it comes: a client that stops reading is dropped after --timeout.
+  std::atomic<int> answered{0};
+  std::vector<std::thread> readers;
+  for (int fd : waiting)
+    readers.emplace_back([&answered, fd] {
+      std::string pending;
+      answered += ReadResponse(fd, false, &pending).status == 200;
+      close(fd);
+    });
+  for (std::thread& r : readers) r.join();
   drawing = false;
   prober.join();
   EXPECT_EQ(answered, 8);
