@@ -456,6 +456,9 @@ void Server::Send(Connection& c, ResponseHead& head, const char* body, std::size
   c.bodySize = c.reader.HeadOnly() ? 0 : size;
   c.sent = 0;
   c.writing = true;
+  // The idle time of a connection counts from its answer: a chart that waited long for a
+  // worker must not have its connection swept before the first byte of it goes out.
+  c.active = Clock::now();
   Write(c);
 }
 
