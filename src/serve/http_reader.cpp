@@ -167,6 +167,12 @@ class RequestReader::Parser {
   }
   // The refusal for an error of the parser; `rest` is the input it stopped at.
   void RefuseFor(const error_code& ec, std::string_view rest);
+  // The refusals whose status depends on what the parser stopped at.
+  void RefuseVersion(std::string_view rest);
+  void RefuseContentLength(std::string_view rest);
+  // The head, then the body; each returns the bytes it used and sets `state_`.
+  std::size_t ReadHead(std::string_view bytes, bool* bodyFollows);
+  std::size_t ReadRest(std::string_view bytes, std::size_t used);
   // The request as read, or the refusal, and what follows.
   void Finish(bool close);
 
@@ -277,6 +283,38 @@ void RequestReader::Parser::Chunk(std::uint64_t size, error_code& ec) {
   if (size > limits_.maxBody || received_ + size > limits_.maxBody) TooLarge(ec);
 }
 
+void RequestReader::Parser::RefuseVersion(std::string_view rest) {
+  // "HTTP/" digit "." digit that is neither 1.0 nor 1.1, else a malformed line.
+  std::string_view line = rest.substr(0, rest.find_first_of("\r\n"));
+  std::string_view version = line.substr(line.rfind(' ') + 1);
+  bool wellFormed = version.size() == 8 && version.substr(0, 5) == "HTTP/" && version[5] >= '0' &&
+                    version[5] <= '9' && version[6] == '.' && version[7] >= '0' &&
+                    version[7] <= '9';
+  bool supported = version == "HTTP/1.0" || version == "HTTP/1.1";
+  if (wellFormed && !supported && line.find(' ') != line.rfind(' ')) {
+    decision_.status = 505;
+    decision_.message = "HTTP version not supported: only HTTP/1.0 and HTTP/1.1";
+  } else {
+    decision_.message = "bad request: a malformed request line";
+  }
+}
+
+void RequestReader::Parser::RefuseContentLength(std::string_view rest) {
+  // Beast stops at the field: a first Content-Length of digits alone is one too large to read.
+  std::string_view line = rest.substr(0, rest.find('\r'));
+  std::size_t colon = line.find(':');
+  if (!transferEncoding_.empty()) {
+    decision_.message = "bad request: both Content-Length and Transfer-Encoding";
+  } else if (lengths_ == 0 && colon != std::string_view::npos &&
+             AllDigits(Trim(line.substr(colon + 1)))) {
+    decision_.status = 413;
+    decision_.message = "too large: the body is over " + std::to_string(limits_.maxBody) + " bytes";
+  } else {
+    decision_.message = lengths_ ? "bad request: more than one Content-Length"
+                                 : "bad request: a malformed Content-Length";
+  }
+}
+
 void RequestReader::Parser::RefuseFor(const error_code& ec, std::string_view rest) {
   using E = http::error;
   decision_.allow = nullptr;
@@ -285,127 +323,93 @@ void RequestReader::Parser::RefuseFor(const error_code& ec, std::string_view res
     decision_.message = refusalMessage_;
     return;
   }
-  int status = 400;
-  std::string message = "bad request: a malformed request";
+  decision_.status = 400;
+  decision_.message = "bad request: a malformed request";
   if (ec == E::header_limit) {
     // Beast may wait for the whole head before it reads even the request line; until it has
     // read that line, `rest` begins with it.
     bool lineWhole = requestLine_ || rest.find('\n') < limits_.maxHead;
-    status = lineWhole ? 431 : 414;
-    message = lineWhole ? "header fields too large: the head is over " +
-                              std::to_string(limits_.maxHead) + " bytes"
-                        : "URI too long: the request line is over " +
-                              std::to_string(limits_.maxHead) + " bytes";
+    decision_.status = lineWhole ? 431 : 414;
+    decision_.message = lineWhole ? "header fields too large: the head is over " +
+                                        std::to_string(limits_.maxHead) + " bytes"
+                                  : "URI too long: the request line is over " +
+                                        std::to_string(limits_.maxHead) + " bytes";
   } else if (ec == E::bad_version) {
-    // "HTTP/" digit "." digit that is neither 1.0 nor 1.1, else a malformed line.
-    std::string_view line = rest.substr(0, rest.find_first_of("\r\n"));
-    std::string_view version = line.substr(line.rfind(' ') + 1);
-    bool wellFormed = version.size() == 8 && version.substr(0, 5) == "HTTP/" && version[5] >= '0' &&
-                      version[5] <= '9' && version[6] == '.' && version[7] >= '0' &&
-                      version[7] <= '9';
-    bool supported = version == "HTTP/1.0" || version == "HTTP/1.1";
-    if (wellFormed && !supported && line.find(' ') != line.rfind(' ')) {
-      status = 505;
-      message = "HTTP version not supported: only HTTP/1.0 and HTTP/1.1";
-    } else {
-      message = "bad request: a malformed request line";
-    }
+    RefuseVersion(rest);
   } else if (ec == E::bad_content_length) {
-    // Beast stops at the field: a first Content-Length of digits alone is one too large to read.
-    std::string_view line = rest.substr(0, rest.find('\r'));
-    std::size_t colon = line.find(':');
-    if (!transferEncoding_.empty()) {
-      message = "bad request: both Content-Length and Transfer-Encoding";
-    } else if (lengths_ == 0 && colon != std::string_view::npos &&
-               AllDigits(Trim(line.substr(colon + 1)))) {
-      status = 413;
-      message = "too large: the body is over " + std::to_string(limits_.maxBody) + " bytes";
-    } else {
-      message = lengths_ ? "bad request: more than one Content-Length"
-                         : "bad request: a malformed Content-Length";
-    }
+    RefuseContentLength(rest);
   } else if (ec == E::bad_transfer_encoding) {
-    message = lengths_ ? "bad request: both Content-Length and Transfer-Encoding"
-                       : "bad request: a body must be chunked once, and last";
+    decision_.message = lengths_ ? "bad request: both Content-Length and Transfer-Encoding"
+                                 : "bad request: a body must be chunked once, and last";
   } else if (ec == E::bad_method || ec == E::bad_target) {
-    message = "bad request: a malformed request line";
+    decision_.message = "bad request: a malformed request line";
   } else if (ec == E::bad_field || ec == E::bad_value || ec == E::bad_obs_fold) {
-    message = "bad request: a malformed header field";
+    decision_.message = "bad request: a malformed header field";
   } else if (ec == E::bad_line_ending) {
-    message = "bad request: a line not ended by CRLF";
+    decision_.message = "bad request: a line not ended by CRLF";
   } else if (ec == E::bad_chunk || ec == E::bad_chunk_extension) {
-    message = "bad request: a malformed chunk";
+    decision_.message = "bad request: a malformed chunk";
   } else if (ec == E::body_limit) {
-    status = 413;
-    message = "too large: the body is over " + std::to_string(limits_.maxBody) + " bytes";
+    decision_.status = 413;
+    decision_.message = "too large: the body is over " + std::to_string(limits_.maxBody) + " bytes";
   }
-  decision_.status = status;
-  decision_.message = std::move(message);
 }
 
 void RequestReader::Parser::Finish(bool close) {
   state_ = close ? Progress::Refused : Progress::Done;
 }
 
-std::size_t RequestReader::Parser::Read(std::string_view bytes, Progress* progress) {
-  if (state_ == Progress::Done || state_ == Progress::Refused) {
-    *progress = state_;
-    return 0;
-  }
-  if (!bytes.empty()) started_ = true;
-  std::size_t used = 0;
+std::size_t RequestReader::Parser::ReadHead(std::string_view bytes, bool* bodyFollows) {
   error_code ec;
-  if (!beast_->is_header_done()) {
-    used = beast_->put(boost::asio::const_buffer(bytes.data(), bytes.size()), ec);
-    headBytes_ += used;
-    if (ec == http::error::need_more) {
-      // Beast bounds what it looks at in one call, not a head that comes a line at a time.
-      if (headBytes_ + (bytes.size() - used) > limits_.maxHead)
-        ec = http::error::header_limit;
-      else
-        return *progress = Progress::NeedMore, used;
-    }
-    // A head given whole may have passed the limit in parts that each were within it.
-    if (!ec && headBytes_ > limits_.maxHead) ec = http::error::header_limit;
-    if (ec) {
-      if (decision_.chart.route == Route::Unknown && requestLine_)
-        decision_.chart.route = FindRoute(std::string_view(target_).substr(0, target_.find('?')));
-      RefuseFor(ec, bytes.substr(used));
-      Finish(true);
-      return *progress = state_, used;
-    }
-    // The head is whole: what it asks for is decided before any of its body is read.
-    ReadRequest(method_, target_, limits_, &decision_);
-    bool body = !beast_->is_done();
-    if (decision_.status != 200) {
-      // Refused with a body still to come: the connection closes rather than read it.
-      Finish(body);
-      return *progress = state_, used;
-    }
-    takesBody_ = TakesBody(method_, decision_.chart.route);
-    if (body && beast_->content_length() && *beast_->content_length() > limits_.maxBody) {
-      decision_.status = 413;
-      decision_.message =
-          "too large: the body is over " + std::to_string(limits_.maxBody) + " bytes";
-      Finish(true);
-      return *progress = state_, used;
-    }
-    if (body) {
-      beast_->eager(true);
-      *progress = Progress::Head;
-      return used;
-    }
+  std::size_t used = beast_->put(boost::asio::const_buffer(bytes.data(), bytes.size()), ec);
+  headBytes_ += used;
+  *bodyFollows = false;
+  if (ec == http::error::need_more) {
+    // Beast bounds what it looks at in one call, not a head that comes a line at a time.
+    if (headBytes_ + (bytes.size() - used) <= limits_.maxHead) return used;
+    ec = http::error::header_limit;
   }
+  // A head given whole may have passed the limit in parts that each were within it.
+  if (!ec && headBytes_ > limits_.maxHead) ec = http::error::header_limit;
+  if (ec) {
+    if (decision_.chart.route == Route::Unknown && requestLine_)
+      decision_.chart.route = FindRoute(std::string_view(target_).substr(0, target_.find('?')));
+    RefuseFor(ec, bytes.substr(used));
+    Finish(true);
+    return used;
+  }
+  // The head is whole: what it asks for is decided before any of its body is read.
+  ReadRequest(method_, target_, limits_, &decision_);
+  bool body = !beast_->is_done();
+  if (decision_.status != 200) {
+    // Refused with a body still to come: the connection closes rather than read it.
+    Finish(body);
+    return used;
+  }
+  takesBody_ = TakesBody(method_, decision_.chart.route);
+  if (body && beast_->content_length() && *beast_->content_length() > limits_.maxBody) {
+    decision_.status = 413;
+    decision_.message = "too large: the body is over " + std::to_string(limits_.maxBody) + " bytes";
+    Finish(true);
+    return used;
+  }
+  if (body) beast_->eager(true);
+  *bodyFollows = body;
+  return used;
+}
+
+std::size_t RequestReader::Parser::ReadRest(std::string_view bytes, std::size_t used) {
+  error_code ec;
   while (!beast_->is_done() && used < bytes.size()) {
     used += beast_->put(boost::asio::const_buffer(bytes.data() + used, bytes.size() - used), ec);
     if (ec == http::error::need_more) break;
     if (ec) {
       RefuseFor(ec, bytes.substr(used));
       Finish(true);
-      return *progress = state_, used;
+      return used;
     }
   }
-  if (!beast_->is_done()) return *progress = Progress::NeedMore, used;
+  if (!beast_->is_done()) return used;
   if (takesBody_) {
     // The body becomes the data without a copy; a NUL in it is refused as in a query.
     if (body_.find('\0') != std::string::npos)
@@ -416,6 +420,23 @@ std::size_t RequestReader::Parser::Read(std::string_view bytes, Progress* progre
   // A large body's memory is not kept for the connection's next request.
   if (body_.capacity() > kKeptBody) std::string().swap(body_);
   Finish(false);
+  return used;
+}
+
+std::size_t RequestReader::Parser::Read(std::string_view bytes, Progress* progress) {
+  if (state_ == Progress::Done || state_ == Progress::Refused) {
+    *progress = state_;
+    return 0;
+  }
+  if (!bytes.empty()) started_ = true;
+  std::size_t used = 0;
+  if (!beast_->is_header_done()) {
+    bool bodyFollows = false;
+    used = ReadHead(bytes, &bodyFollows);
+    if (state_ != Progress::NeedMore || !beast_->is_header_done()) return *progress = state_, used;
+    if (bodyFollows) return *progress = Progress::Head, used;
+  }
+  used = ReadRest(bytes, used);
   return *progress = state_, used;
 }
 
