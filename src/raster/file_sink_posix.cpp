@@ -180,10 +180,9 @@ bool ReadWhole(const std::string& name, MemorySink* into) {
   return whole;
 }
 
-}  // namespace
-
-bool FileSink::Open(const char* fileName) {
-  if (fileName == nullptr || way_ != Way::Closed) {
+// A name Open can take, with a sink that is closed; else errno says why.
+bool UsableName(const char* fileName, bool closed) {
+  if (fileName == nullptr || !closed) {
     errno = EINVAL;
     return false;
   }
@@ -191,6 +190,25 @@ bool FileSink::Open(const char* fileName) {
     errno = ENOENT;
     return false;
   }
+  return true;
+}
+
+// The new file `fd` takes the owner and mode of the one it replaces. Owner first: a change of
+// owner clears the set-id bits that the mode then gives back. Either may be refused without
+// harm: only a privileged process may give a file away (the new one stays the writer's), and a
+// file system without modes (FAT) gives every file the same one.
+void TakeOwnerAndMode(int fd, const struct stat& old) {
+  if ((old.st_uid != geteuid() || old.st_gid != getegid()) &&
+      fchown(fd, old.st_uid, old.st_gid) != 0) {
+    errno = 0;
+  }
+  if (fchmod(fd, old.st_mode & 07777) != 0) errno = 0;
+}
+
+}  // namespace
+
+bool FileSink::Open(const char* fileName) {
+  if (!UsableName(fileName, way_ == Way::Closed)) return false;
   const int callerErrno = errno;
   // Nothing made: what was opened is let go, and errno says why.
   auto refuse = [this](int error) {
@@ -240,16 +258,7 @@ bool FileSink::Open(const char* fileName) {
       memory_.emplace();
       return opened(Way::Buffer, -1);
     }
-    if (exists) {
-      // Owner first: a change of owner clears the set-id bits that the mode then gives back.
-      if ((info.st_uid != geteuid() || info.st_gid != getegid()) &&
-          fchown(fd, info.st_uid, info.st_gid) != 0) {
-        // Only a privileged process may give a file away: the new one stays the writer's.
-      }
-      if (fchmod(fd, info.st_mode & 07777) != 0) {
-        // A file system without modes (FAT) gives every file the same one.
-      }
-    }
+    if (exists) TakeOwnerAndMode(fd, info);
     return opened(Way::Replace, fd);
   } catch (const std::bad_alloc&) {
     return refuse(ENOMEM);
