@@ -90,6 +90,9 @@ void Server::Answer(Connection& c) {
     case RenderResult::NothingToDraw:
       return SendText(c, 422, "not drawn: the data held no point\n");
     case RenderResult::NoMemory:
+      if (c.overBudget)
+        return SendText(c, 503, "unavailable: no room for the picture in --max-memory, try again\n",
+                        nullptr, true);
       return SendText(c, 503, "unavailable: out of memory\n", nullptr, true);
     case RenderResult::Failed:
       return SendText(c, 500, "internal error: the chart could not be drawn\n");

@@ -14,6 +14,8 @@ namespace norvisk::serve {
 namespace {
 
 constexpr int kLargeAllocation = 4 << 20;
+// How long a chart waits for room in the memory budget before it is refused.
+constexpr auto kRoomWait = std::chrono::milliseconds(5000);
 constexpr auto kSweep = std::chrono::milliseconds(250);
 // How long a closing connection's input is read and dropped, so that the client reads the
 // answer before the close rather than a reset that would discard it.
@@ -135,8 +137,8 @@ int Server::Run(int threads) {
   sigemptyset(&stop);
   for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&stop, sig);
   pthread_sigmask(SIG_BLOCK, &stop, nullptr);
-  pool_ = std::make_unique<RenderPool>(threads, options_.queue, &metrics_,
-                                       [this](RenderJob* job) { Finished(job); });
+  pool_ = std::make_unique<RenderPool>(threads, options_.queue, options_.maxMemory, kRoomWait,
+                                       &metrics_, [this](RenderJob* job) { Finished(job); });
   for (int sig : {SIGTERM, SIGINT, SIGHUP}) signals_.add(sig);
   signals_.async_wait([this](const error_code& ec, int) {
     if (!ec) Drain();

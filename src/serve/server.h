@@ -126,6 +126,9 @@ class Server {
 
   Options options_;
   Metrics metrics_;
+  // Before the connections' context: a connection that goes with it gives its picture's room
+  // back to the pool's budget. Its workers are stopped in Run, before anything else goes.
+  std::unique_ptr<RenderPool> pool_;
   asio::io_context io_{1};
   tcp::acceptor acceptor_;
   asio::signal_set signals_;
@@ -142,8 +145,6 @@ class Server {
   std::mutex finishedMutex_;
   std::vector<Connection*> finished_, taking_;
   bool finishPosted_ = false;
-
-  std::unique_ptr<RenderPool> pool_;  // last: its workers stop before the rest goes
 };
 
 }  // namespace norvisk::serve
