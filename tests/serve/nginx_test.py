@@ -14,6 +14,7 @@ import os
 import shutil
 import signal
 import socket
+import stat
 import subprocess
 import sys
 import tempfile
@@ -158,6 +159,15 @@ def start_nginx(folder, first, second):
     raise RuntimeError("nginx did not listen")
 
 
+def reachable_by_others(path):
+    while True:
+        if not os.stat(path).st_mode & stat.S_IXOTH:
+            return False
+        if path == os.path.dirname(path):
+            return True
+        path = os.path.dirname(path)
+
+
 def get(conn, path, headers=None):
     conn.request("GET", path, headers=headers or {})
     r = conn.getresponse()
@@ -269,7 +279,11 @@ def main():
         print("nginx is not installed")
         return 77
     os.makedirs(sys.argv[2], exist_ok=True)
-    folder = tempfile.mkdtemp(prefix="run-", dir=sys.argv[2])
+    parent = os.path.abspath(sys.argv[2])
+    if os.geteuid() == 0 and not reachable_by_others(parent):
+        # nginx runs as nobody, who could not reach a checkout under a private home.
+        parent = tempfile.gettempdir()
+    folder = tempfile.mkdtemp(prefix="norvisk-nginx-", dir=parent)
     instances, nginx = [], None
     try:
         expected = {chart: command_file(chart, folder) for chart in CHARTS}
