@@ -6,6 +6,8 @@
 #   (3) 304s for that URL, 8 connections
 #   (4) in process: serve_render_bench at 2 threads
 #   (5) `norvisk bar` once per chart         (6) gnuplot once per chart
+#   (7) data changing, 8 connections, through nginx in front of two instances of 1 worker each
+#       (the README's configuration); its CPU share is both instances', nginx's is given apart
 # Each round runs them all one after the other; ratios are taken within a round and the median
 # of the rounds is reported, since the machine's speed drifts and other work shares its cores.
 # For each served figure: the server's CPU share and its minor page faults per request.
@@ -32,7 +34,8 @@ query='data=(Q1%3BQ2%3BQ3)(North%3B10%3B20%3B30)(South%3B15%3B25%3B35)(East%3B5%
 die() { echo "serve_wrk: $*" >&2; exit 2; }
 fail() { echo "serve_wrk: FAILED: $*" >&2; exit 1; }
 
-"$root/cmake/install-deps.sh" wrk gnuplot-nox curl || die "cannot install wrk, gnuplot-nox and curl"
+"$root/cmake/install-deps.sh" wrk gnuplot-nox curl nginx-light ||
+  die "cannot install wrk, gnuplot-nox, curl and nginx-light"
 [[ -x $norvisk && -x $render_bench ]] || die "build first (make build): $norvisk, $render_bench"
 [[ -z $baseline || -x $baseline ]] || die "BASELINE is not a program: $baseline"
 work=$(mktemp -d /tmp/norvisk-serve-bench.XXXXXX)
@@ -43,10 +46,12 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# start NAME PROGRAM: a server at 2 threads; sets pid_NAME and base_NAME.
+# start NAME PROGRAM [OPTIONS]: a server at 2 threads unless OPTIONS say otherwise; sets
+# pid_NAME and base_NAME.
 start() {
   local name=$1 program=$2 base
-  "$program" serve --listen 127.0.0.1:0 --threads 2 >"$work/$name.out" &
+  shift 2
+  "$program" serve --listen 127.0.0.1:0 --threads 2 "$@" >"$work/$name.out" &
   pids+=($!)
   printf -v "pid_$name" '%s' "$!"
   for ((i = 0; i < 100; ++i)); do
@@ -68,6 +73,58 @@ fi
 for name in "${servers[@]}"; do
   cmp -s "$work/$name.jpg" "$work/command.jpg" || fail "the picture $name served differs from the command's file"
 done
+# (7): two instances of one worker each behind nginx, which runs as nobody when this runs as
+# root, with everything it writes under $work.
+start scale_a "$norvisk" --threads 1 --max-per-client 0
+start scale_b "$norvisk" --threads 1 --max-per-client 0
+nginx_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+mkdir -p "$work/nginx"
+cat >"$work/nginx/nginx.conf" <<NGINX
+worker_processes 1;
+daemon off;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log warn;
+events { worker_connections 1024; }
+http {
+    access_log off;
+    client_body_temp_path $work/nginx/client_body;
+    proxy_temp_path $work/nginx/proxy;
+    fastcgi_temp_path $work/nginx/fastcgi;
+    uwsgi_temp_path $work/nginx/uwsgi;
+    scgi_temp_path $work/nginx/scgi;
+    upstream norvisk_charts {
+        server ${base_scale_a#http://} max_fails=1 fail_timeout=2s;
+        server ${base_scale_b#http://} max_fails=1 fail_timeout=2s;
+        keepalive 32;
+    }
+    server {
+        listen 127.0.0.1:$nginx_port;
+        location ~ ^/(bar|xy)\.(jpg|bmp)\$ {
+            proxy_pass http://norvisk_charts;
+            proxy_http_version 1.1;
+            proxy_set_header Connection "";
+            proxy_next_upstream error timeout;
+            proxy_connect_timeout 2s;
+        }
+    }
+}
+NGINX
+as_user=()
+if [[ $(id -u) -eq 0 ]]; then
+  chmod 755 "$work"
+  chown -R nobody: "$work/nginx"
+  as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+fi
+"${as_user[@]}" nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -e "$work/nginx/error.log" &
+pids+=($!)
+pid_nginx=$!
+base_nginx=http://127.0.0.1:$nginx_port
+for ((i = 0; i < 100; ++i)); do
+  curl -sf "$base_nginx/bar.jpg?$query" -o "$work/nginx.jpg" && break
+  sleep 0.05
+done
+cmp -s "$work/nginx.jpg" "$work/command.jpg" || fail "the picture through nginx differs from the command's file"
+
 base=$base_serve
 etag=$(curl -sfI "$base/bar.jpg?$query" | tr -d '\r' | sed -n 's/^ETag: //Ip')
 [[ -n $etag ]] || fail "no ETag"
@@ -103,9 +160,14 @@ plot $data using 2:xtic(1) title columnheader(2), '' using 3 title columnheader(
 GP
 
 ticks=$(getconf CLK_TCK)
-# CPU ticks and minor faults of a process: "ticks faults".
-proc_stat() { awk '{print $14 + $15, $10}' "/proc/$1/stat"; }
-# run_wrk PID CONNECTIONS ARGS...: prints "requests/s p50_ms p99_ms server_cpu% faults_per_request".
+# CPU ticks and minor faults of processes (a comma-separated list of ids), summed: "ticks faults".
+proc_stat() {
+  local files=()
+  for p in ${1//,/ }; do files+=("/proc/$p/stat"); done
+  awk '{t += $14 + $15; f += $10} END {print t, f}' "${files[@]}"
+}
+# run_wrk PIDS CONNECTIONS ARGS...: prints "requests/s p50_ms p99_ms server_cpu% faults_per_request"
+# with the CPU and faults of the processes PIDS (comma-separated).
 run_wrk() {
   local pid=$1 connections=$2 t0 f0 t1 f1 w0 w1 out
   shift 2
@@ -157,6 +219,16 @@ for ((r = 1; r <= rounds; ++r)); do
     printf '%s %s %s %s %s %s %s %s %s\n' "$name" "$fixed" "$ch4" "$ch8" "$cached" \
       "$p50_4" "$p99_4" "$p50_8" "$p99_8" >>"$work/served.$r"
   done
+  nginx_pids=$(pgrep -P "$pid_nginx" | paste -sd, -)
+  nginx_pids=$pid_nginx${nginx_pids:+,$nginx_pids}
+  read -r t0 _ <<<"$(proc_stat "$nginx_pids")"
+  w0=$EPOCHREALTIME
+  read -r scaled p50_n p99_n scpu flt <<<"$(run_wrk "$pid_scale_a,$pid_scale_b" 8 -s "$work/changing.lua" "$base_nginx")"
+  read -r t1 _ <<<"$(proc_stat "$nginx_pids")"
+  nginx_cpu=$(awk -v a="$t0" -v b="$t1" -v w0="$w0" -v w1="$EPOCHREALTIME" -v hz="$ticks" \
+    'BEGIN {printf "%.0f", 100 * (b - a) / hz / (w1 - w0)}')
+  row "$r" "nginx" "(7) 2 instances, 8 conn." "$scaled" "$p50_n" "$p99_n" "$scpu" "$flt"
+  echo "       nginx itself: ${nginx_cpu}% CPU"
   inproc=$("$render_bench" --benchmark_filter='BM_ServeRenderFourBarJpeg/real_time/threads:2' \
     --benchmark_min_time="$each" --benchmark_format=csv 2>/dev/null |
     awk -F, '/threads:2/ {for (i = 1; i <= NF; ++i) if ($i + 0 > 0) last = $i} END {print last}')
@@ -169,6 +241,7 @@ for ((r = 1; r <= rounds; ++r)); do
   awk -v inp="$inproc" -v c="$command" -v g="$gp" '
     {printf "%s %.3f %.3f %.3f %.0f %.2f %.2f %.2f %.2f\n", $1, $3 / inp, $4 / inp, $5, $2 / c, $2 / g, $7 / $6, $9 / $8, $2 / inp}' \
     "$work/served.$r" >>"$work/ratios"
+  awk -v s="$scaled" -v inp="$inproc" 'BEGIN {printf "%.3f\n", s / inp}' >>"$work/nginx_ratios"
 done
 median() { sort -g | awk '{v[NR] = $1} END {m = int((NR + 1) / 2); print ((NR % 2) ? v[m] : (v[m] + v[m + 1]) / 2)}'; }
 verdict() { awk -v v="$1" -v t="$2" -v dir="${3:-ge}" 'BEGIN {print ((dir == "ge" ? v >= t : v <= t) ? "PASS" : "MISS")}'; }
@@ -188,3 +261,4 @@ for name in "${servers[@]}"; do
   echo "$(verdict "$vs_command" 15) (1) over (5), against norvisk bar per chart: ${vs_command}x (target 15x)"
   echo "$(verdict "$vs_gnuplot" 40) (1) over (6), against gnuplot per chart: ${vs_gnuplot}x (target 40x)"
 done
+echo "      (7) over (4), through nginx to two instances: $(median <"$work/nginx_ratios" | awk '{printf "%.0f%%", $1 * 100}')"

@@ -78,6 +78,14 @@ std::string Metrics::Text() const {
   out += "# TYPE norvisk_abandoned_total counter\n";
   out += "norvisk_abandoned_total " + std::to_string(abandoned_.load(std::memory_order_relaxed)) +
          "\n";
+  out += "# HELP norvisk_picture_memory_bytes Picture memory held: being drawn or not yet sent.\n";
+  out += "# TYPE norvisk_picture_memory_bytes gauge\n";
+  out += "norvisk_picture_memory_bytes " +
+         std::to_string(pictureMemory_.load(std::memory_order_relaxed)) + "\n";
+  out += "# HELP norvisk_over_budget_total Chart requests refused: no room in --max-memory.\n";
+  out += "# TYPE norvisk_over_budget_total counter\n";
+  out += "norvisk_over_budget_total " +
+         std::to_string(overBudget_.load(std::memory_order_relaxed)) + "\n";
   out += "# HELP norvisk_worker_renders_total Pictures drawn, by worker thread.\n";
   out += "# TYPE norvisk_worker_renders_total counter\n";
   for (int w = 0; w < workers_; ++w)

@@ -35,6 +35,12 @@ class Metrics {
   long InFlight() const { return inFlight_.load(std::memory_order_relaxed); }
   // Chart requests waiting for a worker or being drawn.
   void SetQueued(long n) { queued_.store(n, std::memory_order_relaxed); }
+  // Bytes of picture memory held against the budget: pictures being drawn or not yet sent.
+  void SetPictureMemory(unsigned long long n) {
+    pictureMemory_.store(n, std::memory_order_relaxed);
+  }
+  // A chart refused because its picture found no room in the budget in time.
+  void CountOverBudget() { overBudget_.fetch_add(1, std::memory_order_relaxed); }
 
   // The exposition text; counters are read one by one, so a scrape taken while requests run
   // may be a moment apart between lines, never torn within one.
@@ -47,6 +53,8 @@ class Metrics {
   std::atomic<unsigned long long> abandoned_{0};
   std::atomic<long> inFlight_{0};
   std::atomic<long> queued_{0};
+  std::atomic<unsigned long long> pictureMemory_{0};
+  std::atomic<unsigned long long> overBudget_{0};
   int workers_;
   std::unique_ptr<std::atomic<unsigned long long>[]> workerRenders_;
 };

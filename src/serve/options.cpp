@@ -13,7 +13,8 @@ const char* const kServeHelp =
     "\n"
     "Usage:\n"
     "  norvisk serve [--listen ADDR:PORT] [--threads N] [--queue N] [--max-per-client N]\n"
-    "                [--max-body BYTES] [--max-pixels N] [--timeout SECONDS]\n"
+    "                [--max-body BYTES] [--max-pixels N] [--max-memory BYTES]\n"
+    "                [--timeout SECONDS]\n"
     "\n"
     "  --listen ADDR:PORT   IPv4 address and port to listen on (default 127.0.0.1:8080;\n"
     "                       0.0.0.0 listens on all interfaces; port 0 takes a free port)\n"
@@ -28,6 +29,11 @@ const char* const kServeHelp =
     "  --max-body BYTES     largest request body (default 1048576); a larger one gets 413 as\n"
     "                       soon as its length says so or its chunks pass it\n"
     "  --max-pixels N       largest width x height (default 16000000); larger ones get 413\n"
+    "  --max-memory BYTES   picture memory held at once, pictures being drawn and pictures\n"
+    "                       not yet sent (default 536870912, 512 MiB). A chart that does not\n"
+    "                       fit waits up to 5 seconds for room, then gets 503 with\n"
+    "                       Retry-After; smaller charts are drawn meanwhile. A picture of\n"
+    "                       W x H takes about 6 x W x H bytes while it is drawn\n"
     "  --timeout SECONDS    connections idle this long are closed, and on SIGTERM, SIGINT or\n"
     "                       SIGHUP the requests in flight get this long to finish (default 10)\n"
     "\n"
@@ -54,8 +60,8 @@ const char* const kServeHelp =
     "(with Allow), 412 If-None-Match on POST, 413 body or picture too large, 414 request line\n"
     "over 16 KiB, 422 nothing to draw (XY data without a point, a size of 0 or less), 431 a\n"
     "head over 64 KiB, 501 a transfer coding other than chunked, 503 too many requests\n"
-    "waiting (with Retry-After), 505 an HTTP version other than 1.0 and 1.1. After a\n"
-    "malformed request or a refused body the connection is closed.\n"
+    "waiting or no room in --max-memory (with Retry-After), 505 an HTTP version other than\n"
+    "1.0 and 1.1. After a malformed request or a refused body the connection is closed.\n"
     "\n"
     "Exit status: 0 after SIGTERM, SIGINT or SIGHUP (each lets the requests in flight finish);\n"
     "1 when the address cannot be used; 2 on a usage error.\n";
@@ -90,9 +96,9 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* why) {
       o->help = true;
       continue;
     }
-    static constexpr std::string_view kKnown[] = {"--listen",        "--threads",    "--queue",
-                                                  "--max-body",      "--max-pixels", "--timeout",
-                                                  "--max-per-client"};
+    static constexpr std::string_view kKnown[] = {"--listen",         "--threads",    "--queue",
+                                                  "--max-body",       "--max-pixels", "--timeout",
+                                                  "--max-per-client", "--max-memory"};
     bool known = false;
     for (std::string_view k : kKnown) known = known || arg == k;
     if (!known) {
@@ -117,6 +123,8 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* why) {
     } else if (arg == "--max-body") {
       ok = ReadInt(value, 0, 1LL << 40, &n) &&
            (o->limits.maxBody = static_cast<std::size_t>(n), true);
+    } else if (arg == "--max-memory") {
+      ok = ReadInt(value, 1, 1LL << 46, &n) && (o->maxMemory = static_cast<std::size_t>(n), true);
     } else if (arg == "--max-pixels") {
       ok = ReadInt(value, 1, 1LL << 40, &n) && (o->limits.maxPixels = n, true);
     } else {

@@ -14,7 +14,9 @@ struct Options {
   int threads = 0;        // 0: one worker per CPU
   int queue = 256;        // chart requests waiting beyond one per worker before 503
   int maxPerClient = 64;  // connections one client address may hold; 0: no limit
-  int timeout = 10;       // seconds: idle connections, and the drain on SIGTERM / SIGINT
+  // Bytes of picture memory held at once: pictures being drawn and pictures not yet sent.
+  std::size_t maxMemory = std::size_t{512} << 20;
+  int timeout = 10;  // seconds: idle connections, and the drain on SIGTERM / SIGINT
   Limits limits;
   bool help = false;
 };

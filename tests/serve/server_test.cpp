@@ -86,10 +86,12 @@ class Served : public ::testing::Test {
 TEST(ServeCommand, HelpUsageAndAnAddressInUse) {
   std::string out;
   EXPECT_EQ(RunProgram({NORVISK_BINARY, "serve", "--help"}, "", &out), 0);
-  for (const char* word :
-       {"--listen", "--threads", "--queue", "--max-per-client", "--max-body", "--max-pixels",
-        "--timeout", "/bar.jpg", "/xy.bmp", "/health", "/metrics", "304", "412", "431", "501",
-        "503", "505", "SIGHUP", "nosniff"})
+  for (const char* word : {"--listen",   "--threads",    "--queue",      "--max-per-client",
+                           "--max-body", "--max-pixels", "--max-memory", "536870912",
+                           "--timeout",  "/bar.jpg",     "/xy.bmp",      "/health",
+                           "/metrics",   "304",          "412",          "431",
+                           "501",        "503",          "505",          "SIGHUP",
+                           "nosniff"})
     EXPECT_NE(out.find(word), std::string::npos) << word;
   for (std::vector<std::string> bad : {std::vector<std::string>{"--threads", "0"},
                                        {"--listen", "localhost:80"},
@@ -100,6 +102,8 @@ TEST(ServeCommand, HelpUsageAndAnAddressInUse) {
                                        {"--max-pixels", "x"},
                                        {"--bogus", "1"},
                                        {"--max-per-client", "-1"},
+                                       {"--max-memory", "0"},
+                                       {"--max-memory", "1M"},
                                        {"--threads"}}) {
     std::vector<std::string> args = {NORVISK_BINARY, "serve"};
     args.insert(args.end(), bad.begin(), bad.end());
