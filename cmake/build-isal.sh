@@ -11,8 +11,11 @@ trap 'rm -rf "$work"' EXIT
 
 echo "Building ISA-L for Windows into $dest"
 src=$("$here/apt-source.sh" libisal "$work")
+# Its makefile probes the compiler with snippets that fail on purpose: the log is shown only when
+# the build fails.
 make -C "$src" -f Makefile.unx -j"$(nproc)" arch=mingw AS=nasm \
-  CC=x86_64-w64-mingw32-gcc-posix AR=x86_64-w64-mingw32-ar units=igzip lib >/dev/null
+  CC=x86_64-w64-mingw32-gcc-posix AR=x86_64-w64-mingw32-ar units=igzip lib >"$work/build.log" 2>&1 ||
+  { cat "$work/build.log" >&2; exit 1; }
 mkdir -p "$dest/include/isa-l" "$dest/lib"
 cp "$src/bin/isa-l.a" "$dest/lib/libisal.a"
 cp "$src"/include/*.h "$dest/include/isa-l/"

@@ -18,9 +18,10 @@ namespace norvisk {
 namespace {
 
 // Level 1: a chart's picture in well under the time of its JPEG, at less than half its size
-// (bench/png_bench.cpp has the other levels and libraries).
+// (bench/png_bench.cpp has the other levels and libraries). A larger level buffer than the small
+// one compresses no better.
 constexpr int kLevel = 1;
-constexpr std::size_t kLevelBuffer = ISAL_DEF_LVL1_DEFAULT;
+constexpr std::size_t kLevelBuffer = ISAL_DEF_LVL1_SMALL;
 // Filtered rows are handed to the compressor this many bytes at a time.
 constexpr std::size_t kRowsBuffer = 64 * 1024;
 // A chart's PNG is a few tens of kilobytes: the whole file usually goes to the sink in one piece.
@@ -65,9 +66,8 @@ class Scanlines {
         out[n++] = repeat_ ? kFilterUp : kFilterNone;
         started_ = true;
       }
-      const int pixels =
-          static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(width_ - x_),
-                                                 (space - n) / 3));
+      const int pixels = static_cast<int>(
+          std::min<std::size_t>(static_cast<std::size_t>(width_ - x_), (space - n) / 3));
       if (pixels == 0) break;
       if (repeat_) {
         std::memset(out + n, 0, static_cast<std::size_t>(pixels) * 3);
@@ -98,8 +98,8 @@ class Scanlines {
   std::ptrdiff_t stride_;
   int width_;
   int height_;
-  int y_ = 0;  // the row being handed out, 0 at the top
-  int x_ = 0;  // its next pixel
+  int y_ = 0;             // the row being handed out, 0 at the top
+  int x_ = 0;             // its next pixel
   bool started_ = false;  // its filter byte is out
   bool repeat_ = false;   // it equals the row above
 };

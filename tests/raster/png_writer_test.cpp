@@ -275,8 +275,8 @@ TEST_P(PngPictureTest, DecodesToTheBmpPixelsInAFilePngcheckAccepts) {
   // A row equal to the one above is up-filtered, any other unfiltered.
   const std::size_t rowBytes = static_cast<std::size_t>(d.width) * 3;
   for (int y = 0; y < d.height; ++y) {
-    const bool repeat = y > 0 && std::memcmp(&d.rgb[rowBytes * y], &d.rgb[rowBytes * (y - 1)],
-                                             rowBytes) == 0;
+    const bool repeat =
+        y > 0 && std::memcmp(&d.rgb[rowBytes * y], &d.rgb[rowBytes * (y - 1)], rowBytes) == 0;
     ASSERT_EQ(d.filters[y], repeat ? 2 : 0) << "row " << y;
   }
   norvisk_test::TestDir dir;
