@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bench/alternate.h"
+#include "bench/bench_files.h"
 #include "graph/bar_graph.h"
 #include "graph/xy_graph.h"
 #include "raster/jpeg_writer.h"
@@ -32,13 +33,6 @@ using Bytes = std::vector<unsigned char>;
 constexpr const char* kFourBars =
     "(Q1;Q2;Q3)(North;10;20;30)(South;15;25;35)(East;5;10;5)(West;30;20;25)";
 
-std::string Points(int n) {
-  std::string data;
-  for (int i = 0; i < n; ++i)
-    data += "(M" + std::to_string(i) + ";" + std::to_string((i * 37) % 23) + ")";
-  return data;
-}
-
 // The demo's four-bar chart and the 200-point XY chart at 640 x 300, drawn once.
 const norvisk::SurfaceBits& ChartBits(bool bar) {
   static const auto make = [](bool isBar) {
@@ -48,7 +42,7 @@ const norvisk::SurfaceBits& ChartBits(bool bar) {
     else
       graph = std::make_unique<norvisk::XYGraph>(640, 300);
     graph->LoadBackground(nullptr, norvisk::kBackgroundBitmap);
-    graph->LoadData(isBar ? std::string(kFourBars) : Points(200));
+    graph->LoadData(isBar ? std::string(kFourBars) : norvisk_bench::XYPoints(200));
     graph->Prepare();
     return graph;
   };
@@ -79,7 +73,8 @@ void AgainstJpeg(benchmark::State& state, const norvisk::SurfaceBits& bits,
     state.SkipWithError("no picture");
     return;
   }
-  norvisk_bench::Alternate(state, png, [&] { return Jpeg(bits); }, "png", "jpeg");
+  norvisk_bench::Alternate(
+      state, png, [&] { return Jpeg(bits); }, "png", "jpeg");
   state.counters["png_bytes"] = static_cast<double>(pngBytes);
   state.counters["jpeg_bytes"] = static_cast<double>(jpegBytes);
   state.counters["size_ratio"] = static_cast<double>(pngBytes) / static_cast<double>(jpegBytes);
@@ -100,8 +95,8 @@ BENCHMARK_CAPTURE(BM_WritePngVsJpeg, xy200, false)->Unit(benchmark::kMicrosecond
 // a writer would.
 
 enum Filter { kNone, kSub, kUp, kPaeth, kLeastSum, kUpRepeatElseSub, kUpRepeatElseNone };
-const char* const kFilterNames[] = {"none", "sub",     "up",         "paeth",
-                                    "min_sum_abs", "up_repeat_else_sub", "up_repeat_else_none"};
+const char* const kFilterNames[] = {
+    "none", "sub", "up", "paeth", "min_sum_abs", "up_repeat_else_sub", "up_repeat_else_none"};
 
 int PaethPredict(int a, int b, int c) {
   const int p = a + b - c;
@@ -202,7 +197,8 @@ std::size_t Isal(int level, const Bytes& in, Bytes& out) {
 std::size_t Libdeflate(int level, const Bytes& in, Bytes& out) {
   libdeflate_compressor* c = libdeflate_alloc_compressor(level);
   if (c == nullptr) return 0;
-  const std::size_t size = libdeflate_zlib_compress(c, in.data(), in.size(), out.data(), out.size());
+  const std::size_t size =
+      libdeflate_zlib_compress(c, in.data(), in.size(), out.data(), out.size());
   libdeflate_free_compressor(c);
   return size;
 }
@@ -252,8 +248,8 @@ const bool kRegistered = [] {
 #endif
   for (bool bar : {true, false}) {
     for (int f = kNone; f <= kUpRepeatElseNone; ++f) {
-      const std::string filterName = std::string("BM_PngFilter/") + (bar ? "bars/" : "xy200/") +
-                                     kFilterNames[f];
+      const std::string filterName =
+          std::string("BM_PngFilter/") + (bar ? "bars/" : "xy200/") + kFilterNames[f];
       benchmark::RegisterBenchmark(filterName.c_str(), FilterOnly, bar, static_cast<Filter>(f))
           ->Unit(benchmark::kMicrosecond)
           ->MinTime(0.1);
