@@ -98,8 +98,8 @@ test: check-format build build-asan build-tsan build-windows
 
 bench: build bench-windows
 	@cmake/install-deps.sh $(BENCH_PACKAGES)
-	@# capi_bench embeds Python once its headers are there.
-	@cmake --preset native >/dev/null && cmake --build --preset native -j$(JOBS) --target capi_bench -- --no-print-directory
+	@# capi_bench embeds Python once its headers are there; png_bench compares libdeflate once it is.
+	@cmake --preset native >/dev/null && cmake --build --preset native -j$(JOBS) --target capi_bench png_bench -- --no-print-directory
 	@for b in build/native/bench/*_bench; do echo "== $$b"; $$b --benchmark_min_time=0.2; done
 	@echo "== bench/compare_gnuplot.sh"; bench/compare_gnuplot.sh
 	@echo "== bench/serve_wrk.sh"; bench/serve_wrk.sh
