@@ -3,19 +3,22 @@ SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 PACKAGES := g++ make cmake pkg-config libjpeg62-turbo-dev libfreetype-dev libfontconfig-dev \
 	fontconfig fonts-liberation2 googletest libgtest-dev libbenchmark-dev python3 libmicrohttpd-dev \
-	clang-format
-# The Windows build: cross compilers, Wine to run what they build, Xvfb for windows, and what
-# libjpeg-turbo's source build needs (nasm for its SIMD code).
+	clang-format libisal-dev zlib1g-dev pngcheck
+# The Windows build: cross compilers, Wine to run what they build, Xvfb for windows, what the
+# source builds of libjpeg-turbo and ISA-L need (nasm for their SIMD code, xz for ISA-L's
+# tarball), and zlib for the tests to read PNG files back.
 WINDOWS_PACKAGES := mingw-w64 mingw-w64-tools gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix \
-	wine wine64 libwine-dev nasm xvfb xauth dpkg-dev googletest
+	wine wine64 libwine-dev nasm xz-utils xvfb xauth dpkg-dev googletest libz-mingw-w64-dev
 JPEG_MINGW := build/deps/libjpeg-turbo-mingw
+ISAL_MINGW := build/deps/isal-mingw
 BENCHMARK_MINGW := build/deps/benchmark-mingw
 NATIVE := build/native/norvisk
 # Only for make fuzz: clang with libFuzzer and its sanitizer run-times (llvm for the symbolizer).
 FUZZ_PACKAGES := clang libclang-rt-dev llvm
 FUZZ_SECONDS ?= 60
-# Only for make bench: the tools the whole-process comparison runs against.
-BENCH_PACKAGES := gnuplot-nox hyperfine libpython3-dev wrk
+# Only for make bench: the tools the whole-process comparison runs against, and libdeflate for
+# the PNG benchmark's comparison of compression libraries.
+BENCH_PACKAGES := gnuplot-nox hyperfine libpython3-dev wrk libdeflate-dev
 # make install / make uninstall: PREFIX and DESTDIR as usual.
 PREFIX ?= /usr/local
 DESTDIR ?=
@@ -35,6 +38,7 @@ deps-native:
 deps-windows:
 	@cmake/install-deps.sh $(WINDOWS_PACKAGES)
 	@cmake/build-libjpeg-turbo.sh $(JPEG_MINGW)
+	@cmake/build-isal.sh $(ISAL_MINGW)
 
 build: deps-native
 	@cmake --preset native >/dev/null
@@ -98,8 +102,8 @@ test: check-format build build-asan build-tsan build-windows
 
 bench: build bench-windows
 	@cmake/install-deps.sh $(BENCH_PACKAGES)
-	@# capi_bench embeds Python once its headers are there.
-	@cmake --preset native >/dev/null && cmake --build --preset native -j$(JOBS) --target capi_bench -- --no-print-directory
+	@# capi_bench embeds Python once its headers are there; png_bench compares libdeflate once it is.
+	@cmake --preset native >/dev/null && cmake --build --preset native -j$(JOBS) --target capi_bench png_bench -- --no-print-directory
 	@for b in build/native/bench/*_bench; do echo "== $$b"; $$b --benchmark_min_time=0.2; done
 	@echo "== bench/compare_gnuplot.sh"; bench/compare_gnuplot.sh
 	@echo "== bench/serve_wrk.sh"; bench/serve_wrk.sh
