@@ -3,10 +3,13 @@ exceptions, bytes equal to the norvisk command's files, and handles that do not 
 
 import os
 import resource
+import shutil
+import struct
 import subprocess
 import sys
 import tempfile
 import unittest
+import zlib
 
 import norvisk
 
@@ -23,7 +26,76 @@ def le32(data, at):
     return int.from_bytes(data[at:at + 4], "little")
 
 
+def bmp_rgb(bmp):
+    """(width, height, top-down RGB bytes) of a 24-bit bottom-up bitmap."""
+    width, height = le32(bmp, 18), le32(bmp, 22)
+    stride = (width * 3 + 3) // 4 * 4
+    rows = []
+    for y in range(height - 1, -1, -1):
+        start = le32(bmp, 10) + y * stride
+        row = bmp[start:start + width * 3]
+        rgb = bytearray(row)
+        rgb[0::3], rgb[2::3] = row[2::3], row[0::3]
+        rows.append(bytes(rgb))
+    return width, height, b"".join(rows)
+
+
+def png_rgb(png):
+    """(width, height, top-down RGB bytes) of an 8-bit RGB PNG without interlacing, read with
+    zlib and the five row filters written out here; every chunk's CRC checked."""
+    assert png[:8] == b"\x89PNG\r\n\x1a\n", "no PNG signature"
+    at, idat, header = 8, b"", None
+    while at < len(png):
+        length, kind = struct.unpack(">I4s", png[at:at + 8])
+        body = png[at + 8:at + 8 + length]
+        (crc,) = struct.unpack(">I", png[at + 8 + length:at + 12 + length])
+        assert zlib.crc32(kind + body) == crc, "bad CRC in %r" % kind
+        if kind == b"IHDR":
+            header = struct.unpack(">IIBBBBB", body)
+        elif kind == b"IDAT":
+            idat += body
+        at += 12 + length
+    width, height, depth, colour, method, filtering, interlace = header
+    assert (depth, colour, method, filtering, interlace) == (8, 2, 0, 0, 0), header
+    raw = zlib.decompress(idat)
+    stride = width * 3
+    assert len(raw) == (stride + 1) * height, "inflated to %d bytes" % len(raw)
+    out, up = bytearray(), bytes(stride)
+    for y in range(height):
+        kind, line = raw[y * (stride + 1)], raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)]
+        row = bytearray(stride)
+        for i in range(stride):
+            a = row[i - 3] if i >= 3 else 0
+            b = up[i]
+            c = up[i - 3] if i >= 3 else 0
+            if kind == 0:
+                p = 0
+            elif kind == 1:
+                p = a
+            elif kind == 2:
+                p = b
+            elif kind == 3:
+                p = (a + b) // 2
+            elif kind == 4:
+                e = a + b - c
+                pa, pb, pc = abs(e - a), abs(e - b), abs(e - c)
+                p = a if pa <= pb and pa <= pc else b if pb <= pc else c
+            else:
+                raise AssertionError("filter type %d" % kind)
+            row[i] = (line[i] + p) & 0xFF
+        out += row
+        up = bytes(row)
+    return width, height, bytes(out)
+
+
 class Folder(unittest.TestCase):
+    def assertSamePicture(self, got, want):
+        """Pictures as (width, height, RGB): the size, then the first pixel that differs."""
+        self.assertEqual(got[:2], want[:2])
+        if got[2] != want[2]:
+            at = next(i for i, (x, y) in enumerate(zip(got[2], want[2])) if x != y) // 3
+            self.fail("the pixels differ from (%d, %d) on" % (at % got[0], at // got[0]))
+
     def setUp(self):
         self._folder = tempfile.TemporaryDirectory(prefix="norvisk-python-")
         self.folder = self._folder.name
@@ -123,7 +195,7 @@ class StatusTest(Folder):
             self.assertRaises(TypeError, g.set_width, 8.5)
             self.assertRaises(ValueError, g.set_width, 2 ** 31)
             self.assertRaises(ValueError, g.add_bar_bar, "a\0b")
-            self.assertRaises(ValueError, g.encode, "png")
+            self.assertRaises(ValueError, g.encode, "gif")
             self.assertRaises(TypeError, g.encode, 2)
             g.add_bar_bar(b"bytes are taken as they are")
         g.close()  # a second close does nothing
@@ -162,7 +234,7 @@ class PictureTest(Folder):
         return self.read(name)
 
     def test_bytes_equal_the_command_files(self):
-        for fmt, ext in (("bmp", "bmp"), ("jpeg", "jpg")):
+        for fmt, ext in (("bmp", "bmp"), ("jpeg", "jpg"), ("png", "png")):
             for size in ((640, 300), (701, 333)):
                 with self.subTest(format=fmt, size=size):
                     want = self.command("bar", "bar." + ext, BAR, *size)
@@ -188,6 +260,39 @@ class PictureTest(Folder):
                 for v in values:
                     g.add_bar_value(v)
             self.assertEqual(g.encode("jpeg"), want)
+
+    def test_png_holds_exactly_the_bitmap_pixels(self):
+        # 640 x 300, a width that is no multiple of 4, one pixel, more than the background.
+        for size in ((640, 300), (333, 201), (1, 1), (900, 450)):
+            for chart, data in ((norvisk.bar_chart, BAR), (norvisk.xy_chart, XY)):
+                with self.subTest(chart=chart.__name__, size=size):
+                    png = chart(data, "png", *size)
+                    self.assertSamePicture(png_rgb(png), bmp_rgb(chart(data, "bmp", *size)))
+                    if shutil.which("pngcheck"):
+                        with open(self.path("chart.png"), "wb") as f:
+                            f.write(png)
+                        done = subprocess.run(["pngcheck", self.path("chart.png")],
+                                              capture_output=True, text=True, timeout=60)
+                        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        # A size of no picture gives none.
+        self.assertRaises(norvisk.NotWrittenError, norvisk.bar_chart, BAR, "png", 0, 300)
+        self.assertRaises(norvisk.NotWrittenError, norvisk.xy_chart, "no pairs", "png")
+
+    def test_png_is_encoded_but_never_saved_by_name(self):
+        # save_to_file is the component's SaveToFile: a ".png" name is a name of no format, and
+        # the file there stays as it was.
+        with open(self.path("chart.png"), "wb") as f:
+            f.write(b"old")
+        with norvisk.Graph() as g:
+            g.create_bar_graph()
+            g.add_bar_bar("a")
+            g.add_bar_value(1)
+            self.assertRaises(norvisk.NotWrittenError, g.save_to_file, self.path("chart.png"))
+            self.assertRaises(norvisk.NotWrittenError, g.draw_xy_graph, self.path("xy.png"), XY)
+            self.assertEqual(g.encode("png")[:8], b"\x89PNG\r\n\x1a\n")
+            self.assertSamePicture(png_rgb(g.encode("png")), bmp_rgb(g.encode("bmp")))
+        self.assertEqual(self.read("chart.png"), b"old")
+        self.assertEqual(os.listdir(self.folder), ["chart.png"])
 
     def test_resized_graph_keeps_black_beyond_the_background(self):
         with norvisk.Graph() as g:

@@ -2,9 +2,6 @@
 // whose zlib stream goes out in IDAT chunks of up to 64 KB.
 #include "raster/png_writer.h"
 
-#include <isa-l/crc.h>
-#include <isa-l/igzip_lib.h>
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +10,7 @@
 #include <new>
 
 #include "raster/jpeg_writer.h"
+#include "raster/png_deflate.h"
 
 namespace norvisk {
 namespace {
@@ -49,31 +47,31 @@ unsigned char* PutBig32(unsigned char* p, std::uint32_t v) {
 // Handed out in pieces of any size, a row possibly split between two.
 class Scanlines {
  public:
-  Scanlines(const SurfaceBits& bitmap, std::ptrdiff_t stride)
-      : bottom_(bitmap.bits), stride_(stride), width_(bitmap.width), height_(bitmap.height) {}
+  explicit Scanlines(const SurfaceBits& bitmap) : rows_(bitmap.Rows()) {}
 
-  bool done() const { return y_ == height_; }
+  bool done() const { return y_ == rows_.height; }
 
   // Fills up to `space` bytes of `out`; returns how many.
   std::size_t Fill(unsigned char* out, std::size_t space) {
     std::size_t n = 0;
-    while (y_ < height_) {
-      const std::uint8_t* row = Row(y_);
+    const int width = rows_.width;
+    while (y_ < rows_.height) {
+      std::uint8_t* row = rows_.Row(y_);
       if (!started_) {
         if (n == space) break;
-        const std::size_t rowBytes = static_cast<std::size_t>(width_) * 3;
-        repeat_ = y_ > 0 && std::memcmp(row, Row(y_ - 1), rowBytes) == 0;
+        const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
+        repeat_ = y_ > 0 && std::memcmp(row, rows_.Row(y_ - 1), rowBytes) == 0;
         out[n++] = repeat_ ? kFilterUp : kFilterNone;
         started_ = true;
       }
       const int pixels = static_cast<int>(
-          std::min<std::size_t>(static_cast<std::size_t>(width_ - x_), (space - n) / 3));
+          std::min<std::size_t>(static_cast<std::size_t>(width - x_), (space - n) / 3));
       if (pixels == 0) break;
       if (repeat_) {
         std::memset(out + n, 0, static_cast<std::size_t>(pixels) * 3);
       } else {
         SurfaceBits piece;
-        piece.bits = const_cast<std::uint8_t*>(row) + static_cast<std::ptrdiff_t>(x_) * 3;
+        piece.bits = row + static_cast<std::ptrdiff_t>(x_) * 3;
         piece.width = pixels;
         piece.height = 1;
         piece.bitsPerPixel = 24;
@@ -82,7 +80,7 @@ class Scanlines {
       }
       n += static_cast<std::size_t>(pixels) * 3;
       x_ += pixels;
-      if (x_ == width_) {
+      if (x_ == width) {
         ++y_;
         x_ = 0;
         started_ = false;
@@ -92,12 +90,7 @@ class Scanlines {
   }
 
  private:
-  const std::uint8_t* Row(int y) const { return bottom_ + (height_ - 1 - y) * stride_; }
-
-  const std::uint8_t* bottom_;
-  std::ptrdiff_t stride_;
-  int width_;
-  int height_;
+  PixelRows rows_;
   int y_ = 0;             // the row being handed out, 0 at the top
   int x_ = 0;             // its next pixel
   bool started_ = false;  // its filter byte is out
@@ -114,9 +107,9 @@ struct Workspace {
 
 class Encoder {
  public:
-  Encoder(Workspace* w, const ImageSink& sink) : w_(w), sink_(sink) {}
+  Encoder(const PngDeflate& z, Workspace* w, const ImageSink& sink) : z_(z), w_(w), sink_(sink) {}
 
-  bool Run(const SurfaceBits& bitmap, std::ptrdiff_t stride) {
+  bool Run(const SurfaceBits& bitmap) {
     unsigned char* p = w_->out;
     std::memcpy(p, kSignature, sizeof kSignature);
     p += sizeof kSignature;
@@ -133,13 +126,13 @@ class Encoder {
     OpenIdat();
 
     isal_zstream& s = w_->stream;
-    isal_deflate_init(&s);
+    z_.init(&s);
     s.level = kLevel;
     s.level_buf = w_->level;
     s.level_buf_size = sizeof w_->level;
     s.gzip_flag = IGZIP_ZLIB;
     s.flush = NO_FLUSH;
-    Scanlines lines(bitmap, stride);
+    Scanlines lines(bitmap);
     while (!lines.done()) {
       s.next_in = w_->rows;
       s.avail_in = static_cast<std::uint32_t>(lines.Fill(w_->rows, sizeof w_->rows));
@@ -149,18 +142,18 @@ class Encoder {
     CloseIdat();
     std::memcpy(PutBig32(w_->out + used_, 0), "IEND", 4);
     used_ += kChunkHead;
-    PutBig32(w_->out + used_, crc32_gzip_refl(0, w_->out + used_ - 4, 4));
+    PutBig32(w_->out + used_, z_.crc32(0, w_->out + used_ - 4, 4));
     used_ += kChunkTail;
     return sink_.Write(w_->out, used_);
   }
 
  private:
-  static unsigned char* PutChunk(unsigned char* p, const char* type, const unsigned char* data,
-                                 std::size_t size) {
+  unsigned char* PutChunk(unsigned char* p, const char* type, const unsigned char* data,
+                          std::size_t size) const {
     unsigned char* start = PutBig32(p, static_cast<std::uint32_t>(size));
     std::memcpy(start, type, 4);
     std::memcpy(start + 4, data, size);
-    return PutBig32(start + 4 + size, crc32_gzip_refl(0, start, 4 + size));
+    return PutBig32(start + 4 + size, z_.crc32(0, start, 4 + size));
   }
 
   void OpenIdat() {
@@ -177,7 +170,7 @@ class Encoder {
       return;
     }
     PutBig32(w_->out + idat_, static_cast<std::uint32_t>(size));
-    const std::uint32_t crc = crc32_gzip_refl(0, w_->out + idat_ + 4, 4 + size);
+    const std::uint32_t crc = z_.crc32(0, w_->out + idat_ + 4, 4 + size);
     used_ = static_cast<std::size_t>(PutBig32(w_->out + used_, crc) - w_->out);
   }
 
@@ -190,7 +183,7 @@ class Encoder {
       s.avail_out = static_cast<std::uint32_t>(kOutputBuffer - kReserve - used_);
       const std::uint32_t inBefore = s.avail_in;
       const std::uint32_t outBefore = s.avail_out;
-      if (isal_deflate(&s) != COMP_OK) return false;
+      if (z_.deflate(&s) != COMP_OK) return false;
       used_ = static_cast<std::size_t>(s.next_out - w_->out);
       const bool finished =
           s.end_of_stream ? s.internal_state.state == ZSTATE_END : s.avail_in == 0;
@@ -208,6 +201,7 @@ class Encoder {
     }
   }
 
+  const PngDeflate& z_;
   Workspace* w_;
   ImageSink sink_;
   std::size_t used_ = 0;  // bytes in the output buffer
@@ -221,15 +215,16 @@ ExportResult WritePng(const SurfaceBits& bitmap, const ImageSink& sink) {
       bitmap.height <= 0) {
     return ExportResult::NotWritten;
   }
-  const std::int64_t stride = RowBytes(bitmap.width, 24);
   // Never read past the memory the surface reports.
-  if (bitmap.rowBytes < stride) return ExportResult::NotWritten;
+  if (bitmap.rowBytes < RowBytes(bitmap.width, 24)) return ExportResult::NotWritten;
+  const PngDeflate* z = FindPngDeflate(nullptr);
+  if (z == nullptr) return ExportResult::NotWritten;
   std::unique_ptr<Workspace> workspace(new (std::nothrow) Workspace);
   if (workspace == nullptr) return ExportResult::NoMemory;
-  Encoder encoder(workspace.get(), sink);
-  return encoder.Run(bitmap, static_cast<std::ptrdiff_t>(bitmap.rowBytes))
-             ? ExportResult::Written
-             : ExportResult::NotWritten;
+  Encoder encoder(*z, workspace.get(), sink);
+  return encoder.Run(bitmap) ? ExportResult::Written : ExportResult::NotWritten;
 }
+
+bool PngWriterReady(std::string* why) { return FindPngDeflate(why) != nullptr; }
 
 }  // namespace norvisk
