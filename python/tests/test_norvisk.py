@@ -4,14 +4,17 @@ exceptions, bytes equal to the norvisk command's files, and handles that do not 
 import os
 import resource
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
 import unittest
-import zlib
 
 import norvisk
+
+# The reading of BMP and PNG files the tests share, none of it the library's.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests",
+                                "support"))
+from picture_pixels import bmp_rgb, difference, png_rgb  # noqa: E402
 
 BAR = "(Q1;Q2;Q3)(North;10;20;30)(South;15;25;35)(East;5;10;5)"
 XY = "(Jan;10)(Feb;20)(Mar;15)(Apr;12)"
@@ -26,75 +29,12 @@ def le32(data, at):
     return int.from_bytes(data[at:at + 4], "little")
 
 
-def bmp_rgb(bmp):
-    """(width, height, top-down RGB bytes) of a 24-bit bottom-up bitmap."""
-    width, height = le32(bmp, 18), le32(bmp, 22)
-    stride = (width * 3 + 3) // 4 * 4
-    rows = []
-    for y in range(height - 1, -1, -1):
-        start = le32(bmp, 10) + y * stride
-        row = bmp[start:start + width * 3]
-        rgb = bytearray(row)
-        rgb[0::3], rgb[2::3] = row[2::3], row[0::3]
-        rows.append(bytes(rgb))
-    return width, height, b"".join(rows)
-
-
-def png_rgb(png):
-    """(width, height, top-down RGB bytes) of an 8-bit RGB PNG without interlacing, read with
-    zlib and the five row filters written out here; every chunk's CRC checked."""
-    assert png[:8] == b"\x89PNG\r\n\x1a\n", "no PNG signature"
-    at, idat, header = 8, b"", None
-    while at < len(png):
-        length, kind = struct.unpack(">I4s", png[at:at + 8])
-        body = png[at + 8:at + 8 + length]
-        (crc,) = struct.unpack(">I", png[at + 8 + length:at + 12 + length])
-        assert zlib.crc32(kind + body) == crc, "bad CRC in %r" % kind
-        if kind == b"IHDR":
-            header = struct.unpack(">IIBBBBB", body)
-        elif kind == b"IDAT":
-            idat += body
-        at += 12 + length
-    width, height, depth, colour, method, filtering, interlace = header
-    assert (depth, colour, method, filtering, interlace) == (8, 2, 0, 0, 0), header
-    raw = zlib.decompress(idat)
-    stride = width * 3
-    assert len(raw) == (stride + 1) * height, "inflated to %d bytes" % len(raw)
-    out, up = bytearray(), bytes(stride)
-    for y in range(height):
-        kind, line = raw[y * (stride + 1)], raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)]
-        row = bytearray(stride)
-        for i in range(stride):
-            a = row[i - 3] if i >= 3 else 0
-            b = up[i]
-            c = up[i - 3] if i >= 3 else 0
-            if kind == 0:
-                p = 0
-            elif kind == 1:
-                p = a
-            elif kind == 2:
-                p = b
-            elif kind == 3:
-                p = (a + b) // 2
-            elif kind == 4:
-                e = a + b - c
-                pa, pb, pc = abs(e - a), abs(e - b), abs(e - c)
-                p = a if pa <= pb and pa <= pc else b if pb <= pc else c
-            else:
-                raise AssertionError("filter type %d" % kind)
-            row[i] = (line[i] + p) & 0xFF
-        out += row
-        up = bytes(row)
-    return width, height, bytes(out)
-
-
 class Folder(unittest.TestCase):
     def assertSamePicture(self, got, want):
-        """Pictures as (width, height, RGB): the size, then the first pixel that differs."""
-        self.assertEqual(got[:2], want[:2])
-        if got[2] != want[2]:
-            at = next(i for i, (x, y) in enumerate(zip(got[2], want[2])) if x != y) // 3
-            self.fail("the pixels differ from (%d, %d) on" % (at % got[0], at // got[0]))
+        """Pictures as (width, height, RGB)."""
+        why = difference(got, want)
+        if why:
+            self.fail(why)
 
     def setUp(self):
         self._folder = tempfile.TemporaryDirectory(prefix="norvisk-python-")
