@@ -2,7 +2,7 @@
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 PACKAGES := g++ make cmake pkg-config libjpeg62-turbo-dev libfreetype-dev libfontconfig-dev \
-	fontconfig fonts-liberation2 googletest libgtest-dev libbenchmark-dev python3 libmicrohttpd-dev \
+	fontconfig fonts-liberation2 googletest libgtest-dev libbenchmark-dev python3 libboost-dev \
 	clang-format libisal-dev zlib1g-dev pngcheck
 # The Windows build: cross compilers, Wine to run what they build, Xvfb for windows, what the
 # source builds of libjpeg-turbo and ISA-L need (nasm for their SIMD code, xz for ISA-L's
