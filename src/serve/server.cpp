@@ -28,6 +28,7 @@
 #include "serve/http_reader.h"
 #include "serve/metrics.h"
 #include "serve/options.h"
+#include "serve/png_fingerprint.h"
 #include "serve/render.h"
 #include "serve/render_pool.h"
 #include "serve/request.h"
@@ -337,7 +338,7 @@ void Server::Dispatch(Connection& c) {
 
 void Server::StartChart(Connection& c) {
   Decision& d = c.reader.Result();
-  EntityTag(d.chart, ProgramVersion(), &c.etag);
+  EntityTag(d.chart, TagVersion(d.chart.route), &c.etag);
   c.precondition =
       EvaluateNoneMatch(c.reader.Method(), c.reader.HasNoneMatch(), c.reader.NoneMatch(), c.etag);
   if (c.precondition == Precondition::NotModified) return SendNotModified(c);
@@ -629,6 +630,7 @@ int ServeCommand(int argc, char** argv) {
   // are sent; without a fixed threshold the allocator raises it after the first large picture
   // and keeps each worker's peak for good.
   mallopt(M_MMAP_THRESHOLD, kLargeAllocation);
+  TakePngFingerprint();
   unsigned cpus = std::thread::hardware_concurrency();
   int threads = options.threads > 0 ? options.threads : static_cast<int>(cpus ? cpus : 1);
   Server server(options, threads);
