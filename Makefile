@@ -25,7 +25,7 @@ DESTDIR ?=
 EXAMPLE_BAR := (Q1;Q2;Q3)(North;10;20;30)(South;15;25;35)(East;5;10;5)(West;30;20;25)
 
 .PHONY: all deps deps-native deps-windows build build-asan build-tsan build-fuzz build-windows \
-	test-windows demo test fuzz bench bench-windows resources clean install uninstall \
+	test-windows demo doc-pictures test fuzz bench bench-windows resources clean install uninstall \
 	format check-format
 
 all: build
@@ -68,12 +68,19 @@ demo: build
 	@$(NATIVE) bar out/bar.jpg '$(EXAMPLE_BAR)'
 	@$(NATIVE) xy out/xy.bmp '(Jan;10)(Feb;20)(Mar;15)(Apr;12)(May;18)(Jun;25)'
 	@$(NATIVE) xy out/xy.jpg '(Jan;10)(Feb;20)(Mar;15)(Apr;12)(May;18)(Jun;25)'
+	@$(NATIVE) bar out/bar.png '$(EXAMPLE_BAR)'
+	@$(NATIVE) xy out/xy.png '(Jan;10)(Feb;20)(Mar;15)(Apr;12)(May;18)(Jun;25)'
 	@$(NATIVE) run examples/quarterly.run
 	@PYTHONPATH=python NORVISK_LIBRARY=build/native/libnorvisk.so.1 PYTHONDONTWRITEBYTECODE=1 \
 		python3 examples/chart.py out
-	@echo "Example charts:"; for f in out/bar.bmp out/bar.jpg out/xy.bmp out/xy.jpg \
-		out/quarterly.bmp out/quarterly.jpg out/python-bar.jpg out/python-xy.bmp; do \
+	@echo "Example charts:"; for f in out/bar.bmp out/bar.jpg out/bar.png out/xy.bmp out/xy.jpg \
+		out/xy.png out/quarterly.bmp out/quarterly.jpg out/python-bar.jpg out/python-xy.bmp; do \
 		echo "  $$PWD/$$f"; done
+
+# The README's example charts, doc/bar.png and doc/xy.png (kept in git; a test compares their
+# pixels with a fresh render).
+doc-pictures: build
+	@cmake/doc-pictures.sh $(NATIVE) doc
 
 build-windows: deps-windows
 	@cmake --preset windows >/dev/null
