@@ -27,7 +27,8 @@ TEST(PngFingerprint, OnlyPngTagsCarryIt) {
   // them.
   ChartRequest chart;
   chart.data = "(a;b)(x;1;2)";
-  EXPECT_NE(EntityTag(chart, TagVersion(Route::BarPng)), EntityTag(chart, TagVersion(Route::BarBmp)));
+  EXPECT_NE(EntityTag(chart, TagVersion(Route::BarPng)),
+            EntityTag(chart, TagVersion(Route::BarBmp)));
 }
 
 }  // namespace
