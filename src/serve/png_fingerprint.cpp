@@ -1,8 +1,10 @@
 // The fingerprint of this process's PNG bytes, for the entity tags of PNG routes.
 #include "serve/png_fingerprint.h"
 
+#include <cstdio>
 #include <string>
 
+#include "raster/png_writer.h"
 #include "serve/render.h"
 
 namespace norvisk::serve {
@@ -22,6 +24,11 @@ std::string Take() {
   unsigned char* bytes = nullptr;
   std::size_t size = 0;
   // Without PNG (the compression library missing) every PNG request fails and no tag is sent.
+  std::string why;
+  if (!PngWriterReady(&why)) {
+    std::fprintf(stderr, "norvisk: /bar.png and /xy.png will fail: %s\n", why.c_str());
+    return version + " png -";
+  }
   if (Render(reference, &bytes, &size) != RenderResult::Ok) return version + " png -";
   // The bytes hashed as an entity tag's data would be, not as another twin of its hash.
   ChartRequest picture;

@@ -3,6 +3,7 @@
 #include "serve/render.h"
 
 #include "norvisk.h"
+#include "raster/png_writer.h"
 
 namespace norvisk::serve {
 
@@ -10,7 +11,12 @@ RenderResult Render(const ChartRequest& chart, unsigned char** bytes, std::size_
   norvisk_format format = NORVISK_FORMAT_BMP;
   switch (FormatOf(chart.route)) {
     case ChartFormat::Jpeg: format = NORVISK_FORMAT_JPEG; break;
-    case ChartFormat::Png: format = NORVISK_FORMAT_PNG; break;
+    case ChartFormat::Png:
+      // Without its compression library no PNG is written: a fault of the service (500), not
+      // data with nothing to draw (422).
+      if (!PngWriterReady(nullptr)) return RenderResult::Failed;
+      format = NORVISK_FORMAT_PNG;
+      break;
     default: break;
   }
   auto draw = IsBar(chart.route) ? norvisk_bar_chart : norvisk_xy_chart;
