@@ -3,26 +3,29 @@ SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 PACKAGES := g++ make cmake pkg-config libjpeg62-turbo-dev libfreetype-dev libfontconfig-dev \
 	fontconfig fonts-liberation2 googletest libgtest-dev libbenchmark-dev python3 libboost-dev \
-	clang-format nginx-light
-# The Windows build: cross compilers, Wine to run what they build, Xvfb for windows, and what
-# libjpeg-turbo's source build needs (nasm for its SIMD code).
+	clang-format nginx-light libisal-dev zlib1g-dev pngcheck
+# The Windows build: cross compilers, Wine to run what they build, Xvfb for windows, what the
+# source builds of libjpeg-turbo and ISA-L need (nasm for their SIMD code, xz for ISA-L's
+# tarball), and zlib for the tests to read PNG files back.
 WINDOWS_PACKAGES := mingw-w64 mingw-w64-tools gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix \
-	wine wine64 libwine-dev nasm xvfb xauth dpkg-dev googletest
+	wine wine64 libwine-dev nasm xz-utils xvfb xauth dpkg-dev googletest libz-mingw-w64-dev
 JPEG_MINGW := build/deps/libjpeg-turbo-mingw
+ISAL_MINGW := build/deps/isal-mingw
 BENCHMARK_MINGW := build/deps/benchmark-mingw
 NATIVE := build/native/norvisk
 # Only for make fuzz: clang with libFuzzer and its sanitizer run-times (llvm for the symbolizer).
 FUZZ_PACKAGES := clang libclang-rt-dev llvm
 FUZZ_SECONDS ?= 60
-# Only for make bench: the tools the whole-process comparison runs against.
-BENCH_PACKAGES := gnuplot-nox hyperfine libpython3-dev wrk
+# Only for make bench: the tools the whole-process comparison runs against, and libdeflate for
+# the PNG benchmark's comparison of compression libraries.
+BENCH_PACKAGES := gnuplot-nox hyperfine libpython3-dev wrk libdeflate-dev
 # make install / make uninstall: PREFIX and DESTDIR as usual.
 PREFIX ?= /usr/local
 DESTDIR ?=
 EXAMPLE_BAR := (Q1;Q2;Q3)(North;10;20;30)(South;15;25;35)(East;5;10;5)(West;30;20;25)
 
 .PHONY: all deps deps-native deps-windows build build-asan build-tsan build-fuzz build-windows \
-	test-windows demo test fuzz bench bench-windows resources clean install uninstall \
+	test-windows demo doc-pictures test fuzz bench bench-windows resources clean install uninstall \
 	format check-format
 
 all: build
@@ -35,6 +38,7 @@ deps-native:
 deps-windows:
 	@cmake/install-deps.sh $(WINDOWS_PACKAGES)
 	@cmake/build-libjpeg-turbo.sh $(JPEG_MINGW)
+	@cmake/build-isal.sh $(ISAL_MINGW)
 
 build: deps-native
 	@cmake --preset native >/dev/null
@@ -64,12 +68,19 @@ demo: build
 	@$(NATIVE) bar out/bar.jpg '$(EXAMPLE_BAR)'
 	@$(NATIVE) xy out/xy.bmp '(Jan;10)(Feb;20)(Mar;15)(Apr;12)(May;18)(Jun;25)'
 	@$(NATIVE) xy out/xy.jpg '(Jan;10)(Feb;20)(Mar;15)(Apr;12)(May;18)(Jun;25)'
+	@$(NATIVE) bar out/bar.png '$(EXAMPLE_BAR)'
+	@$(NATIVE) xy out/xy.png '(Jan;10)(Feb;20)(Mar;15)(Apr;12)(May;18)(Jun;25)'
 	@$(NATIVE) run examples/quarterly.run
 	@PYTHONPATH=python NORVISK_LIBRARY=build/native/libnorvisk.so.1 PYTHONDONTWRITEBYTECODE=1 \
 		python3 examples/chart.py out
-	@echo "Example charts:"; for f in out/bar.bmp out/bar.jpg out/xy.bmp out/xy.jpg \
-		out/quarterly.bmp out/quarterly.jpg out/python-bar.jpg out/python-xy.bmp; do \
+	@echo "Example charts:"; for f in out/bar.bmp out/bar.jpg out/bar.png out/xy.bmp out/xy.jpg \
+		out/xy.png out/quarterly.bmp out/quarterly.jpg out/python-bar.jpg out/python-xy.bmp; do \
 		echo "  $$PWD/$$f"; done
+
+# The README's example charts, doc/bar.png and doc/xy.png (kept in git; a test compares their
+# pixels with a fresh render).
+doc-pictures: build
+	@cmake/doc-pictures.sh $(NATIVE) doc
 
 build-windows: deps-windows
 	@cmake --preset windows >/dev/null
@@ -101,8 +112,8 @@ test: check-format build build-asan build-tsan build-windows
 
 bench: build bench-windows
 	@cmake/install-deps.sh $(BENCH_PACKAGES)
-	@# capi_bench embeds Python once its headers are there.
-	@cmake --preset native >/dev/null && cmake --build --preset native -j$(JOBS) --target capi_bench -- --no-print-directory
+	@# capi_bench embeds Python once its headers are there; png_bench compares libdeflate once it is.
+	@cmake --preset native >/dev/null && cmake --build --preset native -j$(JOBS) --target capi_bench png_bench -- --no-print-directory
 	@for b in build/native/bench/*_bench; do echo "== $$b"; $$b --benchmark_min_time=0.2; done
 	@echo "== bench/compare_gnuplot.sh"; bench/compare_gnuplot.sh
 	@echo "== bench/serve_wrk.sh"; bench/serve_wrk.sh

@@ -1,4 +1,5 @@
-// Files the benchmarks write, and the yardstick for them: a file of a chart's size written alone.
+// Files the benchmarks write, the yardstick for them (a file of a chart's size written alone), and
+// the XY data they draw.
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -13,6 +14,14 @@ namespace norvisk_bench {
 // A file of the benchmarks' own in the temporary folder, written over by every run.
 inline std::string TempPath(const std::string& name) {
   return (std::filesystem::temp_directory_path() / ("norvisk-bench-" + name)).string();
+}
+
+// The XY data string of `n` points the benchmarks draw: values 0-22 in a saw-tooth.
+inline std::string XYPoints(int n) {
+  std::string data;
+  for (int i = 0; i < n; ++i)
+    data += "(M" + std::to_string(i) + ";" + std::to_string((i * 37) % 23) + ")";
+  return data;
 }
 
 // 40 KB, the size of the bar chart's JPEG file, written over the same name again and again as

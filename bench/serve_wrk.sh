@@ -12,6 +12,7 @@
 # of the rounds is reported, since the machine's speed drifts and other work shares its cores.
 # For each served figure: the server's CPU share and its minor page faults per request.
 # Targets: (2) >= 80% of (4) with p99 <= 3x p50; (3) >= 40,000/s; (1) >= 15x (5), >= 40x (6).
+# (1p) the same URL as /bar.png, 4 connections, after (1): at least (1)'s charts/s.
 #
 # BASELINE=/path/to/another/norvisk measures a second server the same way in the same rounds,
 # alternating which goes first, for comparing two builds of the service.
@@ -73,6 +74,12 @@ fi
 for name in "${servers[@]}"; do
   cmp -s "$work/$name.jpg" "$work/command.jpg" || fail "the picture $name served differs from the command's file"
 done
+"$norvisk" bar "$work/command.png" "$data" || fail "norvisk bar did not write its PNG"
+for name in "${servers[@]}"; do
+  basevar=base_$name
+  curl -sf "${!basevar}/bar.png?$query" -o "$work/$name.png" || fail "$name did not answer /bar.png"
+  cmp -s "$work/$name.png" "$work/command.png" || fail "the PNG $name served differs from the command's file"
+done
 # (7): two instances of one worker each behind nginx, which runs as nobody when this runs as
 # root, with everything it writes under $work.
 start scale_a "$norvisk" --threads 1 --max-per-client 0
@@ -99,7 +106,7 @@ http {
     }
     server {
         listen 127.0.0.1:$nginx_port;
-        location ~ ^/(bar|xy)\.(jpg|bmp)\$ {
+        location ~ ^/(bar|xy)\.(jpg|bmp|png)\$ {
             proxy_pass http://norvisk_charts;
             proxy_http_version 1.1;
             proxy_set_header Connection "";
@@ -210,6 +217,9 @@ for ((r = 1; r <= rounds; ++r)); do
     pid=${!pidvar} b=${!basevar}
     read -r fixed p50 p99 scpu flt <<<"$(run_wrk "$pid" 4 "$b/bar.jpg?$query")"
     row "$r" "$name" "(1) four bars, one URL" "$fixed" "$p50" "$p99" "$scpu" "$flt"
+    read -r png p50 p99 scpu flt <<<"$(run_wrk "$pid" 4 "$b/bar.png?$query")"
+    row "$r" "$name" "(1p) the same as PNG" "$png" "$p50" "$p99" "$scpu" "$flt"
+    awk -v n="$name" -v p="$png" -v j="$fixed" 'BEGIN {printf "%s %.3f\n", n, p / j}' >>"$work/png_ratios"
     read -r ch4 p50_4 p99_4 scpu flt <<<"$(run_wrk "$pid" 4 -s "$work/changing.lua" "$b")"
     row "$r" "$name" "(2) data changing, 4 conn." "$ch4" "$p50_4" "$p99_4" "$scpu" "$flt"
     read -r ch8 p50_8 p99_8 scpu flt <<<"$(run_wrk "$pid" 8 -s "$work/changing.lua" "$b")"
@@ -258,6 +268,8 @@ for name in "${servers[@]}"; do
   echo "$(verdict "$tail8" 3 le) p99 over p50, 8 connections: ${tail8}x (target at most 3x)"
   echo "$(verdict "$not_modified" 40000) (3) 304s: ${not_modified}/s (target 40,000/s)"
   echo "      (1) over (4), one URL: $(pct "$fixed_share")"
+  png_share=$(awk -v n="$name" '$1 == n {print $2}' "$work/png_ratios" | median)
+  echo "$(verdict "$png_share" 1) (1p) over (1), PNG against JPEG: $(pct "$png_share") (target 100%)"
   echo "$(verdict "$vs_command" 15) (1) over (5), against norvisk bar per chart: ${vs_command}x (target 15x)"
   echo "$(verdict "$vs_gnuplot" 40) (1) over (6), against gnuplot per chart: ${vs_gnuplot}x (target 40x)"
 done

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "bench/alternate.h"
+#include "bench/bench_files.h"
 #include "bench/bare_jpeg.h"
 #include "graph/xy_graph.h"
 #include "objects/nv_graph.h"
@@ -16,13 +17,6 @@ std::string XYData(std::size_t bytes) {
   std::string data;
   for (int i = 0; data.size() < bytes; ++i)
     data += "(Point " + std::to_string(i) + ";" + std::to_string(i % 97) + ".25)";
-  return data;
-}
-
-std::string Points(int n) {
-  std::string data;
-  for (int i = 0; i < n; ++i)
-    data += "(M" + std::to_string(i) + ";" + std::to_string((i * 37) % 23) + ")";
   return data;
 }
 
@@ -39,7 +33,7 @@ BENCHMARK(BM_ReadXYData)->Arg(1)->Arg(10)->Unit(benchmark::kMillisecond);
 
 // A client's DrawXYGraph to a .jpg file: new graph, background, data, file.
 void BM_DrawXYGraphJpeg(benchmark::State& state) {
-  const std::string data = Points(static_cast<int>(state.range(0)));
+  const std::string data = norvisk_bench::XYPoints(static_cast<int>(state.range(0)));
   const std::string path = norvisk_bench::TempPath("xy.jpg");
   norvisk::NVGraph object;
   for (auto _ : state) benchmark::DoNotOptimize(object.DrawXYGraph(path, data));
@@ -57,7 +51,8 @@ norvisk_bench::RgbPicture ChartPicture(const std::string& data) {
 
 // The yardstick: libjpeg alone compressing the same chart, as RGB rows, to a file.
 void BM_BareLibjpegXY(benchmark::State& state) {
-  const norvisk_bench::RgbPicture picture = ChartPicture(Points(static_cast<int>(state.range(0))));
+  const norvisk_bench::RgbPicture picture =
+      ChartPicture(norvisk_bench::XYPoints(static_cast<int>(state.range(0))));
   const std::string path = norvisk_bench::TempPath("xy-bare.jpg");
   for (auto _ : state) benchmark::DoNotOptimize(norvisk_bench::CompressToFile(picture, path));
 }
@@ -68,7 +63,7 @@ BENCHMARK(BM_BareLibjpegXY)->Arg(12)->Arg(200)->Unit(benchmark::kMicrosecond);
 // compression's.
 void BM_DrawXYGraphJpegVsLibjpeg(benchmark::State& state) {
   const int points = static_cast<int>(state.range(0));
-  const std::string data = Points(points);
+  const std::string data = norvisk_bench::XYPoints(points);
   const std::string path = norvisk_bench::TempPath("xy.jpg");
   const std::string barePath = norvisk_bench::TempPath("xy-bare.jpg");
   const norvisk_bench::RgbPicture picture = ChartPicture(data);

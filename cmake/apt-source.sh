@@ -18,5 +18,5 @@ if ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ && ! grep -qs '^deb-s
 fi
 mkdir -p "$folder"
 (cd "$folder" && apt-get source -qq --download-only "$package" >/dev/null 2>&1)
-tar -xzf "$folder/${package}"_*.orig.tar.gz -C "$folder"
+tar -xf "$folder/${package}"_*.orig.tar.* -C "$folder"
 find "$folder" -mindepth 1 -maxdepth 1 -type d -name "${package}-*" | head -n 1

@@ -1,4 +1,4 @@
-/* norvisk.h: the C interface of libnorvisk, stacked bar and XY line charts as BMP or JPEG.
+/* norvisk.h: the C interface of libnorvisk, stacked bar and XY line charts as BMP, JPEG or PNG.
  *
  * A norvisk_graph is the non-visual graph object: it holds at most one graph, a bar graph or an
  * XY graph, made at 640 x 300 pixels. Feed it one item at a time (norvisk_add_...) or a whole
@@ -55,9 +55,14 @@ enum norvisk_status {
   NORVISK_BAD_ARGUMENT = 4 /* a null handle or pointer, an unknown format */
 };
 
+/* The formats of pictures in memory. Files written by name (norvisk_save_to_file and the
+ * drawing calls) are bitmaps and JPEGs only. */
 typedef enum norvisk_format {
-  NORVISK_FORMAT_BMP = 1, /* Windows bitmap, 24 bits per pixel, bottom-up rows */
-  NORVISK_FORMAT_JPEG = 2 /* baseline JFIF JPEG, quality 90 */
+  NORVISK_FORMAT_BMP = 1,  /* Windows bitmap, 24 bits per pixel, bottom-up rows */
+  NORVISK_FORMAT_JPEG = 2, /* baseline JFIF JPEG, quality 90 */
+  NORVISK_FORMAT_PNG = 3   /* PNG, 8-bit RGB, lossless: the bitmap's pixels exactly; the same
+                              pixels give the same bytes on one machine, but other processors
+                              may compress them into other bytes */
 } norvisk_format;
 
 typedef struct norvisk_graph norvisk_graph;
@@ -88,20 +93,23 @@ NORVISK_API int norvisk_set_width(norvisk_graph* graph, int width);
 NORVISK_API int norvisk_set_height(norvisk_graph* graph, int height);
 
 /* Puts the background back, renders and writes the file; the name decides the format: ".bmp"
- * anywhere gives a bitmap, else ".jpg" anywhere a JPEG (case-sensitive). A file that is there
- * is replaced only by a complete picture (through a symbolic link, the file it leads to).
- * NORVISK_WRONG_KIND without a graph, NORVISK_NOT_WRITTEN when no complete file was written;
- * a file that was there is then left as it was. */
+ * anywhere gives a bitmap, else ".jpg" anywhere a JPEG (case-sensitive), else nothing is
+ * written. This is the component's SaveToFile with its two formats: a ".png" name writes no
+ * PNG (norvisk_encode gives PNG bytes). A file that is there is replaced only by a complete
+ * picture (through a symbolic link, the file it leads to). NORVISK_WRONG_KIND without a graph,
+ * NORVISK_NOT_WRITTEN when no complete file was written; a file that was there is then left as
+ * it was. */
 NORVISK_API int norvisk_save_to_file(norvisk_graph* graph, const char* file_name);
-/* A new graph of that kind at 640 x 300, the background, the data string, saved to the file. */
+/* A new graph of that kind at 640 x 300, the background, the data string, saved to the file
+ * as norvisk_save_to_file saves it. */
 NORVISK_API int norvisk_draw_bar_graph(norvisk_graph* graph, const char* file_name,
                                        const char* data);
 NORVISK_API int norvisk_draw_xy_graph(norvisk_graph* graph, const char* file_name,
                                       const char* data);
 
-/* The picture norvisk_save_to_file would write, as the bytes of such a file in memory. On
- * NORVISK_OK *data is a block of *size bytes to be released with norvisk_free; otherwise *data
- * is null and *size 0. */
+/* The picture norvisk_save_to_file would write, as the bytes of a file of `format` in memory
+ * (NORVISK_FORMAT_PNG too). On NORVISK_OK *data is a block of *size bytes to be released with
+ * norvisk_free; otherwise *data is null and *size 0. */
 NORVISK_API int norvisk_encode(norvisk_graph* graph, norvisk_format format, unsigned char** data,
                                size_t* size);
 

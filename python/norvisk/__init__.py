@@ -1,7 +1,8 @@
-"""Stacked bar and XY line charts as BMP or JPEG bytes, over libnorvisk (through ctypes).
+"""Stacked bar and XY line charts as BMP, JPEG or PNG bytes, over libnorvisk (through ctypes).
 
     import norvisk
     jpeg = norvisk.bar_chart("(Q1;Q2)(North;10;20)(South;15;25)")
+    png = norvisk.bar_chart("(Q1;Q2)(North;10;20)(South;15;25)", format="png")
     with norvisk.Graph() as graph:
         graph.create_xy_graph()
         graph.add_xy_value("Jan", 10)
@@ -20,7 +21,7 @@ import threading
 __all__ = ["Graph", "bar_chart", "xy_chart", "version", "Error", "KindError", "NotWrittenError"]
 
 _OK, _WRONG_KIND, _NO_MEMORY, _NOT_WRITTEN, _BAD_ARGUMENT = range(5)
-_FORMATS = {"bmp": 1, "jpeg": 2}
+_FORMATS = {"bmp": 1, "jpeg": 2, "png": 3}
 _INT_MIN, _INT_MAX = -(2 ** 31), 2 ** 31 - 1
 _SONAME = "libnorvisk.so.1"
 
@@ -172,7 +173,7 @@ def _format(value):
     try:
         return _FORMATS[value.lower()]
     except KeyError:
-        raise ValueError('format must be "jpeg" or "bmp", not %r' % value) from None
+        raise ValueError('format must be "jpeg", "bmp" or "png", not %r' % value) from None
 
 
 def _take(call):
@@ -275,8 +276,10 @@ class Graph:
         self._call("set_height", _size(height, "height"))
 
     def save_to_file(self, file_name):
-        """Writes the picture; a file that is there is replaced only by a complete one, and is
-        left as it was when NotWrittenError is raised."""
+        """Writes the picture as the component's SaveToFile does: a bitmap for a name containing
+        ".bmp", else a JPEG for one containing ".jpg", else nothing (a ".png" name too; encode
+        gives PNG bytes). A file that is there is replaced only by a complete one, and is left as
+        it was when NotWrittenError is raised."""
         self._call("save_to_file", _path(file_name))
 
     def draw_bar_graph(self, file_name, data):
@@ -286,7 +289,7 @@ class Graph:
         self._call("draw_xy_graph", _path(file_name), _text(data, "data"))
 
     def encode(self, format="jpeg"):
-        """The picture save_to_file would write, as the bytes of a "jpeg" or "bmp" file."""
+        """The picture save_to_file would write, as the bytes of a "jpeg", "bmp" or "png" file."""
         code = _format(format)
         if not self._handle:
             raise ValueError("the graph is closed")

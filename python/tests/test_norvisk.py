@@ -3,12 +3,18 @@ exceptions, bytes equal to the norvisk command's files, and handles that do not 
 
 import os
 import resource
+import shutil
 import subprocess
 import sys
 import tempfile
 import unittest
 
 import norvisk
+
+# The reading of BMP and PNG files the tests share, none of it the library's.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests",
+                                "support"))
+from picture_pixels import bmp_rgb, difference, png_rgb  # noqa: E402
 
 BAR = "(Q1;Q2;Q3)(North;10;20;30)(South;15;25;35)(East;5;10;5)"
 XY = "(Jan;10)(Feb;20)(Mar;15)(Apr;12)"
@@ -24,6 +30,12 @@ def le32(data, at):
 
 
 class Folder(unittest.TestCase):
+    def assertSamePicture(self, got, want):
+        """Pictures as (width, height, RGB)."""
+        why = difference(got, want)
+        if why:
+            self.fail(why)
+
     def setUp(self):
         self._folder = tempfile.TemporaryDirectory(prefix="norvisk-python-")
         self.folder = self._folder.name
@@ -123,7 +135,7 @@ class StatusTest(Folder):
             self.assertRaises(TypeError, g.set_width, 8.5)
             self.assertRaises(ValueError, g.set_width, 2 ** 31)
             self.assertRaises(ValueError, g.add_bar_bar, "a\0b")
-            self.assertRaises(ValueError, g.encode, "png")
+            self.assertRaises(ValueError, g.encode, "gif")
             self.assertRaises(TypeError, g.encode, 2)
             g.add_bar_bar(b"bytes are taken as they are")
         g.close()  # a second close does nothing
@@ -162,7 +174,7 @@ class PictureTest(Folder):
         return self.read(name)
 
     def test_bytes_equal_the_command_files(self):
-        for fmt, ext in (("bmp", "bmp"), ("jpeg", "jpg")):
+        for fmt, ext in (("bmp", "bmp"), ("jpeg", "jpg"), ("png", "png")):
             for size in ((640, 300), (701, 333)):
                 with self.subTest(format=fmt, size=size):
                     want = self.command("bar", "bar." + ext, BAR, *size)
@@ -188,6 +200,39 @@ class PictureTest(Folder):
                 for v in values:
                     g.add_bar_value(v)
             self.assertEqual(g.encode("jpeg"), want)
+
+    def test_png_holds_exactly_the_bitmap_pixels(self):
+        # 640 x 300, a width that is no multiple of 4, one pixel, more than the background.
+        for size in ((640, 300), (333, 201), (1, 1), (900, 450)):
+            for chart, data in ((norvisk.bar_chart, BAR), (norvisk.xy_chart, XY)):
+                with self.subTest(chart=chart.__name__, size=size):
+                    png = chart(data, "png", *size)
+                    self.assertSamePicture(png_rgb(png), bmp_rgb(chart(data, "bmp", *size)))
+                    if shutil.which("pngcheck"):
+                        with open(self.path("chart.png"), "wb") as f:
+                            f.write(png)
+                        done = subprocess.run(["pngcheck", self.path("chart.png")],
+                                              capture_output=True, text=True, timeout=60)
+                        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        # A size of no picture gives none.
+        self.assertRaises(norvisk.NotWrittenError, norvisk.bar_chart, BAR, "png", 0, 300)
+        self.assertRaises(norvisk.NotWrittenError, norvisk.xy_chart, "no pairs", "png")
+
+    def test_png_is_encoded_but_never_saved_by_name(self):
+        # save_to_file is the component's SaveToFile: a ".png" name is a name of no format, and
+        # the file there stays as it was.
+        with open(self.path("chart.png"), "wb") as f:
+            f.write(b"old")
+        with norvisk.Graph() as g:
+            g.create_bar_graph()
+            g.add_bar_bar("a")
+            g.add_bar_value(1)
+            self.assertRaises(norvisk.NotWrittenError, g.save_to_file, self.path("chart.png"))
+            self.assertRaises(norvisk.NotWrittenError, g.draw_xy_graph, self.path("xy.png"), XY)
+            self.assertEqual(g.encode("png")[:8], b"\x89PNG\r\n\x1a\n")
+            self.assertSamePicture(png_rgb(g.encode("png")), bmp_rgb(g.encode("bmp")))
+        self.assertEqual(self.read("chart.png"), b"old")
+        self.assertEqual(os.listdir(self.folder), ["chart.png"])
 
     def test_resized_graph_keeps_black_beyond_the_background(self):
         with norvisk.Graph() as g:

@@ -9,6 +9,7 @@
 #include "objects/boundary.h"
 #include "objects/nv_graph.h"
 #include "raster/memory_sink.h"
+#include "raster/png_writer.h"
 
 struct norvisk_graph {
   norvisk::NVGraph object;
@@ -19,6 +20,7 @@ namespace {
 using norvisk::ExportResult;
 using norvisk::ImageFormat;
 using norvisk::NVGraph;
+using norvisk::PictureWriter;
 
 #define NORVISK_STRINGIZE_(x) #x
 #define NORVISK_STRINGIZE(x) NORVISK_STRINGIZE_(x)
@@ -54,22 +56,21 @@ int Guarded(Call&& call) noexcept {
   return norvisk::GuardedOr(static_cast<int>(NORVISK_NO_MEMORY), std::forward<Call>(call));
 }
 
-bool ToImageFormat(int format, ImageFormat* out) {
-  if (format == NORVISK_FORMAT_BMP) {
-    *out = ImageFormat::Bmp;
-  } else if (format == NORVISK_FORMAT_JPEG) {
-    *out = ImageFormat::Jpeg;
-  } else {
-    return false;
+// The writer of a format of the C interface; nullptr for a number of no format.
+PictureWriter WriterOf(int format) {
+  switch (format) {
+    case NORVISK_FORMAT_BMP: return norvisk::WriterFor(ImageFormat::Bmp);
+    case NORVISK_FORMAT_JPEG: return norvisk::WriterFor(ImageFormat::Jpeg);
+    case NORVISK_FORMAT_PNG: return norvisk::WritePng;
   }
-  return true;
+  return nullptr;
 }
 
 // The current graph's picture into memory: *data and *size hold it only on NORVISK_OK.
-int EncodeInto(NVGraph& object, ImageFormat format, unsigned char** data, std::size_t* size) {
+int EncodeInto(NVGraph& object, PictureWriter writer, unsigned char** data, std::size_t* size) {
   norvisk::MemorySink memory;
   ExportResult outcome = ExportResult::NotWritten;
-  const HRESULT hr = object.Encode(format, memory.sink(), &outcome);
+  const HRESULT hr = object.Encode(writer, memory.sink(), &outcome);
   if (memory.outOfMemory()) return NORVISK_NO_MEMORY;
   const int status = FromExport(hr, outcome);
   if (status == NORVISK_OK) *data = memory.Release(size);
@@ -94,8 +95,8 @@ int Chart(Create create, const char* data, int width, int height, int format, un
           std::size_t* size) noexcept {
   if (out != nullptr) *out = nullptr;
   if (size != nullptr) *size = 0;
-  ImageFormat imageFormat;
-  if (data == nullptr || out == nullptr || size == nullptr || !ToImageFormat(format, &imageFormat))
+  const PictureWriter writer = WriterOf(format);
+  if (data == nullptr || out == nullptr || size == nullptr || writer == nullptr)
     return NORVISK_BAD_ARGUMENT;
   return Guarded([&]() -> int {
     NVGraph object;
@@ -105,7 +106,7 @@ int Chart(Create create, const char* data, int width, int height, int format, un
     if (hr == S_OK) hr = object.SetHeight(height);
     if (hr == S_OK) hr = object.ReadData(data);
     if (hr != S_OK) return FromResult(hr);
-    return EncodeInto(object, imageFormat, out, size);
+    return EncodeInto(object, writer, out, size);
   });
 }
 
@@ -186,12 +187,10 @@ int norvisk_encode(norvisk_graph* graph, norvisk_format format, unsigned char** 
                    size_t* size) {
   if (data != nullptr) *data = nullptr;
   if (size != nullptr) *size = 0;
-  ImageFormat imageFormat;
-  if (graph == nullptr || data == nullptr || size == nullptr ||
-      !ToImageFormat(format, &imageFormat)) {
+  const PictureWriter writer = WriterOf(format);
+  if (graph == nullptr || data == nullptr || size == nullptr || writer == nullptr)
     return NORVISK_BAD_ARGUMENT;
-  }
-  return Guarded([&]() -> int { return EncodeInto(graph->object, imageFormat, data, size); });
+  return Guarded([&]() -> int { return EncodeInto(graph->object, writer, data, size); });
 }
 
 int norvisk_bar_chart(const char* data, int width, int height, norvisk_format format,

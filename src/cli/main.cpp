@@ -1,4 +1,4 @@
-// The norvisk command: charts from data strings, written as BMP or JPEG files.
+// The norvisk command: charts from data strings, written as BMP, JPEG or PNG files.
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -15,19 +15,20 @@
 #include "cli/cli.h"
 #include "objects/data_reader.h"
 #include "objects/nv_graph.h"
+#include "raster/png_writer.h"
 #include "serve/serve.h"
 
 namespace norvisk::cli {
 namespace {
 
 constexpr const char* kHelp =
-    "norvisk - stacked bar and XY line charts from data strings, as BMP or JPEG files\n"
+    "norvisk - stacked bar and XY line charts from data strings, as BMP, JPEG or PNG files\n"
     "\n"
     "Usage:\n"
     "  norvisk bar OUTPUT DATA [--width W] [--height H]\n"
     "      Draws a bar chart of DATA on the background and writes OUTPUT. The name decides the\n"
-    "      format: \".bmp\" anywhere gives a bitmap, else \".jpg\" anywhere a JPEG (case "
-    "matters).\n"
+    "      format: \".bmp\" anywhere gives a bitmap, else \".jpg\" anywhere a JPEG, else \".png\"\n"
+    "      anywhere a PNG (case matters; another name writes nothing).\n"
     "      The chart is 640 x 300 unless --width or --height resize it. DATA \"-\" reads stdin.\n"
     "      Example: norvisk bar sales.jpg \"(Q1;Q2)(North;10;20)(South;15;25)\"\n"
     "  norvisk xy OUTPUT DATA [--width W] [--height H]\n"
@@ -44,6 +45,7 @@ constexpr const char* kHelp =
     "      Makes the graph object calls of SCRIPT (standard input when \"-\" or none), one a\n"
     "      line: the method, then its arguments separated by blanks; texts with blanks or\n"
     "      quotes in double quotes (\\\" and \\\\ inside); \"#\" starts a comment line.\n"
+    "      The object's files are bitmaps and JPEGs only: a \".png\" name writes nothing.\n"
     "      --trace prints each method and its status (S_OK, S_FALSE or 0x8007000E).\n"
     "      --com makes the calls through the registered class (Windows build only).\n"
     "      Example: norvisk run examples/quarterly.run --trace\n"
@@ -178,6 +180,14 @@ int ParseCommand(int argc, char** argv) {
   return FinishOutput(kWritten);
 }
 
+// The format OUTPUT asks for: the component's rule (".bmp", else ".jpg"), then ".png" anywhere,
+// case-sensitive as the others; nullptr for none.
+PictureWriter OutputWriter(std::string_view output) {
+  if (const PictureWriter writer = WriterFor(ImageFormatFor(output))) return writer;
+  if (output.find(".png") != std::string_view::npos) return WritePng;
+  return nullptr;
+}
+
 // `bar` and `xy`: a new graph of the kind, resized, on the background, with the data, saved.
 int DrawCommand(const ChartKind& kind, int argc, char** argv) {
   std::vector<const char*> positional;
@@ -206,8 +216,13 @@ int DrawCommand(const ChartKind& kind, int argc, char** argv) {
   const char* output = positional[0];
   std::string data;
   if (!ReadData(positional[1], &data)) return CannotReadData();
-  if (ImageFormatFor(output) == ImageFormat::None)
-    return Fail(std::string(output) + ": not written: the name must contain \".bmp\" or \".jpg\"");
+  const PictureWriter writer = OutputWriter(output);
+  if (writer == nullptr) {
+    return Fail(std::string(output) +
+                ": not written: the name must contain \".bmp\", \".jpg\" or \".png\"");
+  }
+  if (std::string missing; writer == WritePng && !PngWriterReady(&missing))
+    return Fail(std::string(output) + ": not written: " + missing);
 
   // The calls a program makes on libnorvisk's graph object, the same object underneath.
   NVGraph object;
@@ -224,7 +239,7 @@ int DrawCommand(const ChartKind& kind, int argc, char** argv) {
     return Fail(std::string(output) + ": not written: " + why);
   errno = 0;
   ExportResult outcome = ExportResult::NotWritten;
-  if (object.SaveToFile(output, &outcome) != S_OK || outcome == ExportResult::NoMemory)
+  if (object.SaveAs(output, writer, &outcome) != S_OK || outcome == ExportResult::NoMemory)
     return OutOfMemory();
   if (outcome != ExportResult::Written) {
     return Fail(std::string(output) +

@@ -71,9 +71,14 @@ ExportResult Graph::ExportToFile(const char* fileName) {
   return canvas->ExportImage(fileName);
 }
 
-ExportResult Graph::Encode(ImageFormat format, const ImageSink& sink) {
+ExportResult Graph::ExportToFile(const char* fileName, PictureWriter writer) {
   if (!Prepare()) return ExportResult::NotWritten;
-  return canvas->EncodeImage(format, sink);
+  return canvas->ExportImage(fileName, writer);
+}
+
+ExportResult Graph::Encode(PictureWriter writer, const ImageSink& sink) {
+  if (!Prepare()) return ExportResult::NotWritten;
+  return canvas->EncodeImage(writer, sink);
 }
 
 void Graph::DrawGrid(int x, int y, int w, int h, int columns) {

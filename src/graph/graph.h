@@ -32,10 +32,15 @@ class Graph {
   // without points), and then nothing is rendered.
   virtual bool Prepare() = 0;
 
-  // SaveToFile with the whole outcome: NoMemory when the encoder ran out of memory.
+  // SaveToFile with the whole outcome: NoMemory when the encoder ran out of memory. Given a
+  // writer, the file is written by it whatever its name.
   ExportResult ExportToFile(const char* fileName);
-  // The picture SaveToFile would write, as `format` bytes into `sink`.
-  ExportResult Encode(ImageFormat format, const ImageSink& sink);
+  ExportResult ExportToFile(const char* fileName, PictureWriter writer);
+  // The picture SaveToFile would write, as the bytes `writer` makes into `sink`.
+  ExportResult Encode(PictureWriter writer, const ImageSink& sink);
+  ExportResult Encode(ImageFormat format, const ImageSink& sink) {
+    return Encode(WriterFor(format), sink);
+  }
 
   // Puts bitmap resource `id` of `module` onto the canvas; the next draw renders anew.
   bool LoadBackground(ModuleHandle module, int id);

@@ -50,13 +50,15 @@ HRESULT GraphHolder::LoadData(TextArg data) {
   return S_OK;
 }
 
-HRESULT GraphHolder::SaveGraph(const TextArg& fileName, ExportResult* outcome) {
+HRESULT GraphHolder::SaveGraph(const TextArg& fileName, ExportResult* outcome,
+                               PictureWriter writer) {
   if (outcome) *outcome = ExportResult::NotWritten;
   std::string storage;
   std::string_view name;
   if (!GraphText(fileName, &storage, &name)) return E_OUTOFMEMORY;
   std::string terminated(name);
-  const ExportResult result = graph_->ExportToFile(terminated.c_str());
+  const ExportResult result = writer ? graph_->ExportToFile(terminated.c_str(), writer)
+                                     : graph_->ExportToFile(terminated.c_str());
   if (outcome) *outcome = result;
   return S_OK;
 }

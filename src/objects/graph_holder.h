@@ -53,9 +53,11 @@ class GraphHolder {
   void LoadBackground();
   // Reads `data` into the current graph; E_OUTOFMEMORY when it cannot be converted.
   HRESULT LoadData(TextArg data);
-  // The current graph renders what is pending and writes its canvas to the file. Whether a
-  // file came of it goes only to `outcome`, when given.
-  HRESULT SaveGraph(const TextArg& fileName, ExportResult* outcome = nullptr);
+  // The current graph renders what is pending and writes its canvas to the file, in the format
+  // its name asks for or, given a writer, as the writer makes it. Whether a file came of it goes
+  // only to `outcome`, when given.
+  HRESULT SaveGraph(const TextArg& fileName, ExportResult* outcome = nullptr,
+                    PictureWriter writer = nullptr);
   // S_OK when the current graph has the surface its size asks for; E_OUTOFMEMORY when a size
   // that fits could not be had.
   HRESULT CheckSurface() const;

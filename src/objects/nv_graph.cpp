@@ -50,14 +50,22 @@ HRESULT NVGraph::ReadData(TextArg data) {
   return LoadData(data);
 }
 
-HRESULT NVGraph::Encode(ImageFormat format, const ImageSink& sink, ExportResult* outcome) {
+HRESULT NVGraph::Encode(PictureWriter writer, const ImageSink& sink, ExportResult* outcome) {
   *outcome = ExportResult::NotWritten;
   if (!graph()) return S_FALSE;
   // A size of no picture stays without one: the background would give the canvas its own size.
   if (!HasPicture()) return S_OK;
   LoadBackground();
-  *outcome = graph()->Encode(format, sink);
+  *outcome = graph()->Encode(writer, sink);
   return S_OK;
+}
+
+HRESULT NVGraph::SaveAs(TextArg fileName, PictureWriter writer, ExportResult* outcome) {
+  *outcome = ExportResult::NotWritten;
+  if (!graph()) return S_FALSE;
+  if (!HasPicture() || writer == nullptr) return S_OK;
+  LoadBackground();
+  return SaveGraph(fileName, outcome, writer);
 }
 
 }  // namespace norvisk

@@ -21,10 +21,13 @@ class NVGraph : public GraphHolder {
   HRESULT SetHeight(int height);
 
   // For callers in the same process: the current graph reads a data string (S_FALSE without
-  // one), and the picture SaveToFile would write goes into `sink` as `format` bytes. Unlike
-  // SaveToFile, a graph whose size gives no picture writes nothing.
+  // one), and the picture SaveToFile would write goes into `sink` as the bytes `writer` makes
+  // (WriterFor gives those of the component's formats), or into a file as SaveToFile writes
+  // it, but in the writer's format whatever the name. Unlike SaveToFile, a graph whose size
+  // gives no picture writes nothing.
   HRESULT ReadData(TextArg data);
-  HRESULT Encode(ImageFormat format, const ImageSink& sink, ExportResult* outcome);
+  HRESULT Encode(PictureWriter writer, const ImageSink& sink, ExportResult* outcome);
+  HRESULT SaveAs(TextArg fileName, PictureWriter writer, ExportResult* outcome);
 
   // The size of every graph this object makes; no method changes it.
   int width() const { return width_; }

@@ -161,6 +161,13 @@ struct FontSpec {
 enum class ImageFormat { None, Bmp, Jpeg };
 ImageFormat ImageFormatFor(std::string_view fileName);
 
+// Writes a surface's pixels as the bytes of one file format into a sink. The core's writers
+// are those of the two formats above; a caller may pass one of its own (the PNG writer, a
+// library the component does not link).
+using PictureWriter = ExportResult (*)(const SurfaceBits& bits, const ImageSink& sink);
+// The writer of `format`; nullptr for None.
+PictureWriter WriterFor(ImageFormat format);
+
 // Mix modes: the 16 binary raster operations, numbered as GDI numbers them.
 constexpr int kMixCopyPen = 13;
 constexpr int kMixMaskPen = 9;
@@ -206,10 +213,16 @@ class Canvas {
   bool CopyTo(DeviceContext target, int x, int y, int width, int height, int sourceX, int sourceY);
   // Writes the picture to a file whose name decides the format (ImageFormatFor); true when the
   // file was written whole. ExportImage says more: NoMemory when the encoder ran out of memory.
+  // Given a writer, ExportImage writes with it whatever the name (nullptr: none, nothing made).
   bool SaveImage(const char* fileName);
   ExportResult ExportImage(const char* fileName);
-  // The picture's file bytes in `format` into `sink`; nothing without a surface.
-  ExportResult EncodeImage(ImageFormat format, const ImageSink& sink);
+  ExportResult ExportImage(const char* fileName, PictureWriter writer);
+  // The picture's file bytes in `format`, or as `writer` makes them, into `sink`; nothing
+  // without a surface.
+  ExportResult EncodeImage(ImageFormat format, const ImageSink& sink) {
+    return EncodeImage(WriterFor(format), sink);
+  }
+  ExportResult EncodeImage(PictureWriter writer, const ImageSink& sink);
 
   int SetBackgroundMode(int mode);
   Color GetPixel(int x, int y);

@@ -3,11 +3,22 @@
 #include "serve/render.h"
 
 #include "norvisk.h"
+#include "raster/png_writer.h"
 
 namespace norvisk::serve {
 
 RenderResult Render(const ChartRequest& chart, unsigned char** bytes, std::size_t* size) {
-  const norvisk_format format = IsJpeg(chart.route) ? NORVISK_FORMAT_JPEG : NORVISK_FORMAT_BMP;
+  norvisk_format format = NORVISK_FORMAT_BMP;
+  switch (FormatOf(chart.route)) {
+    case ChartFormat::Jpeg: format = NORVISK_FORMAT_JPEG; break;
+    case ChartFormat::Png:
+      // Without its compression library no PNG is written: a fault of the service (500), not
+      // data with nothing to draw (422).
+      if (!PngWriterReady(nullptr)) return RenderResult::Failed;
+      format = NORVISK_FORMAT_PNG;
+      break;
+    default: break;
+  }
   auto draw = IsBar(chart.route) ? norvisk_bar_chart : norvisk_xy_chart;
   switch (draw(chart.data.c_str(), chart.width, chart.height, format, bytes, size)) {
     case NORVISK_OK: return RenderResult::Ok;

@@ -7,8 +7,8 @@ namespace norvisk::serve {
 
 namespace {
 
-constexpr RouteInfo kUnknownRoute = {"",    Route::Unknown, Handler::None, false,
-                                     false, nullptr,        nullptr};
+constexpr RouteInfo kUnknownRoute = {
+    "", Route::Unknown, Handler::None, false, ChartFormat::None, nullptr, nullptr};
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -135,7 +135,7 @@ const char* RouteName(Route route) {
 
 bool IsChart(Route route) { return Info(route).handler == Handler::Chart; }
 bool IsBar(Route route) { return IsChart(route) && Info(route).bar; }
-bool IsJpeg(Route route) { return IsChart(route) && Info(route).jpeg; }
+ChartFormat FormatOf(Route route) { return Info(route).format; }
 
 bool PercentDecode(std::string_view in, bool plusIsSpace, std::string* out) {
   out->clear();

@@ -8,7 +8,10 @@
 
 namespace norvisk::serve {
 
-enum class Route { Unknown, BarJpeg, BarBmp, XYJpeg, XYBmp, Health, Metrics };
+enum class Route { Unknown, BarJpeg, BarBmp, BarPng, XYJpeg, XYBmp, XYPng, Health, Metrics };
+
+// The picture a chart route answers with.
+enum class ChartFormat { None, Bmp, Jpeg, Png };
 
 // Who answers a route: charts are drawn by the workers, the pages by the connection handling.
 enum class Handler { None, Chart, Health, Metrics };
@@ -19,7 +22,7 @@ struct RouteInfo {
   Route route;
   Handler handler;
   bool bar;                 // charts: a bar chart, else an XY chart
-  bool jpeg;                // charts: JPEG, else BMP
+  ChartFormat format;       // charts: the picture's format
   const char* contentType;  // of a 200
   const char* allow;        // the methods it takes, for 405
 };
@@ -29,13 +32,17 @@ struct RouteInfo {
 inline constexpr const char* kChartMethods = "GET, HEAD, POST";
 inline constexpr const char* kPageMethods = "GET, HEAD";
 inline constexpr RouteInfo kRouteTable[] = {
-    {"/bar.jpg", Route::BarJpeg, Handler::Chart, true, true, "image/jpeg", kChartMethods},
-    {"/bar.bmp", Route::BarBmp, Handler::Chart, true, false, "image/bmp", kChartMethods},
-    {"/xy.jpg", Route::XYJpeg, Handler::Chart, false, true, "image/jpeg", kChartMethods},
-    {"/xy.bmp", Route::XYBmp, Handler::Chart, false, false, "image/bmp", kChartMethods},
-    {"/health", Route::Health, Handler::Health, false, false, "text/plain; charset=utf-8",
-     kPageMethods},
-    {"/metrics", Route::Metrics, Handler::Metrics, false, false,
+    {"/bar.jpg", Route::BarJpeg, Handler::Chart, true, ChartFormat::Jpeg, "image/jpeg",
+     kChartMethods},
+    {"/bar.bmp", Route::BarBmp, Handler::Chart, true, ChartFormat::Bmp, "image/bmp", kChartMethods},
+    {"/bar.png", Route::BarPng, Handler::Chart, true, ChartFormat::Png, "image/png", kChartMethods},
+    {"/xy.jpg", Route::XYJpeg, Handler::Chart, false, ChartFormat::Jpeg, "image/jpeg",
+     kChartMethods},
+    {"/xy.bmp", Route::XYBmp, Handler::Chart, false, ChartFormat::Bmp, "image/bmp", kChartMethods},
+    {"/xy.png", Route::XYPng, Handler::Chart, false, ChartFormat::Png, "image/png", kChartMethods},
+    {"/health", Route::Health, Handler::Health, false, ChartFormat::None,
+     "text/plain; charset=utf-8", kPageMethods},
+    {"/metrics", Route::Metrics, Handler::Metrics, false, ChartFormat::None,
      "text/plain; version=0.0.4; charset=utf-8", kPageMethods},
 };
 inline constexpr int kRouteTableSize = sizeof(kRouteTable) / sizeof(kRouteTable[0]);
@@ -48,7 +55,8 @@ const RouteInfo& Info(Route route);
 const char* RouteName(Route route);
 bool IsChart(Route route);
 bool IsBar(Route route);
-bool IsJpeg(Route route);
+// The picture of a chart route; None for any other.
+ChartFormat FormatOf(Route route);
 
 // Decodes %XX escapes (either case of hex digit); with plusIsSpace, "+" becomes a blank.
 // False on a "%" not followed by two hex digits; `out` is then unspecified.

@@ -2,6 +2,7 @@
 #include <boost/asio/post.hpp>
 #include <mutex>
 
+#include "serve/png_fingerprint.h"
 #include "serve/render.h"
 #include "serve/server.h"
 
@@ -23,7 +24,7 @@ void Server::Dispatch(Connection& c) {
 
 void Server::StartChart(Connection& c) {
   Decision& d = c.reader.Result();
-  EntityTag(d.chart, ProgramVersion(), &c.etag);
+  EntityTag(d.chart, TagVersion(d.chart.route), &c.etag);
   c.precondition =
       EvaluateNoneMatch(c.reader.Method(), c.reader.HasNoneMatch(), c.reader.NoneMatch(), c.etag);
   if (c.precondition == Precondition::NotModified) return SendNotModified(c);

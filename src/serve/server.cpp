@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "serve/png_fingerprint.h"
 #include "serve/serve.h"
 #include "serve/server.h"
 
@@ -185,6 +186,7 @@ int ServeCommand(int argc, char** argv) {
   // are sent; without a fixed threshold the allocator raises it after the first large picture
   // and keeps each worker's peak for good.
   mallopt(M_MMAP_THRESHOLD, kLargeAllocation);
+  TakePngFingerprint();
   unsigned cpus = std::thread::hardware_concurrency();
   int threads = options.threads > 0 ? options.threads : static_cast<int>(cpus ? cpus : 1);
   Server server(options, threads);

@@ -172,7 +172,9 @@ INSTANTIATE_TEST_SUITE_P(
     Charts, NoMemoryTest,
     ::testing::Values(ChartCase{"bar_jpeg", norvisk_bar_chart, kBar, NORVISK_FORMAT_JPEG},
                       ChartCase{"bar_bmp", norvisk_bar_chart, kBar, NORVISK_FORMAT_BMP},
-                      ChartCase{"xy_jpeg", norvisk_xy_chart, kXY, NORVISK_FORMAT_JPEG}),
+                      ChartCase{"xy_jpeg", norvisk_xy_chart, kXY, NORVISK_FORMAT_JPEG},
+                      ChartCase{"bar_png", norvisk_bar_chart, kBar, NORVISK_FORMAT_PNG},
+                      ChartCase{"xy_png", norvisk_xy_chart, kXY, NORVISK_FORMAT_PNG}),
     [](const ::testing::TestParamInfo<ChartCase>& chart) { return std::string(chart.param.name); });
 
 // The handle's calls one by one: a call that runs out of memory leaves the object usable and

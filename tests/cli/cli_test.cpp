@@ -12,7 +12,19 @@ using namespace norvisk_cli_test;
 
 const char* kFour = "'(Q1;Q2;Q3)(North;10;20;30)(South;15;25;35)(East;5;10;5)(West;30;20;25)'";
 
-TEST_F(Cli, BarWritesBmpAndJpegChosenByTheName) {
+// Width and height from the IHDR of a PNG with its signature; 0 x 0 when it has none.
+std::pair<int, int> PngSize(const std::string& file) {
+  if (file.size() < 33 || file.compare(0, 16, "\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16) != 0)
+    return {0, 0};
+  auto be32 = [&](std::size_t at) {
+    int v = 0;
+    for (std::size_t k = at; k < at + 4; ++k) v = v << 8 | static_cast<unsigned char>(file[k]);
+    return v;
+  };
+  return {be32(16), be32(20)};
+}
+
+TEST_F(Cli, BarWritesBmpJpegAndPngChosenByTheName) {
   Result r = Norvisk("bar '" + Path("a.bmp") + "' " + kFour);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(r.out.empty());
@@ -26,6 +38,21 @@ TEST_F(Cli, BarWritesBmpAndJpegChosenByTheName) {
   f.read(reinterpret_cast<char*>(soi), 2);
   EXPECT_EQ(soi[0], 0xFF);
   EXPECT_EQ(soi[1], 0xD8);
+
+  // ".png" anywhere, once neither ".bmp" nor ".jpg" is in the name.
+  r = Norvisk("bar '" + Path("a.png") + "' " + kFour);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.out.empty());
+  EXPECT_TRUE(r.err.empty());
+  EXPECT_EQ(PngSize(Slurp(Path("a.png"))), std::make_pair(640, 300));
+  r = Norvisk("bar '" + Path("b.png.old") + "' " + kFour);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Slurp(Path("b.png.old")), Slurp(Path("a.png")));
+  // The earlier rules win: every name that wrote a bitmap or a JPEG still does.
+  r = Norvisk("bar '" + Path("c.png.bmp") + "' " + kFour);
+  EXPECT_EQ(fs::file_size(Path("c.png.bmp")), 576054u);
+  r = Norvisk("bar '" + Path("d.png.jpg") + "' " + kFour);
+  EXPECT_EQ(Slurp(Path("d.png.jpg")), Slurp(Path("a.jpg")));
 }
 
 TEST_F(Cli, WidthAndHeightResizeTheChart) {
@@ -52,6 +79,12 @@ TEST_F(Cli, NotWrittenIsStatusOneWithOneLineSayingWhy) {
     for (const std::string& args :
          {kind + " '" + Path("chart.BMP") + "' '(A;1)(x;1)'",
           kind + " '" + Path("chart.jpeg") + "' '(A;1)(x;1)'",
+          kind + " '" + Path("OUT.PNG") + "' '(A;1)(x;1)'",
+          kind + " '" + Path("chart.gif") + "' '(A;1)(x;1)'",
+          kind + " '" + Path("chart_png") + "' '(A;1)(x;1)'",
+          kind + " '" + Path("no/such/folder/c.png") + "' '(A;1)(x;1)'",
+          kind + " '" + Path("z.png") + "' '(A;1)(x;1)' --width 0",
+          kind + " '" + Path("z.png") + "' '(A;1)(x;1)' --width 100000 --height 100000",
           kind + " '" + Path("no/such/folder/c.jpg") + "' '(A;1)(x;1)'",
           kind + " '" + Path("no/such/folder/c.bmp") + "' '(A;1)(x;1)'",
           kind + " '" + Path("z.bmp") + "' '(A;1)(x;1)' --width 0",
@@ -100,6 +133,9 @@ TEST_F(Cli, XyWritesBmpAndJpegOfTheRequestedSize) {
   r = Norvisk("xy '" + Path("b.jpg") + "' - --height 450", "(a;1)(b;2)");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(JpegSize(Slurp(Path("b.jpg"))), std::make_pair(640, 450));
+  r = Norvisk("xy --width 333 '" + Path("c.png") + "' - --height 201", "(a;1)(b;2)");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(PngSize(Slurp(Path("c.png"))), std::make_pair(333, 201));
 }
 
 TEST_F(Cli, XyAndBarDrawDifferentCharts) {
@@ -113,7 +149,7 @@ TEST_F(Cli, XyAndBarDrawDifferentCharts) {
 TEST_F(Cli, XyWithoutAPointWritesNothing) {
   // No ";" after the first character means no point, whatever else the text holds.
   for (const std::string data : {"", "(Jan)(Feb)", "(Jan 10)(Feb 20)", "x"}) {
-    for (const std::string name : {"p.bmp", "p.jpg"}) {
+    for (const std::string name : {"p.bmp", "p.jpg", "p.png"}) {
       Result r = Norvisk("xy '" + Path(name) + "' '" + data + "'");
       EXPECT_EQ(r.status, 1) << data;
       EXPECT_EQ(Lines(r.err), 1) << r.err;
@@ -168,8 +204,8 @@ TEST_F(Cli, HelpAndVersion) {
   EXPECT_TRUE(help.err.empty());
   for (const char* usage :
        {"norvisk bar OUTPUT DATA", "norvisk xy OUTPUT DATA", "norvisk parse bar|xy DATA",
-        "norvisk run [SCRIPT|-] [--trace] [--com]", "norvisk --help", "norvisk --version",
-        "Exit status: 0", "\n1 ", "\n2 "})
+        "\".png\"", "norvisk run [SCRIPT|-] [--trace] [--com]", "norvisk --help",
+        "norvisk --version", "Exit status: 0", "\n1 ", "\n2 "})
     EXPECT_NE(help.out.find(usage), std::string::npos) << usage;
   // Every subcommand shows one way to use it.
   for (const char* example : {"Example: norvisk bar ", "Example: norvisk xy ",

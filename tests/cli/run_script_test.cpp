@@ -122,6 +122,29 @@ TEST_F(CliRun, TraceGivesEachCallAndItsStatus) {
   EXPECT_TRUE(r.out.empty());
 }
 
+TEST_F(CliRun, PngNamesWriteNothingAsTheComponentWrites) {
+  // The script's calls are the graph object's: its files are bitmaps and JPEGs only, whatever
+  // the bar and xy commands write for the same name.
+  Result r =
+      Run("CreateBarGraph\n"
+          "AddBarBar x\n"
+          "AddBarValue 1\n"
+          "SaveToFile @/chart.png\n"
+          "DrawBarGraph @/bar.png (A)(x;1)\n"
+          "DrawXYGraph @/xy.png (a;1)(b;2)\n"
+          "SaveToFile @/chart.png.bmp\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.err.empty());
+  EXPECT_EQ(r.out,
+            "CreateBarGraph S_OK\nAddBarBar S_OK\nAddBarValue S_OK\nSaveToFile S_OK\n"
+            "DrawBarGraph S_OK\nDrawXYGraph S_OK\nSaveToFile S_OK\n");
+  EXPECT_FALSE(fs::exists(Path("chart.png")));
+  EXPECT_FALSE(fs::exists(Path("bar.png")));
+  EXPECT_FALSE(fs::exists(Path("xy.png")));
+  EXPECT_EQ(fs::file_size(Path("chart.png.bmp")), BmpBytes(640, 300));
+  EXPECT_EQ(Norvisk("xy '" + Path("xy.png") + "' '(a;1)(b;2)'").status, 0);
+}
+
 TEST_F(CliRun, CommentsBlankLinesAndLineEndings) {
   Result r =
       Run("# a comment\n"

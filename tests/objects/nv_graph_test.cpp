@@ -10,6 +10,7 @@
 
 #include "graph/bar_graph.h"
 #include "graph/xy_graph.h"
+#include "raster/memory_sink.h"
 #include "raster/resource_image.h"
 #include "support/test_support.h"
 
@@ -135,6 +136,60 @@ TEST_F(NVGraphTest, EverySaveIsACompletePictureOverAFreshBackground) {
   o.DrawXYGraph(Path("xy1.jpg").c_str(), "(Jan;10)(Feb;20)(Mar;15)");
   o.SaveToFile(Path("xy2.jpg").c_str());
   EXPECT_EQ(Read(Path("xy1.jpg")), Read(Path("xy2.jpg")));
+}
+
+// A writer of the caller's: the picture's size and its top-left pixel (blue, green, red) as
+// text, or nothing at all when `refuse` is set.
+bool refuse = false;
+ExportResult SizeWriter(const SurfaceBits& bits, const ImageSink& sink) {
+  if (refuse) return ExportResult::NoMemory;
+  const std::uint8_t* p = bits.Rows().Row(0);
+  const std::string text = std::to_string(bits.width) + "x" + std::to_string(bits.height) + " " +
+                           std::to_string(p[0]) + "," + std::to_string(p[1]) + "," +
+                           std::to_string(p[2]);
+  return sink.Write(text.data(), text.size()) ? ExportResult::Written : ExportResult::NotWritten;
+}
+
+TEST_F(NVGraphTest, ACallersWriterWritesWhateverTheName) {
+  NVGraph o;
+  ExportResult outcome = ExportResult::Written;
+  MemorySink memory;
+  EXPECT_EQ(o.Encode(SizeWriter, memory.sink(), &outcome), S_FALSE);
+  EXPECT_EQ(o.SaveAs(Path("none.png").c_str(), SizeWriter, &outcome), S_FALSE);
+  EXPECT_EQ(outcome, ExportResult::NotWritten);
+  ASSERT_EQ(o.DrawBarGraph(Path("chart.bmp").c_str(), "(A)(x;1)"), S_OK);
+  // The picture as SaveToFile writes it, through the writer: the same size, the same corner
+  // pixel (the background's) as the bitmap, bottom-up there.
+  const std::string bmp = Read(Path("chart.bmp"));
+  ASSERT_EQ(bmp.size(), 576054u);
+  const std::size_t corner = 54 + 1920 * 299;
+  const std::string want = "640x300 " + std::to_string(static_cast<unsigned char>(bmp[corner])) +
+                           "," + std::to_string(static_cast<unsigned char>(bmp[corner + 1])) + "," +
+                           std::to_string(static_cast<unsigned char>(bmp[corner + 2]));
+  EXPECT_EQ(o.Encode(SizeWriter, memory.sink(), &outcome), S_OK);
+  EXPECT_EQ(outcome, ExportResult::Written);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(memory.data()), memory.size()), want);
+  // Names of any format, or of none, are written by the writer, replacing a file whole.
+  for (const std::string name : {"chart.png", "chart.jpg", "CHART"}) {
+    std::ofstream(Path(name)) << "old";
+    EXPECT_EQ(o.SaveAs(Path(name).c_str(), SizeWriter, &outcome), S_OK) << name;
+    EXPECT_EQ(outcome, ExportResult::Written) << name;
+    EXPECT_EQ(Read(Path(name)), want) << name;
+  }
+  // A writer that fails leaves the old file; no writer writes nothing.
+  refuse = true;
+  EXPECT_EQ(o.SaveAs(Path("chart.png").c_str(), SizeWriter, &outcome), S_OK);
+  refuse = false;
+  EXPECT_EQ(outcome, ExportResult::NoMemory);
+  EXPECT_EQ(o.SaveAs(Path("chart.png").c_str(), nullptr, &outcome), S_OK);
+  EXPECT_EQ(outcome, ExportResult::NotWritten);
+  EXPECT_EQ(Read(Path("chart.png")), want);
+  // A size of no picture writes nothing, unlike SaveToFile, which puts the background back.
+  o.SetWidth(0);
+  EXPECT_EQ(o.SaveAs(Path("zero.png").c_str(), SizeWriter, &outcome), S_OK);
+  EXPECT_EQ(outcome, ExportResult::NotWritten);
+  EXPECT_FALSE(fs::exists(Path("zero.png")));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 4);
 }
 
 TEST_F(NVGraphTest, UnwritableNamesAndEmptyGraphsStillReportSuccess) {

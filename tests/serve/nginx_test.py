@@ -115,7 +115,7 @@ http {{
     }}
     server {{
         listen 127.0.0.1:{port};
-        location ~ ^/(bar|xy)\\.(jpg|bmp)$ {{
+        location ~ ^/(bar|xy)\\.(jpg|bmp|png)$ {{
             proxy_pass http://norvisk_charts;
             proxy_http_version 1.1;
             proxy_set_header Connection "";

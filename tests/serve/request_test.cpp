@@ -21,15 +21,22 @@ TEST(Routes, EachPathItsRouteAndNothingElse) {
   EXPECT_EQ(FindRoute("/bar.bmp"), Route::BarBmp);
   EXPECT_EQ(FindRoute("/xy.jpg"), Route::XYJpeg);
   EXPECT_EQ(FindRoute("/xy.bmp"), Route::XYBmp);
+  EXPECT_EQ(FindRoute("/bar.png"), Route::BarPng);
+  EXPECT_EQ(FindRoute("/xy.png"), Route::XYPng);
   EXPECT_EQ(FindRoute("/health"), Route::Health);
   EXPECT_EQ(FindRoute("/metrics"), Route::Metrics);
   for (const char* other : {"/", "", "/bar.JPG", "/bar.jpg/", "bar.jpg", "/bar.jpeg", "//bar.jpg",
-                            "/bar%2Ejpg", "/health/"})
+                            "/bar%2Ejpg", "/health/", "/bar.PNG", "/xy.png/"})
     EXPECT_EQ(FindRoute(other), Route::Unknown) << other;
   EXPECT_TRUE(IsBar(Route::BarBmp));
   EXPECT_FALSE(IsBar(Route::XYJpeg));
-  EXPECT_TRUE(IsJpeg(Route::XYJpeg));
-  EXPECT_FALSE(IsJpeg(Route::BarBmp));
+  EXPECT_TRUE(IsBar(Route::BarPng));
+  EXPECT_FALSE(IsBar(Route::XYPng));
+  EXPECT_EQ(FormatOf(Route::XYJpeg), ChartFormat::Jpeg);
+  EXPECT_EQ(FormatOf(Route::BarBmp), ChartFormat::Bmp);
+  EXPECT_EQ(FormatOf(Route::BarPng), ChartFormat::Png);
+  EXPECT_EQ(FormatOf(Route::XYPng), ChartFormat::Png);
+  EXPECT_EQ(FormatOf(Route::Metrics), ChartFormat::None);
   EXPECT_FALSE(IsChart(Route::Health));
 }
 

@@ -88,10 +88,10 @@ TEST(ServeCommand, HelpUsageAndAnAddressInUse) {
   EXPECT_EQ(RunProgram({NORVISK_BINARY, "serve", "--help"}, "", &out), 0);
   for (const char* word : {"--listen",   "--threads",    "--queue",      "--max-per-client",
                            "--max-body", "--max-pixels", "--max-memory", "536870912",
-                           "--timeout",  "/bar.jpg",     "/xy.bmp",      "/health",
-                           "/metrics",   "304",          "412",          "431",
-                           "501",        "503",          "505",          "SIGHUP",
-                           "nosniff"})
+                           "--timeout",  "/bar.jpg",     "/xy.bmp",      "/bar.png",
+                           "/xy.png",    "/health",      "/metrics",     "304",
+                           "412",        "431",          "501",          "503",
+                           "505",        "SIGHUP",       "nosniff"})
     EXPECT_NE(out.find(word), std::string::npos) << word;
   for (std::vector<std::string> bad : {std::vector<std::string>{"--threads", "0"},
                                        {"--listen", "localhost:80"},
@@ -134,6 +134,7 @@ TEST_F(Served, EveryChartPathAndMethodGivesTheCommandsBytes) {
   const std::vector<Chart> charts = {
       {"/bar.jpg", kBar}, {"/bar.bmp", kBar, 301, 203}, {"/xy.jpg", kXY, 800, 150},
       {"/xy.bmp", kXY},   {"/bar.bmp", "(a)(b;1)"},     {"/bar.jpg", "", 10, 10},
+      {"/bar.png", kBar}, {"/xy.png", kXY, 301, 203},   {"/bar.png", "", 1, 1},
   };
   for (const Chart& c : charts) {
     SCOPED_TRACE(Target(c));
@@ -142,7 +143,10 @@ TEST_F(Served, EveryChartPathAndMethodGivesTheCommandsBytes) {
     Response get = Get(Target(c));
     ASSERT_EQ(get.status, 200);
     EXPECT_TRUE(get.body == expected) << get.body.size() << " bytes, expected " << expected.size();
-    EXPECT_EQ(get.Header("content-type"), c.path.ends_with(".jpg") ? "image/jpeg" : "image/bmp");
+    const char* type = c.path.ends_with(".jpg")   ? "image/jpeg"
+                       : c.path.ends_with(".png") ? "image/png"
+                                                  : "image/bmp";
+    EXPECT_EQ(get.Header("content-type"), type);
     EXPECT_EQ(get.Header("content-length"), std::to_string(expected.size()));
     EXPECT_EQ(get.Header("cache-control"), "public, max-age=86400");
     EXPECT_EQ(get.Header("etag").size(), 34u);
@@ -217,6 +221,49 @@ TEST_F(Served, EntityTagsAnd304WithoutDrawing) {
   EXPECT_EQ(second.Stop(), 0);
 }
 
+// A PNG's tag names the request and this machine's compressor: it differs from the tag of the
+// same chart in another format, and a second instance on the same machine gives the same one.
+TEST_F(Served, PngTagsGive304AndCount) {
+  const Chart png{"/bar.png", kBar, 400, 200};
+  Response first = Get(Target(png));
+  ASSERT_EQ(first.status, 200);
+  const std::string tag = first.Header("etag");
+  ASSERT_EQ(tag.size(), 34u);
+  Response again = Get(Target(png), "If-None-Match: " + tag + "\r\n");
+  EXPECT_EQ(again.status, 304);
+  EXPECT_TRUE(again.body.empty());
+  EXPECT_EQ(again.Header("etag"), tag);
+  EXPECT_EQ(again.Header("content-type"), "image/png");
+  Response head = Exchange(server.port,
+                           GetRequest(Target(png), "If-None-Match: " + tag + "\r\n", "HEAD"), true);
+  EXPECT_EQ(head.status, 304);
+  // Only the request differs from the PNG's in the path, so only the path separates the tags.
+  Chart bmp = png;
+  bmp.path = "/bar.bmp";
+  Response bitmap = Get(Target(bmp), "If-None-Match: " + tag + "\r\n");
+  EXPECT_EQ(bitmap.status, 200);
+  EXPECT_NE(bitmap.Header("etag"), tag);
+  Chart xy{"/xy.png", kXY};
+  Response other = Get(Target(xy), "If-None-Match: " + tag + "\r\n");
+  EXPECT_EQ(other.status, 200);
+  EXPECT_NE(other.Header("etag"), tag);
+  Response post = Exchange(server.port, PostRequest("/bar.png?width=400&height=200", kBar));
+  EXPECT_EQ(post.Header("etag"), tag);
+
+  std::string m = Metrics();
+  EXPECT_EQ(MetricValue(m, "norvisk_requests_total{path=\"/bar.png\",status=\"200\"}"), 2) << m;
+  EXPECT_EQ(MetricValue(m, "norvisk_requests_total{path=\"/bar.png\",status=\"304\"}"), 2);
+  EXPECT_EQ(MetricValue(m, "norvisk_requests_total{path=\"/xy.png\",status=\"200\"}"), 1);
+  EXPECT_EQ(MetricValue(m, "norvisk_not_modified_total"), 2);
+  // Drawn: the two PNGs of /bar.png, the bitmap and the XY chart; the 304s drew nothing.
+  EXPECT_EQ(MetricValue(m, "norvisk_render_seconds_count"), 4);
+
+  ServerProcess second;
+  ASSERT_GT(second.port, 0);
+  EXPECT_EQ(Exchange(second.port, GetRequest(Target(png))).Header("etag"), tag);
+  EXPECT_EQ(second.Stop(), 0);
+}
+
 TEST_F(Served, ConditionalRequestsOnOtherMethodsAndOnErrors) {
   const Chart c{"/bar.bmp", kBar, 320, 200};
   Response get = Get(Target(c));
@@ -266,7 +313,8 @@ TEST_F(Served, EveryErrorStatusWithItsHeaders) {
       {PostRequest("/xy.bmp?data=(a;1)", "(a;1)"), 400},
       {GetRequest("/nothing"), 404},
       {GetRequest("/"), 404},
-      {GetRequest("/bar.png?data=x"), 404},
+      {GetRequest("/bar.gif?data=x"), 404},
+      {GetRequest("/xy.png?data=no+point+here"), 422},
       {GetRequest(bar + "&width=5000&height=5000"), 413},
       {GetRequest(bar + "&width=0"), 422},
       {GetRequest(bar + "&height=-4"), 422},

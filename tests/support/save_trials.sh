@@ -2,16 +2,19 @@
 # A picture that cannot be written whole never costs the file that was there, whichever way a
 # program saves it: a save that fails leaves the old file byte for byte (its mode, and a symbolic
 # link to it, as they were), a save that succeeds replaces it whole, and no other file is left
-# in either case. Tried for bitmaps and JPEGs against a JPEG too wide for the encoder, a
-# file-size limit, a full disk and a folder the program may not write to, through a link and
-# over a file with a mode of its own, and over a file that is a mount point.
+# in either case. Tried for bitmaps, JPEGs and (where the entry writes them) PNGs against a JPEG
+# too wide for the encoder, a file-size limit, a full disk and a folder the program may not
+# write to, through a link and over a file with a mode of its own, and over a file that is a
+# mount point. The entries that save as the component does write no PNG: a ".png" name leaves
+# the file there as it was.
 #   save_trials.sh ENTRY WORK_FOLDER PROGRAM
 # ENTRY is how the chart is saved, PROGRAM what does it:
 #   command  norvisk bar FILE DATA --width W            (PROGRAM: the native norvisk)
 #   run      norvisk run: CreateBarGraph ... SaveToFile   (PROGRAM: the native norvisk)
 #   python   Graph.save_to_file of the Python module      (PROGRAM: python3)
 #   c        norvisk_save_to_file                         (PROGRAM: tests/capi/save_chart.c)
-#   exe      norvisk.exe run, under Wine                  (PROGRAM: norvisk.exe)
+#   exe      norvisk.exe bar FILE DATA --width W, under Wine: the Windows command's own graph
+#            object                                       (PROGRAM: norvisk.exe)
 #   com      norvisk.exe run --com: the registered NVGraph's SaveToFile, under Wine
 # The full disk and the read-only folder are mounts in a private mount namespace: natively one of
 # its own (unshare, also as root); under Wine the session's own (cmake/wine-session.sh makes one
@@ -26,6 +29,11 @@ case $entry in
   command | run | python | c) windows=0 ;;
   exe | com) windows=1 ;;
   *) echo "unknown entry $entry" >&2; exit 2 ;;
+esac
+# The formats the entry writes: the commands PNG too, the component's SaveToFile only two.
+case $entry in
+  command | exe) exts=(bmp jpg png) ;;
+  *) exts=(bmp jpg) ;;
 esac
 export entry program windows
 rm -rf "${work:?}"/*
@@ -52,7 +60,7 @@ SaveToFile \"$2\""
   case $entry in
     command) "$program" bar "$2" "$DATA" --width "$1" 2>/dev/null ;;
     run) "$program" run - <<<"$script" ;;
-    exe) wine "$program" run - <<<"$script" >/dev/null 2>&1 ;;
+    exe) wine "$program" bar "$2" "$DATA" --width "$1" >/dev/null 2>&1 </dev/null ;;
     com) wine "$program" run --com - <<<"$script" >/dev/null 2>&1 ;;
     c) "$program" "$1" "$2" ;;
     python)
@@ -78,7 +86,7 @@ EOF
 export -f save
 
 # Whether the entry tells a failed save from a written one.
-reports() { [[ $entry == command || $entry == c || $entry == python ]]; }
+reports() { [[ $entry == command || $entry == exe || $entry == c || $entry == python ]]; }
 
 # failed CASE STATUS / written CASE STATUS: what the entry said of a save.
 failed() { if reports && [[ $2 == 0 ]]; then fail "$1: the failed save was reported as written"; fi; }
@@ -101,7 +109,7 @@ same_bytes() { cmp -s "$2" "$3" || fail "$1: $2 differs from $3"; }
 # the file-size limit below.
 ref=$work/ref
 mkdir -p "$ref"
-for ext in bmp jpg; do
+for ext in "${exts[@]}"; do
   (cd "$ref" && save 1280 "old.$ext" && save 640 "new.$ext")
   [[ -s $ref/old.$ext && -s $ref/new.$ext ]] || { fail "no reference $ext files"; exit 1; }
   cmp -s "$ref/old.$ext" "$ref/new.$ext" && fail "the old and new $ext files are the same"
@@ -116,7 +124,7 @@ fresh() {
   echo "$work/$1"
 }
 
-for ext in bmp jpg; do
+for ext in "${exts[@]}"; do
   # --- A save that works replaces the old file whole, keeps its mode, leaves nothing else.
   d=$(fresh "replace-$ext")
   cp "$ref/old.$ext" "$d/chart.$ext"
@@ -175,9 +183,24 @@ same_bytes "too wide through a link" "$d/b/target.jpg" "$ref/old.jpg"
 same_files "too wide" "$d" chart.jpg link.jpg b
 same_files "too wide" "$d/b" target.jpg
 
+# --- A ".png" name where the component's rule applies: nothing is written, and the file there
+# stays as it was.
+if [[ ${exts[*]} != *png* ]]; then
+  d=$(fresh png-name)
+  echo old >"$d/chart.png"
+  status=0
+  (cd "$d" && save 640 chart.png) || status=$?
+  failed "png name" $status
+  [[ $(cat "$d/chart.png") == old ]] || fail "png name: the old file was changed"
+  status=0
+  (cd "$d" && save 640 new.png) || status=$?
+  failed "new png name" $status
+  same_files "png name" "$d" chart.png
+fi
+
 # --- Past the file-size limit (8 KiB): SIGXFSZ does not end the program, and nothing changes.
 if ((!windows)); then
-  for ext in bmp jpg; do
+  for ext in "${exts[@]}"; do
     d=$(fresh "limit-$ext")
     mkdir "$d/b"
     cp "$ref/old.$ext" "$d/chart.$ext"
@@ -255,7 +278,7 @@ written_over() {
   esac
 }
 
-for ext in bmp jpg; do
+for ext in "${exts[@]}"; do
   # A full disk: a small file system with no room left beside the old file.
   d=$(fresh "full-$ext")
   export d ext
