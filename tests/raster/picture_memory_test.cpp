@@ -45,8 +45,8 @@ TEST_F(PictureMemoryTest, TheSmallestBlockThatFitsIsTaken) {
   const PictureBlock small = TakePictureMemory(200000);
   ASSERT_NE(large.data, nullptr);
   ASSERT_NE(small.data, nullptr);
-  GivePictureMemory(small.data);
   GivePictureMemory(large.data);
+  GivePictureMemory(small.data);
   EXPECT_EQ(TakePictureMemory(150000).data, small.data);
   EXPECT_EQ(TakePictureMemory(150000).data, large.data);
   GivePictureMemory(small.data);
