@@ -2,7 +2,7 @@
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 PACKAGES := g++ make cmake pkg-config libjpeg62-turbo-dev libfreetype-dev libfontconfig-dev \
-	fontconfig fonts-liberation2 googletest libgtest-dev libbenchmark-dev python3 libmicrohttpd-dev \
+	fontconfig fonts-liberation2 googletest libgtest-dev libbenchmark-dev python3 libboost-dev \
 	clang-format
 # The Windows build: cross compilers, Wine to run what they build, Xvfb for windows, and what
 # libjpeg-turbo's source build needs (nasm for its SIMD code).

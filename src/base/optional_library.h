@@ -1,5 +1,5 @@
 // A shared library opened by name when it is first needed, and the functions taken from it:
-// what the program can do without (fontconfig, libmicrohttpd) costs nothing until then. POSIX
+// what the program can do without (fontconfig, say) costs nothing until then. POSIX
 // builds only (optional_library_posix.cpp).
 //
 //   OptionalLibrary library("libexample.so.1");

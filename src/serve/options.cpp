@@ -12,20 +12,24 @@ const char* const kServeHelp =
     "norvisk serve - charts over HTTP\n"
     "\n"
     "Usage:\n"
-    "  norvisk serve [--listen ADDR:PORT] [--threads N] [--queue N] [--max-body BYTES]\n"
-    "                [--max-pixels N] [--timeout SECONDS]\n"
+    "  norvisk serve [--listen ADDR:PORT] [--threads N] [--queue N] [--max-per-client N]\n"
+    "                [--max-body BYTES] [--max-pixels N] [--timeout SECONDS]\n"
     "\n"
     "  --listen ADDR:PORT   IPv4 address and port to listen on (default 127.0.0.1:8080;\n"
     "                       0.0.0.0 listens on all interfaces; port 0 takes a free port)\n"
-    "  --threads N          worker threads (default: one per CPU); every picture is drawn\n"
-    "                       by a graph of its own, so they share no drawing state\n"
-    "  --queue N            requests held beyond one per worker (a body still arriving or a\n"
-    "                       picture still being sent counts); more are answered 503 with\n"
-    "                       Retry-After (default 256)\n"
-    "  --max-body BYTES     largest POST body (default 1048576); larger ones get 413\n"
+    "  --threads N          workers that draw (default: one per CPU); a thread of its own\n"
+    "                       handles the connections, so any worker draws for any of them\n"
+    "  --queue N            chart requests, whole with their body, that may wait beyond one\n"
+    "                       per worker; more are answered 503 with Retry-After at once\n"
+    "                       (default 256)\n"
+    "  --max-per-client N   connections one client address may hold (default 64; 0: no\n"
+    "                       limit). Behind a proxy every request comes from the proxy's\n"
+    "                       address: set 0, or the proxy's number of connections\n"
+    "  --max-body BYTES     largest request body (default 1048576); a larger one gets 413 as\n"
+    "                       soon as its length says so or its chunks pass it\n"
     "  --max-pixels N       largest width x height (default 16000000); larger ones get 413\n"
-    "  --timeout SECONDS    idle connections are closed after this long, and on SIGTERM or\n"
-    "                       SIGINT the requests in flight get this long to finish (default 10)\n"
+    "  --timeout SECONDS    connections idle this long are closed, and on SIGTERM, SIGINT or\n"
+    "                       SIGHUP the requests in flight get this long to finish (default 10)\n"
     "\n"
     "The first line on standard output is \"norvisk: listening on http://ADDR:PORT\".\n"
     "\n"
@@ -39,15 +43,22 @@ const char* const kServeHelp =
     "      height in the query.\n"
     "  GET /health    200 \"ok\"\n"
     "  GET /metrics   counters in Prometheus' text format\n"
-    "Pictures carry a strong ETag (If-None-Match gets 304 without drawing), Cache-Control:\n"
-    "public, max-age=86400 and Content-Length. Errors are one line of text/plain with\n"
-    "Cache-Control: no-store: 400 bad parameters, 404 unknown path, 405 other methods (with\n"
-    "Allow), 413 body or picture too large, 414 request line over 16 KiB, 422 nothing to draw\n"
-    "(XY data without a point, a size of 0 or less), 503 too many requests waiting.\n"
-    "Each client address may hold 64 connections at once; each connection 64 KiB of buffers.\n"
+    "  /health and /metrics are answered at once, whatever the workers are drawing. A chart\n"
+    "  request whose client has gone before a worker takes it is not drawn.\n"
+    "Pictures carry a strong ETag, Cache-Control: public, max-age=86400 and Content-Length.\n"
+    "If-None-Match on GET or HEAD gets 304 with the picture's ETag and Cache-Control, without\n"
+    "drawing; on POST it gets 412. Every answer has X-Content-Type-Options: nosniff.\n"
+    "Errors are one line of text/plain with Cache-Control: no-store: 400 bad parameters or a\n"
+    "malformed request (among them any doubt where it ends: two Content-Length values,\n"
+    "Content-Length with Transfer-Encoding; no Host), 404 unknown path, 405 other methods\n"
+    "(with Allow), 412 If-None-Match on POST, 413 body or picture too large, 414 request line\n"
+    "over 16 KiB, 422 nothing to draw (XY data without a point, a size of 0 or less), 431 a\n"
+    "head over 64 KiB, 501 a transfer coding other than chunked, 503 too many requests\n"
+    "waiting (with Retry-After), 505 an HTTP version other than 1.0 and 1.1. After a\n"
+    "malformed request or a refused body the connection is closed.\n"
     "\n"
-    "Exit status: 0 after SIGTERM or SIGINT; 1 when the address cannot be used or libmicrohttpd\n"
-    "cannot be loaded (it is opened when the service starts); 2 on a usage error.\n";
+    "Exit status: 0 after SIGTERM, SIGINT or SIGHUP (each lets the requests in flight finish);\n"
+    "1 when the address cannot be used; 2 on a usage error.\n";
 
 namespace {
 
@@ -79,9 +90,17 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* why) {
       o->help = true;
       continue;
     }
+    static constexpr std::string_view kKnown[] = {"--listen",        "--threads",    "--queue",
+                                                  "--max-body",      "--max-pixels", "--timeout",
+                                                  "--max-per-client"};
+    bool known = false;
+    for (std::string_view k : kKnown) known = known || arg == k;
+    if (!known) {
+      *why = (arg.starts_with("-") ? "unknown option " : "unknown argument ") + std::string(arg);
+      return false;
+    }
     if (i + 1 >= argc) {
-      *why = arg.starts_with("--") ? std::string(arg) + " needs a value"
-                                   : "unknown argument " + std::string(arg);
+      *why = std::string(arg) + " needs a value";
       return false;
     }
     std::string_view value = argv[++i];
@@ -93,16 +112,15 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* why) {
       ok = ReadInt(value, 1, 256, &n) && (o->threads = static_cast<int>(n), true);
     } else if (arg == "--queue") {
       ok = ReadInt(value, 0, 1'000'000, &n) && (o->queue = static_cast<int>(n), true);
+    } else if (arg == "--max-per-client") {
+      ok = ReadInt(value, 0, 1'000'000, &n) && (o->maxPerClient = static_cast<int>(n), true);
     } else if (arg == "--max-body") {
       ok = ReadInt(value, 0, 1LL << 40, &n) &&
            (o->limits.maxBody = static_cast<std::size_t>(n), true);
     } else if (arg == "--max-pixels") {
       ok = ReadInt(value, 1, 1LL << 40, &n) && (o->limits.maxPixels = n, true);
-    } else if (arg == "--timeout") {
-      ok = ReadInt(value, 1, 86400, &n) && (o->timeout = static_cast<int>(n), true);
     } else {
-      *why = "unknown option " + std::string(arg);
-      return false;
+      ok = ReadInt(value, 1, 86400, &n) && (o->timeout = static_cast<int>(n), true);
     }
     if (!ok) {
       *why = std::string(arg) + ": cannot use \"" + std::string(value) + "\"";

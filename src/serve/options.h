@@ -11,9 +11,10 @@ namespace norvisk::serve {
 struct Options {
   std::string host = "127.0.0.1";
   int port = 8080;
-  int threads = 0;   // 0: one worker per CPU
-  int queue = 256;   // requests held beyond one per worker before 503
-  int timeout = 10;  // seconds: idle connections, and the drain on SIGTERM / SIGINT
+  int threads = 0;        // 0: one worker per CPU
+  int queue = 256;        // chart requests waiting beyond one per worker before 503
+  int maxPerClient = 64;  // connections one client address may hold; 0: no limit
+  int timeout = 10;       // seconds: idle connections, and the drain on SIGTERM / SIGINT
   Limits limits;
   bool help = false;
 };

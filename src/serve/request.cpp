@@ -4,17 +4,11 @@
 #include <climits>
 
 namespace norvisk::serve {
+
 namespace {
 
-struct RouteEntry {
-  std::string_view path;
-  Route route;
-};
-
-constexpr RouteEntry kRoutes[] = {
-    {"/bar.jpg", Route::BarJpeg}, {"/bar.bmp", Route::BarBmp}, {"/xy.jpg", Route::XYJpeg},
-    {"/xy.bmp", Route::XYBmp},    {"/health", Route::Health},  {"/metrics", Route::Metrics},
-};
+constexpr RouteInfo kUnknownRoute = {"",    Route::Unknown, Handler::None, false,
+                                     false, nullptr,        nullptr};
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -23,58 +17,71 @@ int HexValue(char c) {
   return -1;
 }
 
-Decision Refuse(int status, std::string message, const char* allow = nullptr) {
-  Decision d;
-  d.status = status;
-  d.message = std::move(message);
-  d.allow = allow;
-  return d;
+void Refuse(Decision* d, int status, std::string_view message, const char* allow = nullptr) {
+  d->status = status;
+  d->message.assign(message);
+  d->allow = allow;
 }
+
+// The parameters of one query as they are read.
+struct QueryState {
+  bool dataInQuery = true;
+  bool seenData = false, seenWidth = false, seenHeight = false;
+  std::string name;  // the decoded name of the parameter at hand
+};
 
 // One "name=value" of the query applied to the decision; false (with the refusal made) when
 // the parameter cannot be used.
-bool ApplyParameter(std::string_view item, bool dataInQuery, bool* seenData, bool* seenWidth,
-                    bool* seenHeight, Decision* d) {
+bool ApplyParameter(std::string_view item, QueryState* q, Decision* d) {
   std::size_t eq = item.find('=');
-  std::string name, value;
   std::string_view rawName = item.substr(0, eq);
   std::string_view rawValue =
       eq == std::string_view::npos ? std::string_view() : item.substr(eq + 1);
-  if (!PercentDecode(rawName, true, &name) || !PercentDecode(rawValue, true, &value)) {
-    *d = Refuse(400, "bad request: a malformed percent-escape in the query");
+  if (!PercentDecode(rawName, true, &q->name)) {
+    Refuse(d, 400, "bad request: a malformed percent-escape in the query");
     return false;
   }
+  const std::string& name = q->name;
   if (name == "data") {
-    if (!dataInQuery) {
-      *d = Refuse(400, "bad request: a POST carries the data in its body, not in the query");
+    if (!q->dataInQuery) {
+      Refuse(d, 400, "bad request: a POST carries the data in its body, not in the query");
       return false;
     }
-    if (*seenData) {
-      *d = Refuse(400, "bad request: the parameter \"data\" is given more than once");
+    if (q->seenData) {
+      Refuse(d, 400, "bad request: the parameter \"data\" is given more than once");
       return false;
     }
-    *seenData = true;
-    d->chart.data = std::move(value);
+    q->seenData = true;
+    if (!PercentDecode(rawValue, true, &d->chart.data)) {
+      Refuse(d, 400, "bad request: a malformed percent-escape in the query");
+      return false;
+    }
     return true;
   }
   if (name == "width" || name == "height") {
-    bool* seen = name == "width" ? seenWidth : seenHeight;
+    bool* seen = name == "width" ? &q->seenWidth : &q->seenHeight;
     if (*seen) {
-      *d = Refuse(400, "bad request: the parameter \"" + name + "\" is given more than once");
+      Refuse(d, 400, "bad request: the parameter \"" + name + "\" is given more than once");
       return false;
     }
     *seen = true;
+    std::string value;
+    if (!PercentDecode(rawValue, true, &value)) {
+      Refuse(d, 400, "bad request: a malformed percent-escape in the query");
+      return false;
+    }
     if (!ParseSize(value, name == "width" ? &d->chart.width : &d->chart.height)) {
-      *d = Refuse(400, "bad request: " + name + " must be a whole number");
+      Refuse(d, 400, "bad request: " + name + " must be a whole number");
       return false;
     }
     return true;
   }
-  // Names are echoed only when short and printable, so the answer stays one safe line.
-  bool printable = name.size() <= 64;
-  for (char c : name) printable = printable && c > ' ' && c < 127;
-  *d = Refuse(400, printable ? "bad request: unknown parameter \"" + name + "\""
-                             : std::string("bad request: an unknown parameter"));
+  std::string value;
+  if (!PercentDecode(rawValue, true, &value)) {
+    Refuse(d, 400, "bad request: a malformed percent-escape in the query");
+    return false;
+  }
+  Refuse(d, 400, "bad request: unknown parameter " + Quote(name));
   return false;
 }
 
@@ -92,26 +99,43 @@ void Mix(unsigned __int128* h, std::string_view bytes) {
   }
 }
 
+// A number and the NUL that ends it, as the tag mixes them.
+void MixNumber(unsigned __int128* h, long long value) {
+  char buf[24];
+  int n = 0;
+  bool negative = value < 0;
+  unsigned long long v = negative ? 0ULL - static_cast<unsigned long long>(value)
+                                  : static_cast<unsigned long long>(value);
+  do {
+    buf[n++] = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v);
+  if (negative) buf[n++] = '-';
+  for (int i = n - 1; i >= 0; --i) Mix(h, std::string_view(&buf[i], 1));
+  Mix(h, std::string_view("", 1));
+}
+
 }  // namespace
 
 Route FindRoute(std::string_view path) {
-  for (const RouteEntry& e : kRoutes)
+  for (const RouteInfo& e : kRouteTable)
     if (e.path == path) return e.route;
   return Route::Unknown;
 }
 
-const char* RouteName(Route route) {
-  for (const RouteEntry& e : kRoutes)
-    if (e.route == route) return e.path.data();
-  return "other";
+const RouteInfo& Info(Route route) {
+  for (const RouteInfo& e : kRouteTable)
+    if (e.route == route) return e;
+  return kUnknownRoute;
 }
 
-bool IsChart(Route route) {
-  return route == Route::BarJpeg || route == Route::BarBmp || route == Route::XYJpeg ||
-         route == Route::XYBmp;
+const char* RouteName(Route route) {
+  return route == Route::Unknown ? "other" : Info(route).path.data();
 }
-bool IsBar(Route route) { return route == Route::BarJpeg || route == Route::BarBmp; }
-bool IsJpeg(Route route) { return route == Route::BarJpeg || route == Route::XYJpeg; }
+
+bool IsChart(Route route) { return Info(route).handler == Handler::Chart; }
+bool IsBar(Route route) { return IsChart(route) && Info(route).bar; }
+bool IsJpeg(Route route) { return IsChart(route) && Info(route).jpeg; }
 
 bool PercentDecode(std::string_view in, bool plusIsSpace, std::string* out) {
   out->clear();
@@ -145,103 +169,156 @@ bool ParseSize(std::string_view text, int* value) {
   return true;
 }
 
+std::string Quote(std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  constexpr std::size_t kShown = 64;
+  std::string out = "\"";
+  for (std::size_t i = 0; i < text.size() && i < kShown; ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c >= 0x7f || c == '"' || c == '\\') {
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  out += '"';
+  if (text.size() > kShown) out += "...";
+  return out;
+}
+
 bool TakesBody(std::string_view method, Route route) { return method == "POST" && IsChart(route); }
 
-namespace {
-
-Decision Read(std::string_view method, std::string_view target, const Limits& limits) {
+void ReadRequest(std::string_view method, std::string_view target, const Limits& limits,
+                 Decision* d) {
+  d->status = 200;
+  d->message.clear();
+  d->allow = nullptr;
   std::size_t q = target.find('?');
   std::string_view path = target.substr(0, q);
   std::string_view query = q == std::string_view::npos ? std::string_view() : target.substr(q + 1);
 
-  Route route = FindRoute(path);
-  if (route == Route::Unknown) return Refuse(404, "not found: no chart or page at this path");
-  bool chart = IsChart(route);
+  // Refusals are counted under the path they were sent to.
+  const RouteInfo& route = Info(FindRoute(path));
+  ChartRequest& chart = d->chart;
+  chart.route = route.route;
+  chart.width = 640;
+  chart.height = 300;
+  chart.data.clear();
+  if (route.route == Route::Unknown)
+    return Refuse(d, 404, "not found: no chart or page at this path");
+  bool isChart = route.handler == Handler::Chart;
   bool get = method == "GET" || method == "HEAD";
-  if (!get && !(chart && method == "POST"))
-    return Refuse(405, "method not allowed", chart ? "GET, HEAD, POST" : "GET, HEAD");
+  if (!get && !(isChart && method == "POST"))
+    return Refuse(d, 405, "method not allowed", route.allow);
   // The request line is the method, a blank, the target, a blank and an 8-byte version.
   if (method.size() + target.size() + 10 > limits.maxRequestLine)
-    return Refuse(414, "URI too long: the request line is over " +
-                           std::to_string(limits.maxRequestLine) + " bytes");
+    return Refuse(d, 414,
+                  "URI too long: the request line is over " +
+                      std::to_string(limits.maxRequestLine) + " bytes");
+  if (!isChart) return;  // /health and /metrics take no parameters and ignore any given.
 
-  Decision d;
-  d.chart.route = route;
-  if (!chart) return d;  // /health and /metrics take no parameters and ignore any given.
-
-  bool seenData = false, seenWidth = false, seenHeight = false;
+  QueryState state;
+  state.dataInQuery = get;
   while (!query.empty()) {
     std::size_t amp = query.find('&');
     std::string_view item = query.substr(0, amp);
     query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
     if (item.empty()) continue;  // "a=1&&b=2" and a trailing "&" separate nothing.
-    if (!ApplyParameter(item, get, &seenData, &seenWidth, &seenHeight, &d)) return d;
+    if (!ApplyParameter(item, &state, d)) return;
   }
-  if (get && !seenData) return Refuse(400, "bad request: the parameter \"data\" is missing");
-  if (d.chart.data.find('\0') != std::string::npos) return Refuse(400, kNulInData);
-  if (d.chart.width <= 0 || d.chart.height <= 0)
-    return Refuse(422, "not drawn: a picture of " + std::to_string(d.chart.width) + " x " +
-                           std::to_string(d.chart.height) + " pixels cannot be made");
-  if (static_cast<long long>(d.chart.width) * d.chart.height > limits.maxPixels)
-    return Refuse(413, "too large: a picture of " + std::to_string(d.chart.width) + " x " +
-                           std::to_string(d.chart.height) + " pixels is over " +
-                           std::to_string(limits.maxPixels) + " pixels");
-  return d;
+  if (get && !state.seenData)
+    return Refuse(d, 400, "bad request: the parameter \"data\" is missing");
+  if (chart.data.find('\0') != std::string::npos) return Refuse(d, 400, kNulInData);
+  if (chart.width <= 0 || chart.height <= 0)
+    return Refuse(d, 422,
+                  "not drawn: a picture of " + std::to_string(chart.width) + " x " +
+                      std::to_string(chart.height) + " pixels cannot be made");
+  if (static_cast<long long>(chart.width) * chart.height > limits.maxPixels)
+    return Refuse(d, 413,
+                  "too large: a picture of " + std::to_string(chart.width) + " x " +
+                      std::to_string(chart.height) + " pixels is over " +
+                      std::to_string(limits.maxPixels) + " pixels");
 }
 
-}  // namespace
-
 Decision ReadRequest(std::string_view method, std::string_view target, const Limits& limits) {
-  Decision d = Read(method, target, limits);
-  // Refusals are counted under the path they were sent to.
-  d.chart.route = FindRoute(target.substr(0, target.find('?')));
+  Decision d;
+  ReadRequest(method, target, limits, &d);
   return d;
 }
 
 void ReadBody(std::string_view body, Decision* decision) {
-  if (body.find('\0') != std::string_view::npos) {
-    Decision refused = Refuse(400, kNulInData);
-    refused.chart.route = decision->chart.route;
-    *decision = std::move(refused);
-    return;
-  }
+  if (body.find('\0') != std::string_view::npos) return Refuse(decision, 400, kNulInData);
   decision->chart.data.assign(body);
 }
 
-std::string EntityTag(const ChartRequest& chart, std::string_view version) {
+void EntityTag(const ChartRequest& chart, std::string_view version, std::string* tag) {
   unsigned __int128 h = kFnvOffset;
   // Each field ends in a NUL and the data comes last with its length, so no two different
   // requests give the same byte sequence.
-  std::string head = "norvisk ";
-  head += version;
-  head += '\0';
-  head += RouteName(chart.route);
-  head += '\0';
-  head += std::to_string(chart.width) + '\0' + std::to_string(chart.height) + '\0' +
-          std::to_string(chart.data.size()) + '\0';
-  Mix(&h, head);
+  Mix(&h, "norvisk ");
+  Mix(&h, version);
+  Mix(&h, std::string_view("", 1));
+  Mix(&h, RouteName(chart.route));
+  Mix(&h, std::string_view("", 1));
+  MixNumber(&h, chart.width);
+  MixNumber(&h, chart.height);
+  MixNumber(&h, static_cast<long long>(chart.data.size()));
   Mix(&h, chart.data);
   static constexpr char kHex[] = "0123456789abcdef";
-  std::string tag = "\"";
-  for (int shift = 124; shift >= 0; shift -= 4) tag += kHex[static_cast<unsigned>(h >> shift) & 15];
-  tag += '"';
+  tag->assign(34, '"');
+  for (int i = 0; i < 32; ++i) (*tag)[1 + i] = kHex[static_cast<unsigned>(h >> (124 - 4 * i)) & 15];
+}
+
+std::string EntityTag(const ChartRequest& chart, std::string_view version) {
+  std::string tag;
+  EntityTag(chart, version, &tag);
   return tag;
 }
 
-bool MatchesNoneMatch(std::string_view header, std::string_view etag) {
+namespace {
+
+// Reads an If-None-Match list: whether it names `etag` and whether it holds "*". A value that
+// is not a list of tags stops the reading where it goes wrong.
+void ScanNoneMatch(std::string_view header, std::string_view etag, bool* tag, bool* star) {
+  *tag = *star = false;
   std::size_t i = 0;
   while (i < header.size()) {
     while (i < header.size() && (header[i] == ' ' || header[i] == '\t' || header[i] == ',')) ++i;
     if (i >= header.size()) break;
-    if (header[i] == '*') return true;
+    if (header[i] == '*') {
+      *star = true;
+      ++i;
+      continue;
+    }
     if (header.substr(i, 2) == "W/") i += 2;
-    if (i >= header.size() || header[i] != '"') return false;  // not a list of tags
+    if (i >= header.size() || header[i] != '"') return;  // not a list of tags
     std::size_t end = header.find('"', i + 1);
-    if (end == std::string_view::npos) return false;
-    if (header.substr(i, end + 1 - i) == etag) return true;
+    if (end == std::string_view::npos) return;
+    if (header.substr(i, end + 1 - i) == etag) *tag = true;
     i = end + 1;
   }
-  return false;
+}
+
+}  // namespace
+
+bool MatchesNoneMatch(std::string_view header, std::string_view etag) {
+  bool tag, star;
+  ScanNoneMatch(header, etag, &tag, &star);
+  return tag || star;
+}
+
+Precondition EvaluateNoneMatch(std::string_view method, bool present, std::string_view header,
+                               std::string_view etag) {
+  if (!present) return Precondition::None;
+  bool tag, star;
+  ScanNoneMatch(header, etag, &tag, &star);
+  bool get = method == "GET" || method == "HEAD";
+  // A tag of ours is only ever given with a picture, so a match means the picture exists.
+  if (tag) return get ? Precondition::NotModified : Precondition::Failed;
+  if (star) return get ? Precondition::DrawThen304 : Precondition::DrawThen412;
+  return Precondition::None;
 }
 
 }  // namespace norvisk::serve

@@ -1,248 +1,161 @@
-// The service on libmicrohttpd: a pool of epoll worker threads, each drawing in its own thread.
-// The library is loaded when the service starts rather than with the command: it brings a TLS
-// stack whose loading alone would double the start of every one-chart process.
-#include <arpa/inet.h>
-#include <dlfcn.h>
+// The service: one thread handles every connection (Asio on epoll) and never draws; the workers
+// of a RenderPool draw, fed from one queue. A chart request goes to a worker once it is whole
+// and comes back once; everything else (errors, 304, /health, /metrics) is answered here.
 #include <malloc.h>
-#include <microhttpd.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
+#include <array>
+#include <atomic>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/signal_set.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <new>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
+#include <vector>
 
+#include "serve/http_reader.h"
 #include "serve/metrics.h"
 #include "serve/options.h"
 #include "serve/render.h"
+#include "serve/render_pool.h"
 #include "serve/request.h"
+#include "serve/response.h"
 #include "serve/serve.h"
 
 namespace norvisk::serve {
 namespace {
 
-constexpr unsigned kPerClientConnections = 64;
-constexpr std::size_t kConnectionMemory = 64 * 1024;
+namespace asio = boost::asio;
+using tcp = asio::ip::tcp;
+using boost::system::error_code;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t kInitialInput = 16 * 1024;
 constexpr unsigned kMaxConnections = 4096;
 constexpr int kLargeAllocation = 4 << 20;
-constexpr std::size_t kDropBound = 16 << 20;
 constexpr const char* kPictureCache = "public, max-age=86400";
+constexpr const char* kText = "text/plain; charset=utf-8";
+constexpr auto kSweep = std::chrono::milliseconds(250);
+// How long a closing connection's input is read and dropped, so that the client reads the
+// answer before the close rather than a reset that would discard it.
+constexpr auto kLinger = std::chrono::seconds(2);
 
-struct Http {
-// clang-format off
-#define NORVISK_HTTP_FUNCTIONS(X)                                                                 \
-  X(start_daemon) X(stop_daemon) X(quiesce_daemon) X(get_daemon_info) X(queue_response)           \
-  X(destroy_response) X(create_response_from_buffer)                                             \
-  X(create_response_from_buffer_with_free_callback) X(add_response_header)                       \
-  X(lookup_connection_value)
-// clang-format on
-#define NORVISK_HTTP_MEMBER(name) decltype(&MHD_##name) name = nullptr;
-  NORVISK_HTTP_FUNCTIONS(NORVISK_HTTP_MEMBER)
-#undef NORVISK_HTTP_MEMBER
+class Server;
+
+// One client connection. Its fields belong to the connection thread, except what RenderJob
+// carries while a worker has it, and `gone`.
+class Connection : public RenderJob, public std::enable_shared_from_this<Connection> {
+ public:
+  Connection(Server* owner, tcp::socket accepted, std::uint32_t address, const Limits& limits)
+      : server(owner), socket(std::move(accepted)), client(address), reader(limits) {}
+  bool Abandoned() const override { return gone.load(std::memory_order_acquire); }
+
+  Server* server;
+  tcp::socket socket;
+  std::uint32_t client;
+  RequestReader reader;
+  std::unique_ptr<char[]> input;  // bytes received and not yet read as requests
+  std::size_t inputSize = 0, inputStart = 0, inputEnd = 0;
+
+  std::string head;  // the response being sent: head, then `body`
+  std::string text;
+  std::string etag;
+  const char* body = nullptr;
+  std::size_t bodySize = 0, sent = 0;
+  Route route = Route::Unknown;
+  Precondition precondition = Precondition::None;
+
+  bool reading = false;     // a read is outstanding
+  bool writing = false;     // a response is being sent
+  bool rendering = false;   // a worker has the request
+  bool closeAfter = false;  // the response being sent is the last
+  bool lingering = false;   // answered for the last time: input is dropped until the client closes
+  bool closed = false;
+  bool counted = false;  // counted in flight
+  std::atomic<bool> gone{false};
+  Clock::time_point active;          // last progress either way
+  std::shared_ptr<Connection> self;  // keeps it while a worker has it
+  Connection* prev = nullptr;
+  Connection* next = nullptr;
 };
 
-Http mhd;  // filled once by LoadHttp, before any worker starts; read-only from then on
+class Server {
+ public:
+  Server(const Options& options, int threads)
+      : options_(options),
+        metrics_(threads),
+        acceptor_(io_),
+        signals_(io_),
+        sweep_(io_),
+        deadline_(io_) {}
 
-// Loads the library the build was made against (its SONAME) and every function the service
-// calls; false with the reason otherwise.
-bool LoadHttp(std::string* why) {
-  void* library = dlopen(NORVISK_MICROHTTPD_SONAME, RTLD_NOW | RTLD_LOCAL);
-  if (!library) {
-    const char* error = dlerror();
-    *why = error ? error : "cannot load " NORVISK_MICROHTTPD_SONAME;
-    return false;
-  }
-  Http loaded;
-#define NORVISK_HTTP_LOAD(name)                                                        \
-  loaded.name = reinterpret_cast<decltype(loaded.name)>(dlsym(library, "MHD_" #name)); \
-  if (!loaded.name) {                                                                  \
-    *why = NORVISK_MICROHTTPD_SONAME " has no MHD_" #name;                             \
-    dlclose(library);                                                                  \
-    return false;                                                                      \
-  }
-  NORVISK_HTTP_FUNCTIONS(NORVISK_HTTP_LOAD)
-#undef NORVISK_HTTP_LOAD
-#undef NORVISK_HTTP_FUNCTIONS
-  mhd = loaded;  // the library stays loaded for the life of the process
-  return true;
-}
+  int Run(int threads);
 
-struct Server {
-  Options options;
-  int threads = 1;
-  Metrics metrics;
+  // Called on a worker thread with a job it is done with.
+  void Finished(RenderJob* job);
+
+  void OnRead(Connection& c, const error_code& ec, std::size_t n);
+  void OnWrote(Connection& c, const error_code& ec, std::size_t n);
+
+ private:
+  void Accept();
+  void OnAccept(const error_code& ec, tcp::socket socket);
+  void StartRead(Connection& c);
+  void Process(Connection& c);
+  void Dispatch(Connection& c);
+  void StartChart(Connection& c);
+  void TakeFinished();
+  void Answer(Connection& c);
+
+  void SendText(Connection& c, int status, std::string_view text, const char* allow = nullptr,
+                bool retry = false, const char* type = kText);
+  void SendNotModified(Connection& c);
+  void SendPicture(Connection& c);
+  void Send(Connection& c, ResponseHead& head, const char* body, std::size_t size);
+  void Write(Connection& c);
+  void Written(Connection& c);
+  void Linger(Connection& c);
+  void Close(Connection& c);
+  Persistence PersistenceOf(const Connection& c) const;
+  std::string_view Date();
+
+  void Sweep();
+  void Drain();
+  bool Listen(std::string* why);
+
+  Options options_;
+  Metrics metrics_;
+  asio::io_context io_{1};
+  tcp::acceptor acceptor_;
+  asio::signal_set signals_;
+  asio::steady_timer sweep_, deadline_;
+  unsigned maxConnections_ = kMaxConnections;
+  std::size_t connections_ = 0;
+  Connection* first_ = nullptr;  // every open connection, for the sweep and the drain
+  std::unordered_map<std::uint32_t, int> perClient_;
+  bool draining_ = false;
+  std::string date_;
+  std::time_t dateTime_ = 0;
+
+  // Jobs the workers are done with, taken by the connection thread in one go.
+  std::mutex finishedMutex_;
+  std::vector<Connection*> finished_, taking_;
+  bool finishPosted_ = false;
+
+  std::unique_ptr<RenderPool> pool_;  // last: its workers stop before the rest goes
 };
-
-// What one request has gathered between the calls libmicrohttpd makes for it.
-struct RequestState {
-  std::string target;  // the request target as sent: path and raw query
-  bool started = false;
-  bool takesBody = false;
-  std::size_t received = 0;  // body bytes so far
-  std::string body;
-  Decision decision;
-};
-
-MHD_Result Queue(Server* s, MHD_Connection* c, Route route, int status, MHD_Response* r) {
-  if (!r) return MHD_NO;  // no memory for the response: the connection is closed
-  s->metrics.CountResponse(route, status);
-  MHD_Result ok = mhd.queue_response(c, status, r);
-  mhd.destroy_response(r);
-  return ok;
-}
-
-// `text` is the whole body, its newline included.
-MHD_Result Text(Server* s, MHD_Connection* c, Route route, int status, const std::string& text,
-                const char* contentType = "text/plain; charset=utf-8", const char* allow = nullptr,
-                bool retry = false) {
-  const std::string& body = text;
-  MHD_Response* r = mhd.create_response_from_buffer(body.size(), const_cast<char*>(body.data()),
-                                                    MHD_RESPMEM_MUST_COPY);
-  if (r) {
-    mhd.add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, contentType);
-    mhd.add_response_header(r, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
-    if (allow) mhd.add_response_header(r, MHD_HTTP_HEADER_ALLOW, allow);
-    if (retry) mhd.add_response_header(r, MHD_HTTP_HEADER_RETRY_AFTER, "1");
-  }
-  return Queue(s, c, route, status, r);
-}
-
-MHD_Result Refusal(Server* s, MHD_Connection* c, const Decision& d) {
-  return Text(s, c, d.chart.route, d.status, d.message + "\n", "text/plain; charset=utf-8", d.allow,
-              d.status == 503);
-}
-
-MHD_Result Picture(Server* s, MHD_Connection* c, const ChartRequest& chart) {
-  std::string etag = EntityTag(chart, ProgramVersion());
-  const char* none = mhd.lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_IF_NONE_MATCH);
-  if (none && MatchesNoneMatch(none, etag)) {
-    MHD_Response* r = mhd.create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
-    if (r) {
-      mhd.add_response_header(r, MHD_HTTP_HEADER_ETAG, etag.c_str());
-      mhd.add_response_header(r, MHD_HTTP_HEADER_CACHE_CONTROL, kPictureCache);
-    }
-    return Queue(s, c, chart.route, MHD_HTTP_NOT_MODIFIED, r);
-  }
-  unsigned char* bytes = nullptr;
-  std::size_t size = 0;
-  auto start = std::chrono::steady_clock::now();
-  RenderResult result = Render(chart, &bytes, &size);
-  s->metrics.CountRender(
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-  if (result == RenderResult::NothingToDraw)
-    return Text(s, c, chart.route, 422, "not drawn: the data held no point\n");
-  if (result == RenderResult::NoMemory)
-    return Text(s, c, chart.route, 503, "unavailable: out of memory\n", "text/plain; charset=utf-8",
-                nullptr, true);
-  if (result != RenderResult::Ok)
-    return Text(s, c, chart.route, 500, "internal error: the chart could not be drawn\n");
-  MHD_Response* r = mhd.create_response_from_buffer_with_free_callback(size, bytes, FreePicture);
-  if (!r) {
-    FreePicture(bytes);
-    return MHD_NO;
-  }
-  mhd.add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE,
-                          IsJpeg(chart.route) ? "image/jpeg" : "image/bmp");
-  mhd.add_response_header(r, MHD_HTTP_HEADER_ETAG, etag.c_str());
-  mhd.add_response_header(r, MHD_HTTP_HEADER_CACHE_CONTROL, kPictureCache);
-  return Queue(s, c, chart.route, MHD_HTTP_OK, r);
-}
-
-MHD_Result Answer(Server* s, MHD_Connection* c, const ChartRequest& chart) {
-  switch (chart.route) {
-    case Route::Health: return Text(s, c, chart.route, 200, "ok\n");
-    case Route::Metrics:
-      return Text(s, c, chart.route, 200, s->metrics.Text(),
-                  "text/plain; version=0.0.4; charset=utf-8");
-    default: return Picture(s, c, chart);
-  }
-}
-
-MHD_Result Handle(void* cls, MHD_Connection* c, const char* /*url*/, const char* method,
-                  const char* /*version*/, const char* upload, std::size_t* uploadSize,
-                  void** context) {
-  Server* s = static_cast<Server*>(cls);
-  auto* st = static_cast<RequestState*>(*context);
-  if (!st) return MHD_NO;  // the request line was never logged: nothing to answer it with
-  const std::size_t maxBody = s->options.limits.maxBody;
-  if (!st->started) {
-    st->started = true;
-    st->decision = ReadRequest(method, st->target, s->options.limits);
-    Decision& d = st->decision;
-    if (d.status == 200 &&
-        s->metrics.InFlight() > static_cast<long>(s->threads) + s->options.queue) {
-      d.status = 503;
-      d.message = "unavailable: too many requests waiting, try again";
-    }
-    st->takesBody = d.status == 200 && TakesBody(method, d.chart.route);
-    if (st->takesBody) {
-      const char* length =
-          mhd.lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
-      if (length && std::strtoull(length, nullptr, 10) > maxBody) {
-        d.status = 413;
-        d.message = "too large: the body is over " + std::to_string(maxBody) + " bytes";
-      }
-    }
-    // A refused POST is answered before its body is read; the connection then closes. The
-    // others are answered on the next call, once the request is whole: libmicrohttpd keeps a
-    // connection alive only for a response queued after the first call.
-    if (d.status != 200 &&
-        mhd.lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH))
-      return Refusal(s, c, d);
-    return MHD_YES;
-  }
-  if (*uploadSize) {
-    // Bodies without a length up front are read and dropped past the limit, up to a bound
-    // after which the connection is closed; bodies of other requests are dropped.
-    st->received += *uploadSize;
-    if (st->takesBody && st->received <= maxBody)
-      st->body.append(upload, *uploadSize);
-    else
-      std::string().swap(st->body);
-    *uploadSize = 0;
-    return st->received > kDropBound + maxBody ? MHD_NO : MHD_YES;
-  }
-  Decision& d = st->decision;
-  if (d.status == 200 && st->takesBody && st->received > maxBody) {
-    d.status = 413;
-    d.message = "too large: the body is over " + std::to_string(maxBody) + " bytes";
-  }
-  if (d.status != 200) return Refusal(s, c, d);
-  if (st->takesBody) {
-    ReadBody(st->body, &d);
-    std::string().swap(st->body);
-    if (d.status != 200) return Refusal(s, c, d);
-  }
-  return Answer(s, c, d.chart);
-}
-
-void* LogTarget(void* cls, const char* uri, MHD_Connection*) {
-  Server* s = static_cast<Server*>(cls);
-  RequestState* st = new (std::nothrow) RequestState;
-  if (!st) return nullptr;
-  try {
-    st->target = uri ? uri : "";
-  } catch (...) {
-    delete st;
-    return nullptr;
-  }
-  s->metrics.Enter();
-  return st;
-}
-
-void Completed(void* cls, MHD_Connection*, void** context, MHD_RequestTerminationCode) {
-  auto* st = static_cast<RequestState*>(*context);
-  if (!st) return;
-  static_cast<Server*>(cls)->metrics.Leave();
-  delete st;
-  *context = nullptr;
-}
 
 // Room for the connection limit: the soft descriptor limit raised to the hard one.
 unsigned ConnectionLimit() {
@@ -257,81 +170,469 @@ unsigned ConnectionLimit() {
   return rl.rlim_cur > 128 ? static_cast<unsigned>(rl.rlim_cur - 64) : 64;
 }
 
-int Run(Server& s) {
-  sigset_t stop;
-  sigemptyset(&stop);
-  sigaddset(&stop, SIGTERM);
-  sigaddset(&stop, SIGINT);
-  // Blocked before the workers start, so that they inherit the mask and only sigwait sees them.
-  pthread_sigmask(SIG_BLOCK, &stop, nullptr);
-  std::signal(SIGPIPE, SIG_IGN);
-  // Pictures over a few MiB get memory of their own that goes back to the system when they
-  // are sent; without a fixed threshold the allocator raises it after the first large picture
-  // and keeps each worker's peak for good.
-  mallopt(M_MMAP_THRESHOLD, kLargeAllocation);
+std::string_view Server::Date() {
+  std::time_t now = std::time(nullptr);
+  if (now != dateTime_) {
+    dateTime_ = now;
+    date_ = HttpDate(now);
+  }
+  return date_;
+}
 
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<std::uint16_t>(s.options.port));
-  inet_pton(AF_INET, s.options.host.c_str(), &addr.sin_addr);
+bool Server::Listen(std::string* why) {
+  error_code ec;
+  tcp::endpoint endpoint(asio::ip::make_address_v4(options_.host, ec),
+                         static_cast<unsigned short>(options_.port));
+  if (!ec) acceptor_.open(endpoint.protocol(), ec);
+  if (!ec) acceptor_.set_option(tcp::acceptor::reuse_address(true), ec);
+  if (!ec) acceptor_.bind(endpoint, ec);
+  if (!ec) acceptor_.listen(asio::socket_base::max_listen_connections, ec);
+  if (ec) *why = ec.message();
+  return !ec;
+}
 
-  MHD_Daemon* daemon = mhd.start_daemon(
-      MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ITC | MHD_USE_TURBO,
-      static_cast<std::uint16_t>(s.options.port), nullptr, nullptr, &Handle, &s,
-      MHD_OPTION_SOCK_ADDR, &addr, MHD_OPTION_THREAD_POOL_SIZE, static_cast<unsigned>(s.threads),
-      MHD_OPTION_CONNECTION_LIMIT, ConnectionLimit(), MHD_OPTION_PER_IP_CONNECTION_LIMIT,
-      kPerClientConnections, MHD_OPTION_CONNECTION_TIMEOUT,
-      static_cast<unsigned>(s.options.timeout), MHD_OPTION_CONNECTION_MEMORY_LIMIT,
-      kConnectionMemory, MHD_OPTION_URI_LOG_CALLBACK, &LogTarget, &s, MHD_OPTION_NOTIFY_COMPLETED,
-      &Completed, &s, MHD_OPTION_END);
-  if (!daemon) {
-    std::fprintf(stderr, "norvisk: cannot listen on %s:%d: %s\n", s.options.host.c_str(),
-                 s.options.port, errno ? std::strerror(errno) : "the server could not start");
+void Server::Accept() {
+  acceptor_.async_accept(
+      [this](const error_code& ec, tcp::socket socket) { OnAccept(ec, std::move(socket)); });
+}
+
+void Server::OnAccept(const error_code& ec, tcp::socket socket) {
+  if (!acceptor_.is_open()) return;
+  if (ec) {
+    // Out of descriptors: the sweep frees some; try again shortly rather than spin.
+    if (ec == asio::error::no_descriptors || ec == asio::error::no_buffer_space) {
+      auto retry = std::make_shared<asio::steady_timer>(io_, std::chrono::milliseconds(50));
+      retry->async_wait([this, retry](const error_code&) { Accept(); });
+      return;
+    }
+    return Accept();
+  }
+  error_code ignored;
+  tcp::endpoint peer = socket.remote_endpoint(ignored);
+  std::uint32_t client = peer.address().is_v4() ? peer.address().to_v4().to_uint() : 0;
+  if (connections_ >= maxConnections_) {
+    socket.close(ignored);
+    return Accept();
+  }
+  socket.set_option(tcp::no_delay(true), ignored);
+  auto c = std::make_shared<Connection>(this, std::move(socket), client, options_.limits);
+  c->input.reset(new char[kInitialInput]);
+  c->inputSize = kInitialInput;
+  c->active = Clock::now();
+  c->next = first_;
+  if (first_) first_->prev = c.get();
+  first_ = c.get();
+  ++connections_;
+  int& held = perClient_[client];
+  ++held;
+  if (options_.maxPerClient > 0 && held > options_.maxPerClient) {
+    c->route = Route::Unknown;
+    SendText(*c, 503, "unavailable: too many connections from this address\n", nullptr, true);
+  } else {
+    StartRead(*c);
+  }
+  Accept();
+}
+
+void Server::StartRead(Connection& c) {
+  if (c.reading || c.closed) return;
+  if (c.inputEnd == c.inputSize) {
+    if (c.inputStart > 0) {
+      std::memmove(c.input.get(), c.input.get() + c.inputStart, c.inputEnd - c.inputStart);
+      c.inputEnd -= c.inputStart;
+      c.inputStart = 0;
+    } else if (c.lingering) {
+      c.inputStart = c.inputEnd = 0;
+    } else if (c.inputSize < options_.limits.maxHead + kInitialInput) {
+      // A head must be whole in the buffer to be read; it is refused past Limits::maxHead.
+      std::size_t size = c.inputSize * 2;
+      std::unique_ptr<char[]> bigger(new char[size]);
+      std::memcpy(bigger.get(), c.input.get(), c.inputEnd);
+      c.input = std::move(bigger);
+      c.inputSize = size;
+    } else {
+      return;  // full of requests sent ahead: read on once they are answered
+    }
+  }
+  c.reading = true;
+  c.socket.async_read_some(asio::buffer(c.input.get() + c.inputEnd, c.inputSize - c.inputEnd),
+                           [self = c.shared_from_this()](const error_code& ec, std::size_t n) {
+                             self->server->OnRead(*self, ec, n);
+                           });
+}
+
+void Server::OnRead(Connection& c, const error_code& ec, std::size_t n) {
+  c.reading = false;
+  if (c.closed) return;
+  if (ec || n == 0) {
+    // The client has sent all it will: a request a worker has not drawn yet is dropped, an
+    // answer being sent is finished first.
+    if (c.rendering) {
+      c.gone.store(true, std::memory_order_release);
+      return;
+    }
+    if (c.writing) {
+      c.closeAfter = true;
+      return;
+    }
+    return Close(c);
+  }
+  if (c.lingering) {
+    // Dropped; the time it may take is counted from the last answer, not from these bytes.
+    c.inputStart = c.inputEnd = 0;
+    return StartRead(c);
+  }
+  c.active = Clock::now();
+  c.inputEnd += n;
+  if (c.rendering || c.writing) return StartRead(c);  // kept for after the answer
+  Process(c);
+}
+
+void Server::Process(Connection& c) {
+  for (;;) {
+    std::string_view bytes(c.input.get() + c.inputStart, c.inputEnd - c.inputStart);
+    RequestReader::Progress progress;
+    std::size_t used = c.reader.Read(bytes, &progress);
+    c.inputStart += used;
+    if (c.inputStart == c.inputEnd) c.inputStart = c.inputEnd = 0;
+    if (!c.counted && c.reader.Started()) {
+      c.counted = true;
+      metrics_.Enter();
+    }
+    switch (progress) {
+      case RequestReader::Progress::NeedMore: return StartRead(c);
+      case RequestReader::Progress::Head:
+        // The client waits for this before it sends the body; it goes out ahead of anything.
+        if (c.reader.ExpectsContinue() && c.inputStart == c.inputEnd) {
+          static constexpr char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
+          if (::send(c.socket.native_handle(), kContinue, sizeof kContinue - 1,
+                     MSG_NOSIGNAL | MSG_DONTWAIT) != static_cast<ssize_t>(sizeof kContinue - 1))
+            return Close(c);
+        }
+        continue;
+      case RequestReader::Progress::Done: return Dispatch(c);
+      case RequestReader::Progress::Refused: {
+        const Decision& d = c.reader.Result();
+        c.route = d.chart.route;
+        c.closeAfter = true;
+        return SendText(c, d.status, d.message + "\n", d.allow);
+      }
+    }
+  }
+}
+
+void Server::Dispatch(Connection& c) {
+  Decision& d = c.reader.Result();
+  c.route = d.chart.route;
+  if (d.status != 200) return SendText(c, d.status, d.message + "\n", d.allow);
+  switch (Info(c.route).handler) {
+    case Handler::Health: return SendText(c, 200, "ok\n");
+    case Handler::Metrics:
+      c.text = metrics_.Text();
+      return SendText(c, 200, c.text, nullptr, false, Info(c.route).contentType);
+    case Handler::Chart: return StartChart(c);
+    case Handler::None: return SendText(c, 404, "not found: no chart or page at this path\n");
+  }
+}
+
+void Server::StartChart(Connection& c) {
+  Decision& d = c.reader.Result();
+  EntityTag(d.chart, ProgramVersion(), &c.etag);
+  c.precondition =
+      EvaluateNoneMatch(c.reader.Method(), c.reader.HasNoneMatch(), c.reader.NoneMatch(), c.etag);
+  if (c.precondition == Precondition::NotModified) return SendNotModified(c);
+  if (c.precondition == Precondition::Failed)
+    return SendText(c, 412, "precondition failed: the picture exists\n");
+  c.chart.route = d.chart.route;
+  c.chart.width = d.chart.width;
+  c.chart.height = d.chart.height;
+  c.chart.data.swap(d.chart.data);
+  c.gone.store(false, std::memory_order_relaxed);
+  c.rendering = true;
+  c.self = c.shared_from_this();
+  if (!pool_->Submit(&c)) {
+    c.rendering = false;
+    c.self.reset();
+    return SendText(c, 503, "unavailable: too many requests waiting, try again\n", nullptr, true);
+  }
+  StartRead(c);  // to learn of a client that leaves before its turn
+}
+
+void Server::Finished(RenderJob* job) {
+  bool post;
+  {
+    std::lock_guard<std::mutex> lock(finishedMutex_);
+    finished_.push_back(static_cast<Connection*>(job));
+    post = !finishPosted_;
+    finishPosted_ = true;
+  }
+  if (post) asio::post(io_, [this] { TakeFinished(); });
+}
+
+void Server::TakeFinished() {
+  {
+    std::lock_guard<std::mutex> lock(finishedMutex_);
+    taking_.swap(finished_);
+    finishPosted_ = false;
+  }
+  for (Connection* job : taking_) {
+    std::shared_ptr<Connection> keep = std::move(job->self);
+    Connection& c = *keep;
+    c.rendering = false;
+    if (c.closed || !c.drawn || c.gone.load(std::memory_order_relaxed)) {
+      c.ReleasePicture();
+      if (!c.closed) Close(c);
+      continue;
+    }
+    Answer(c);
+  }
+  taking_.clear();
+}
+
+void Server::Answer(Connection& c) {
+  switch (c.result) {
+    case RenderResult::Ok:
+      if (c.precondition == Precondition::DrawThen304) {
+        c.ReleasePicture();
+        return SendNotModified(c);
+      }
+      if (c.precondition == Precondition::DrawThen412) {
+        c.ReleasePicture();
+        return SendText(c, 412, "precondition failed: the picture exists\n");
+      }
+      return SendPicture(c);
+    case RenderResult::NothingToDraw:
+      return SendText(c, 422, "not drawn: the data held no point\n");
+    case RenderResult::NoMemory:
+      return SendText(c, 503, "unavailable: out of memory\n", nullptr, true);
+    case RenderResult::Failed:
+      return SendText(c, 500, "internal error: the chart could not be drawn\n");
+  }
+}
+
+Persistence Server::PersistenceOf(const Connection& c) const {
+  if (c.closeAfter || draining_ || !c.reader.KeepAlive()) return Persistence::Close;
+  return c.reader.Http11() ? Persistence::KeepAlive : Persistence::KeepAlive10;
+}
+
+void Server::SendText(Connection& c, int status, std::string_view text, const char* allow,
+                      bool retry, const char* type) {
+  if (text.data() != c.text.data()) c.text.assign(text);
+  ResponseHead head;
+  head.status = status;
+  head.contentType = type;
+  head.contentLength = c.text.size();
+  head.allow = allow;
+  head.retryAfter = retry;
+  Send(c, head, c.text.data(), c.text.size());
+}
+
+void Server::SendNotModified(Connection& c) {
+  ResponseHead head;
+  head.status = 304;
+  head.contentType = Info(c.route).contentType;
+  head.hasLength = false;
+  head.etag = c.etag;
+  head.cacheControl = kPictureCache;
+  Send(c, head, nullptr, 0);
+}
+
+void Server::SendPicture(Connection& c) {
+  ResponseHead head;
+  head.contentType = Info(c.route).contentType;
+  head.contentLength = c.size;
+  head.etag = c.etag;
+  head.cacheControl = kPictureCache;
+  Send(c, head, reinterpret_cast<const char*>(c.bytes), c.size);
+}
+
+void Server::Send(Connection& c, ResponseHead& head, const char* body, std::size_t size) {
+  head.persistence = PersistenceOf(c);
+  c.closeAfter = head.persistence == Persistence::Close;
+  c.head.clear();
+  WriteHead(head, Date(), &c.head);
+  metrics_.CountResponse(c.route, head.status);
+  c.body = body;
+  c.bodySize = c.reader.HeadOnly() ? 0 : size;
+  c.sent = 0;
+  c.writing = true;
+  // The idle time of a connection counts from its answer: a chart that waited long for a
+  // worker must not have its connection swept before the first byte of it goes out.
+  c.active = Clock::now();
+  Write(c);
+}
+
+void Server::Write(Connection& c) {
+  std::size_t headSize = c.head.size();
+  std::array<asio::const_buffer, 2> buffers;
+  if (c.sent < headSize) {
+    buffers[0] = asio::buffer(c.head.data() + c.sent, headSize - c.sent);
+    buffers[1] = asio::buffer(c.body, c.bodySize);
+  } else {
+    buffers[0] = asio::buffer(c.body + (c.sent - headSize), c.bodySize - (c.sent - headSize));
+  }
+  c.socket.async_write_some(buffers,
+                            [self = c.shared_from_this()](const error_code& ec, std::size_t n) {
+                              self->server->OnWrote(*self, ec, n);
+                            });
+}
+
+void Server::OnWrote(Connection& c, const error_code& ec, std::size_t n) {
+  if (c.closed) return;
+  if (ec) return Close(c);
+  c.active = Clock::now();
+  c.sent += n;
+  if (c.sent < c.head.size() + c.bodySize) return Write(c);
+  Written(c);
+}
+
+void Server::Written(Connection& c) {
+  c.writing = false;
+  c.ReleasePicture();
+  if (c.text.capacity() > kInitialInput) std::string().swap(c.text);
+  if (c.counted) {
+    c.counted = false;
+    metrics_.Leave();
+  }
+  if (c.closeAfter || draining_) return Linger(c);
+  c.reader.Next();
+  // A connection that held a large head goes back to a small buffer once it is idle.
+  if (c.inputStart == c.inputEnd && c.inputSize > kInitialInput && !c.reading) {
+    c.input.reset(new char[kInitialInput]);
+    c.inputSize = kInitialInput;
+  }
+  Process(c);
+}
+
+void Server::Linger(Connection& c) {
+  error_code ignored;
+  c.socket.shutdown(tcp::socket::shutdown_send, ignored);
+  c.lingering = true;
+  c.active = Clock::now();
+  c.inputStart = c.inputEnd = 0;
+  StartRead(c);
+}
+
+void Server::Close(Connection& c) {
+  if (c.closed) return;
+  c.closed = true;
+  error_code ignored;
+  c.socket.close(ignored);
+  if (c.counted) {
+    c.counted = false;
+    metrics_.Leave();
+  }
+  if (c.prev) c.prev->next = c.next;
+  if (c.next) c.next->prev = c.prev;
+  if (first_ == &c) first_ = c.next;
+  c.prev = c.next = nullptr;
+  --connections_;
+  auto it = perClient_.find(c.client);
+  if (it != perClient_.end() && --it->second <= 0) perClient_.erase(it);
+  if (!c.rendering) c.ReleasePicture();
+  if (draining_ && connections_ == 0) io_.stop();
+}
+
+void Server::Sweep() {
+  const Clock::time_point now = Clock::now();
+  const auto idle = std::chrono::seconds(options_.timeout);
+  for (Connection* c = first_; c;) {
+    Connection* next = c->next;
+    if (!c->rendering && (now - c->active > (c->lingering ? std::min<Clock::duration>(kLinger, idle)
+                                                          : Clock::duration(idle))))
+      Close(*c);
+    c = next;
+  }
+  sweep_.expires_after(kSweep);
+  sweep_.async_wait([this](const error_code& ec) {
+    if (!ec) Sweep();
+  });
+}
+
+void Server::Drain() {
+  draining_ = true;
+  error_code ignored;
+  acceptor_.close(ignored);
+  // Idle connections go now; the others once their request is answered (PersistenceOf).
+  for (Connection* c = first_; c;) {
+    Connection* next = c->next;
+    if (c->lingering || (!c->rendering && !c->writing && !c->reader.Started())) Close(*c);
+    c = next;
+  }
+  if (connections_ == 0) return io_.stop();
+  deadline_.expires_after(std::chrono::seconds(options_.timeout));
+  deadline_.async_wait([this](const error_code& ec) {
+    if (!ec) io_.stop();
+  });
+}
+
+int Server::Run(int threads) {
+  maxConnections_ = ConnectionLimit();
+  std::string why;
+  if (!Listen(&why)) {
+    std::fprintf(stderr, "norvisk: cannot listen on %s:%d: %s\n", options_.host.c_str(),
+                 options_.port, why.c_str());
     return 1;
   }
-  int port = s.options.port;
-  if (const MHD_DaemonInfo* info = mhd.get_daemon_info(daemon, MHD_DAEMON_INFO_LISTEN_FD)) {
-    sockaddr_in bound{};
-    socklen_t len = sizeof bound;
-    if (getsockname(info->listen_fd, reinterpret_cast<sockaddr*>(&bound), &len) == 0)
-      port = ntohs(bound.sin_port);
-  }
-  std::printf("norvisk: listening on http://%s:%d\n", s.options.host.c_str(), port);
-  std::fflush(stdout);
+  // The stop signals reach only this thread: the workers start with them blocked.
+  sigset_t stop;
+  sigemptyset(&stop);
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&stop, sig);
+  pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+  pool_ = std::make_unique<RenderPool>(threads, options_.queue, &metrics_,
+                                       [this](RenderJob* job) { Finished(job); });
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) signals_.add(sig);
+  signals_.async_wait([this](const error_code& ec, int) {
+    if (!ec) Drain();
+  });
+  pthread_sigmask(SIG_UNBLOCK, &stop, nullptr);
 
-  int sig = 0;
-  while (sigwait(&stop, &sig) != 0) {
+  error_code ignored;
+  std::printf("norvisk: listening on http://%s:%d\n", options_.host.c_str(),
+              acceptor_.local_endpoint(ignored).port());
+  std::fflush(stdout);
+  Accept();
+  Sweep();
+  io_.run();
+
+  // The workers finish what they draw; then every connection is closed, and what it held goes
+  // with the last reference to it.
+  std::vector<RenderJob*> undrawn = pool_->Stop();
+  std::vector<std::shared_ptr<Connection>> open;
+  for (Connection* c = first_; c; c = c->next) open.push_back(c->shared_from_this());
+  for (const std::shared_ptr<Connection>& c : open) Close(*c);
+  for (RenderJob* job : undrawn) static_cast<Connection*>(job)->self.reset();
+  {
+    std::lock_guard<std::mutex> lock(finishedMutex_);
+    for (Connection* c : finished_) c->self.reset();
+    finished_.clear();
   }
-  // Stop accepting, let the requests in flight finish, then close what is left (idle ones).
-  MHD_socket listener = mhd.quiesce_daemon(daemon);
-  if (listener != MHD_INVALID_SOCKET) close(listener);
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(s.options.timeout);
-  while (s.metrics.InFlight() > 0 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  mhd.stop_daemon(daemon);
+  for (const std::shared_ptr<Connection>& c : open) c->self.reset();
   return 0;
 }
 
 }  // namespace
 
 int ServeCommand(int argc, char** argv) {
-  Server s;
+  Options options;
   std::string why;
-  if (!ParseOptions(argc, argv, &s.options, &why)) {
+  if (!ParseOptions(argc, argv, &options, &why)) {
     std::fprintf(stderr, "norvisk: %s (see norvisk serve --help)\n", why.c_str());
     return 2;
   }
-  if (s.options.help) {
+  if (options.help) {
     std::fputs(kServeHelp, stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
   }
-  if (!LoadHttp(&why)) {
-    std::fprintf(stderr, "norvisk: the service cannot start: %s\n", why.c_str());
-    return 1;
-  }
+  std::signal(SIGPIPE, SIG_IGN);
+  // Pictures over a few MiB get memory of their own that goes back to the system when they
+  // are sent; without a fixed threshold the allocator raises it after the first large picture
+  // and keeps each worker's peak for good.
+  mallopt(M_MMAP_THRESHOLD, kLargeAllocation);
   unsigned cpus = std::thread::hardware_concurrency();
-  s.threads = s.options.threads > 0 ? s.options.threads : static_cast<int>(cpus ? cpus : 1);
-  return Run(s);
+  int threads = options.threads > 0 ? options.threads : static_cast<int>(cpus ? cpus : 1);
+  Server server(options, threads);
+  return server.Run(threads);
 }
 
 }  // namespace norvisk::serve

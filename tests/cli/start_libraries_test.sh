@@ -10,10 +10,10 @@ dynamic=$(readelf -d "$command") || { echo "cannot read $command" >&2; exit 1; }
 needed=$(printf '%s\n' "$dynamic" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
 [ -n "$needed" ] || { echo "no NEEDED entries read from $command" >&2; exit 1; }
 status=0
-# Opened only when needed (norvisk serve; a face not found when the project was built), not at
-# every start.
-for late in libmicrohttpd libfontconfig "$@"; do
-  if printf '%s\n' "$needed" | grep -q "^$late\."; then
+# Opened only when needed (a face not found when the project was built), not at every start;
+# the service's HTTP layer is header-only and must stay so: no Boost library is loaded at all.
+for late in libfontconfig libboost "$@"; do
+  if printf '%s\n' "$needed" | grep -q "^$late[._]"; then
     echo "$command loads $late at start" >&2
     status=1
   fi

@@ -7,6 +7,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -229,6 +230,49 @@ inline Response ReadResponse(int fd, bool head, std::string* pending) {
   buf.erase(0, length);
   r.status = status;
   return r;
+}
+
+// Every byte the server sends until it closes the connection, waiting at most `seconds`;
+// `closed` tells whether it did close.
+inline std::string ReadUntilClose(int fd, int seconds, bool* closed) {
+  std::string all;
+  *closed = false;
+  auto deadline = Clock::now() + std::chrono::seconds(seconds);
+  char buf[65536];
+  while (Clock::now() < deadline) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 50) <= 0) continue;
+    ssize_t n = recv(fd, buf, sizeof buf, 0);
+    if (n <= 0) {
+      *closed = true;
+      break;
+    }
+    all.append(buf, static_cast<std::size_t>(n));
+  }
+  return all;
+}
+
+// Reads until the server closes or `seconds` pass; true when it closed.
+inline bool ClosedWithin(int fd, int seconds) {
+  bool closed = false;
+  ReadUntilClose(fd, seconds, &closed);
+  return closed;
+}
+
+// Room for many connections: the soft descriptor limit raised to the hard one, which is returned.
+inline rlim_t RaiseDescriptorLimit() {
+  rlimit rl;
+  getrlimit(RLIMIT_NOFILE, &rl);
+  rl.rlim_cur = rl.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &rl);
+  return rl.rlim_cur;
+}
+
+// A metric's value in /metrics text, or -1 when the line is not there.
+inline long MetricValue(const std::string& text, const std::string& series) {
+  std::size_t at = text.find("\n" + series + " ");
+  if (at == std::string::npos) return -1;
+  return std::atol(text.c_str() + at + series.size() + 2);
 }
 
 // One request on a fresh connection: `raw` is sent as it stands.
