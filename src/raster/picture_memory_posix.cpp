@@ -1,6 +1,7 @@
 // Kept picture memory on POSIX systems: one list for the process under a lock, so that a picture
 // freed on the thread that sent it serves the next chart of the thread that draws.
 #include <malloc.h>
+#include <pthread.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -68,6 +69,16 @@ class KeptBlocks {
     return kept;
   }
 
+  // Around fork: the lock is held across it, so that the child's copy of the list is whole and
+  // its lock free whatever the other threads were doing; only the forking thread lives on there.
+  void BeforeFork() { mutex_.lock(); }
+  void AfterForkInParent() { mutex_.unlock(); }
+  void AfterForkInChild(bool counted) {
+    threads_ = counted ? 1 : 0;
+    while (count_ > Limit()) std::free(RemoveAt(Smallest()).data);
+    mutex_.unlock();
+  }
+
   void ReleaseAll() {
     std::lock_guard<std::mutex> lock(mutex_);
     while (count_ > 0) std::free(RemoveAt(count_ - 1).data);
@@ -110,6 +121,10 @@ struct ThreadShare {
     kept.Leave();
   }
 };
+
+[[maybe_unused]] const int fork_handlers =
+    pthread_atfork([] { kept.BeforeFork(); }, [] { kept.AfterForkInParent(); },
+                   [] { kept.AfterForkInChild(this_thread == Share::Counted); });
 
 void CountThisThread() {
   if (this_thread != Share::None) return;

@@ -3,10 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "raster/memory_sink.h"
+#include "support/limited_child.h"
 
 namespace norvisk {
 namespace {
@@ -110,6 +115,38 @@ TEST_F(PictureMemoryTest, APictureInMemoryTakesKeptBlocksAndGivesTheSmallerBack)
     EXPECT_EQ(PictureMemoryKept().blocks, 1);
   }
   EXPECT_EQ(PictureMemoryKept().blocks, 2);
+}
+
+// A process forked while another thread takes and gives blocks (as a host that starts a program
+// while it draws): the child takes and gives blocks too, rather than waiting for good on a list
+// that thread had in hand when the process was copied.
+TEST_F(PictureMemoryTest, AForkedChildTakesMemoryWhileAnotherThreadDrew) {
+  constexpr int kForks = 100;
+  std::atomic<bool> stop{false};
+  std::thread drawer([&] {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!stop.load() && std::chrono::steady_clock::now() < deadline)
+      GivePictureMemory(TakePictureMemory(100000).data);
+  });
+  int stuck = 0, failed = 0;
+  for (int n = 0; n < kForks && stuck == 0; ++n) {
+    const int code = norvisk_test::InChild(
+        [] {
+          alarm(5);
+          return true;
+        },
+        [] {
+          const PictureBlock block = TakePictureMemory(100000);
+          GivePictureMemory(block.data);
+          return block.data != nullptr ? 0 : 1;
+        });
+    if (code == norvisk_test::kChildSignal + SIGALRM) ++stuck;
+    if (code != 0) ++failed;
+  }
+  stop.store(true);
+  drawer.join();
+  EXPECT_EQ(stuck, 0) << "a child waited for a lock no thread of its own held";
+  EXPECT_EQ(failed, 0);
 }
 
 }  // namespace
