@@ -67,6 +67,26 @@ TEST_F(PictureMemoryThreads, AThreadThatEndsTakesItsShareBack) {
   GivePictureMemory(second.data);
 }
 
+// Pictures still out when the thread that drew them ends are given back later on another
+// thread, as a host frees what a finished worker drew: kept within that thread's share.
+TEST_F(PictureMemoryThreads, BlocksOutWhenTheirThreadEndsAreGivenBackLater) {
+  PictureBlock out[3];
+  std::thread([&] {
+    for (PictureBlock& block : out) {
+      block = TakePictureMemory(300000);
+      if (block.data != nullptr) std::memset(block.data, 0x5A, block.capacity);
+    }
+  }).join();
+  for (const PictureBlock& block : out) ASSERT_NE(block.data, nullptr);
+  EXPECT_EQ(PictureMemoryKept().blocks, 0);
+  for (const PictureBlock& block : out) GivePictureMemory(block.data);
+  // Only this thread is left: its share of two is kept, the third went back to the system.
+  EXPECT_EQ(PictureMemoryKept().blocks, 2);
+  const PictureBlock again = TakePictureMemory(300000);
+  EXPECT_TRUE(again.data == out[0].data || again.data == out[1].data || again.data == out[2].data);
+  GivePictureMemory(again.data);
+}
+
 // Threads drawing and threads freeing what the others drew, as a service's workers and its
 // connections do: every block holds what its taker wrote until it is given back, and what is
 // kept once they have ended is this thread's share.
