@@ -1,15 +1,20 @@
 // libnorvisk's speed through its C interface: a whole bar chart to JPEG in memory against
-// libjpeg-turbo alone compressing the same picture to memory, and (when built with Python) the
-// Python module's call against the C call. Each pair is measured in alternated rounds of one
-// benchmark, the order flipping every round, so that the machine's drift falls on both sides.
+// libjpeg-turbo alone compressing the same picture to memory, the chart on two threads at once
+// against one, and (when built with Python) the Python module's call against the C call. Each
+// pair is measured in alternated rounds of one benchmark, the order flipping every round, so
+// that the machine's drift falls on both sides.
 #include <benchmark/benchmark.h>
 
 #include <jpeglib.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/alternate.h"
@@ -101,6 +106,97 @@ void BM_BarChartJpeg(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(ChartToMemory());
 }
 BENCHMARK(BM_BarChartJpeg)->Unit(benchmark::kMicrosecond);
+
+// Two host threads that draw charts when told to, and live across rounds as a host's threads
+// do (so that what a thread keeps between charts is measured as a host would see it).
+class TwoDrawers {
+ public:
+  TwoDrawers() {
+    for (int t = 0; t < 2; ++t) threads_[t] = std::thread([this, t] { Serve(t); });
+  }
+  ~TwoDrawers() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    for (std::thread& thread : threads_) thread.join();
+  }
+  // `charts` charts on each of the first `threads` threads; returns when all are drawn, with
+  // how many were drawn.
+  int Round(int threads, int charts) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    threadsInRound_ = threads;
+    charts_ = charts;
+    busy_ = threads;
+    drawn_ = 0;
+    ++round_;
+    wake_.notify_all();
+    done_.wait(lock, [this] { return busy_ == 0; });
+    return drawn_;
+  }
+
+ private:
+  void Serve(int thread) {
+    long seen = 0;
+    for (;;) {
+      int charts;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        wake_.wait(lock, [&] { return stop_ || (round_ != seen && thread < threadsInRound_); });
+        if (stop_) return;
+        seen = round_;
+        charts = charts_;
+      }
+      int drawn = 0;
+      for (int n = 0; n < charts; ++n) drawn += ChartToMemory() > 0;
+      std::lock_guard<std::mutex> lock(mutex_);
+      drawn_ += drawn;
+      if (--busy_ == 0) done_.notify_all();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_, done_;
+  std::thread threads_[2];
+  long round_ = 0;
+  int threadsInRound_ = 0;
+  int charts_ = 0;
+  int busy_ = 0;
+  int drawn_ = 0;
+  bool stop_ = false;
+};
+
+// Charts per second on two threads against one, rounds alternated: a chart shares nothing
+// with another, so two threads on two idle cores should draw nearly twice as many.
+void BM_BarChartTwoThreadsVsOne(benchmark::State& state) {
+  constexpr int kCharts = 40;  // per thread and round
+  using Clock = std::chrono::steady_clock;
+  TwoDrawers drawers;
+  drawers.Round(2, 5);  // both threads warmed up
+  double seconds[2] = {0, 0};
+  int charts[2] = {0, 0};
+  bool oneFirst = true;
+  for (auto _ : state) {
+    for (int turn = 0; turn < 2; ++turn) {
+      const int side = (turn == 0) == oneFirst ? 0 : 1;
+      const auto start = Clock::now();
+      const int drawn = drawers.Round(side + 1, kCharts);
+      seconds[side] += std::chrono::duration<double>(Clock::now() - start).count();
+      if (drawn != (side + 1) * kCharts) {
+        state.SkipWithError("a chart was not drawn");
+        return;
+      }
+      charts[side] += drawn;
+    }
+    oneFirst = !oneFirst;
+  }
+  const double perSecond[2] = {charts[0] / seconds[0], charts[1] / seconds[1]};
+  state.counters["one_thread_charts_per_s"] = perSecond[0];
+  state.counters["two_threads_charts_per_s"] = perSecond[1];
+  state.counters["speedup"] = perSecond[1] / perSecond[0];
+}
+BENCHMARK(BM_BarChartTwoThreadsVsOne)->Unit(benchmark::kMillisecond)->MinTime(4.0)->UseRealTime();
 
 #ifdef NORVISK_BENCH_PYTHON
 // norvisk.bar_chart(data, "jpeg", 640, 300) through the embedded interpreter.

@@ -120,7 +120,8 @@ NORVISK_API int norvisk_bar_chart(const char* data, int width, int height, norvi
 NORVISK_API int norvisk_xy_chart(const char* data, int width, int height, norvisk_format format,
                                  unsigned char** out, size_t* size);
 
-/* Releases a block from norvisk_encode or the chart functions; null is allowed. */
+/* Releases a block from norvisk_encode or the chart functions, on any thread; null is allowed.
+ * On Linux the library may keep the block for the next picture. */
 NORVISK_API void norvisk_free(void* data);
 
 /* A short English text for a status, never null. */

@@ -9,6 +9,7 @@
 #include "objects/boundary.h"
 #include "objects/nv_graph.h"
 #include "raster/memory_sink.h"
+#include "raster/picture_memory.h"
 #include "raster/png_writer.h"
 
 struct norvisk_graph {
@@ -203,7 +204,7 @@ int norvisk_xy_chart(const char* data, int width, int height, norvisk_format for
   return Chart(&NVGraph::CreateXYGraph, data, width, height, format, out, size);
 }
 
-void norvisk_free(void* data) { std::free(data); }
+void norvisk_free(void* data) { norvisk::GivePictureMemory(data); }
 
 const char* norvisk_status_text(int status) {
   switch (status) {

@@ -1,12 +1,12 @@
 // The software back end: a 24-bit DIB in memory, drawn with the GDI pixel rules.
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <utility>
 #include <vector>
 
 #include "raster/device.h"
+#include "raster/picture_memory.h"
 #include "raster/pixel_kernels.h"
 #include "raster/soft_font.h"
 
@@ -42,10 +42,10 @@ constexpr int kDpi = 96;
 constexpr Color kWhite = 0x00FFFFFF;
 constexpr Color kNewTextColor = 0;  // the text colour of a new context: black
 
-struct FreeBits {
-  void operator()(std::uint8_t* bits) const { std::free(bits); }
+struct GiveBackBits {
+  void operator()(std::uint8_t* bits) const { GivePictureMemory(bits); }
 };
-using PixelMemory = std::unique_ptr<std::uint8_t, FreeBits>;
+using PixelMemory = std::unique_ptr<std::uint8_t, GiveBackBits>;
 
 class SoftDevice final : public Device {
  public:
@@ -443,9 +443,11 @@ class SoftBackendImpl final : public Backend {
   std::unique_ptr<Device> CreateDevice(const SurfaceDesc& desc) const override {
     if (!SurfaceFits(desc.width, desc.height, 24) || desc.bitsPerPixel != 24) return nullptr;
     std::int64_t bytes = RowBytes(desc.width, 24) * desc.height;
-    // A new surface is all black (the device clears it before its first use). The memory is
-    // owned from here on, also when the device holding it cannot be made.
-    PixelMemory bits(static_cast<std::uint8_t*>(std::malloc(static_cast<std::size_t>(bytes))));
+    // A new surface is all black (the device clears it before its first use): memory kept from
+    // an earlier surface holds that surface's pixels. The memory is owned from here on, also
+    // when the device holding it cannot be made.
+    PixelMemory bits(
+        static_cast<std::uint8_t*>(TakePictureMemory(static_cast<std::size_t>(bytes)).data));
     if (!bits) return nullptr;
     return std::make_unique<SoftDevice>(desc.width, desc.height, std::move(bits));
   }

@@ -1,9 +1,11 @@
-// MemorySink: a block that grows by doubling, so that a picture costs few copies.
+// MemorySink: a block that grows by doubling, so that a picture costs few copies; its blocks are
+// kept picture memory.
 #include "raster/memory_sink.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
+
+#include "raster/picture_memory.h"
 
 namespace norvisk {
 
@@ -12,7 +14,7 @@ namespace {
 constexpr std::size_t kFirstBlock = 64 * 1024;
 }  // namespace
 
-MemorySink::~MemorySink() { std::free(data_); }
+MemorySink::~MemorySink() { GivePictureMemory(data_); }
 
 unsigned char* MemorySink::Release(std::size_t* size) {
   unsigned char* data = data_;
@@ -36,13 +38,16 @@ bool MemorySink::WriteTo(void* context, const void* data, std::size_t size) {
     while (capacity < needed && capacity <= SIZE_MAX / 2) capacity *= 2;
     // A single large piece (a bitmap's pixels) gets exactly the room it needs.
     if (capacity < needed || capacity / 2 < needed - self->size_) capacity = needed;
-    void* grown = std::realloc(self->data_, capacity);
-    if (grown == nullptr) {
+    // A block an earlier picture left, when one is large enough; the smaller one goes back.
+    const PictureBlock block = TakePictureMemory(capacity);
+    if (block.data == nullptr) {
       self->outOfMemory_ = true;
       return false;
     }
-    self->data_ = static_cast<unsigned char*>(grown);
-    self->capacity_ = capacity;
+    if (self->size_ > 0) std::memcpy(block.data, self->data_, self->size_);
+    GivePictureMemory(self->data_);
+    self->data_ = static_cast<unsigned char*>(block.data);
+    self->capacity_ = block.capacity;
   }
   std::memcpy(self->data_ + self->size_, data, size);
   self->size_ = needed;

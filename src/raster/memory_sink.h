@@ -1,4 +1,5 @@
-// Memory as an image sink: the picture's bytes in one block from malloc.
+// Memory as an image sink: the picture's bytes in one block from malloc, kept picture memory
+// when there is some (raster/picture_memory.h).
 #pragma once
 
 #include <cstddef>
@@ -20,8 +21,8 @@ class MemorySink {
   bool outOfMemory() const { return outOfMemory_; }
   std::size_t size() const { return size_; }
   const unsigned char* data() const { return data_; }
-  // Hands the block over, to be released with free(); the sink is empty afterwards. Null when
-  // nothing was written.
+  // Hands the block over, to be released with GivePictureMemory (or free()); the sink is empty
+  // afterwards. Null when nothing was written.
   unsigned char* Release(std::size_t* size);
 
  private:
