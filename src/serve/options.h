@@ -16,6 +16,7 @@ struct Options {
   int maxPerClient = 64;  // connections one client address may hold; 0: no limit
   int timeout = 10;       // seconds: idle connections, and the drain on SIGTERM / SIGINT
   Limits limits;
+  bool playground = true;  // GET / and its files; --no-playground turns them off
   bool help = false;
 };
 

@@ -3,10 +3,12 @@
 #include "serve/render.h"
 
 #include "norvisk.h"
+#include "serve/parse_route.h"
 
 namespace norvisk::serve {
 
 RenderResult Render(const ChartRequest& chart, unsigned char** bytes, std::size_t* size) {
+  if (Info(chart.route).handler == Handler::Parse) return ParseToJson(chart, bytes, size);
   const norvisk_format format = IsJpeg(chart.route) ? NORVISK_FORMAT_JPEG : NORVISK_FORMAT_BMP;
   auto draw = IsBar(chart.route) ? norvisk_bar_chart : norvisk_xy_chart;
   switch (draw(chart.data.c_str(), chart.width, chart.height, format, bytes, size)) {

@@ -62,7 +62,8 @@ void RenderPool::Work(int index) {
     if (job->drawn) {
       auto start = std::chrono::steady_clock::now();
       job->result = Render(job->chart, &job->bytes, &job->size);
-      if (job->result == RenderResult::Ok)
+      // Only pictures count as drawn: a /parse reading would hide their times among its own.
+      if (job->result == RenderResult::Ok && IsChart(job->chart.route))
         metrics_->CountRender(
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), index);
     } else {

@@ -8,17 +8,31 @@
 
 namespace norvisk::serve {
 
-enum class Route { Unknown, BarJpeg, BarBmp, XYJpeg, XYBmp, Health, Metrics };
+enum class Route {
+  Unknown,
+  BarJpeg,
+  BarBmp,
+  XYJpeg,
+  XYBmp,
+  ParseBar,
+  ParseXY,
+  Page,
+  PageStyle,
+  PageScript,
+  Health,
+  Metrics
+};
 
-// Who answers a route: charts are drawn by the workers, the pages by the connection handling.
-enum class Handler { None, Chart, Health, Metrics };
+// Who answers a route: charts are drawn and data strings read by the workers, the pages by the
+// connection handling.
+enum class Handler { None, Chart, Parse, Page, Health, Metrics };
 
 // One row of the route table: everything the service knows about a path.
 struct RouteInfo {
   std::string_view path;
   Route route;
   Handler handler;
-  bool bar;                 // charts: a bar chart, else an XY chart
+  bool bar;                 // charts and parse: a bar chart, else an XY chart
   bool jpeg;                // charts: JPEG, else BMP
   const char* contentType;  // of a 200
   const char* allow;        // the methods it takes, for 405
@@ -33,6 +47,13 @@ inline constexpr RouteInfo kRouteTable[] = {
     {"/bar.bmp", Route::BarBmp, Handler::Chart, true, false, "image/bmp", kChartMethods},
     {"/xy.jpg", Route::XYJpeg, Handler::Chart, false, true, "image/jpeg", kChartMethods},
     {"/xy.bmp", Route::XYBmp, Handler::Chart, false, false, "image/bmp", kChartMethods},
+    {"/parse/bar", Route::ParseBar, Handler::Parse, true, false, "application/json", kChartMethods},
+    {"/parse/xy", Route::ParseXY, Handler::Parse, false, false, "application/json", kChartMethods},
+    {"/", Route::Page, Handler::Page, false, false, "text/html; charset=utf-8", kPageMethods},
+    {"/playground.css", Route::PageStyle, Handler::Page, false, false, "text/css; charset=utf-8",
+     kPageMethods},
+    {"/playground.js", Route::PageScript, Handler::Page, false, false,
+     "text/javascript; charset=utf-8", kPageMethods},
     {"/health", Route::Health, Handler::Health, false, false, "text/plain; charset=utf-8",
      kPageMethods},
     {"/metrics", Route::Metrics, Handler::Metrics, false, false,
@@ -47,6 +68,8 @@ const RouteInfo& Info(Route route);
 // The path of a route as the metrics name it; "other" for Unknown.
 const char* RouteName(Route route);
 bool IsChart(Route route);
+// A route that reads a data string: a chart, or /parse.
+bool TakesData(Route route);
 bool IsBar(Route route);
 bool IsJpeg(Route route);
 
@@ -99,7 +122,7 @@ void ReadRequest(std::string_view method, std::string_view target, const Limits&
 // byte turns it into a 400, as such data does in the query.
 void ReadBody(std::string_view body, Decision* decision);
 
-// True when a POST to a chart route takes its data from the body.
+// True when a POST to a chart or parse route takes its data from the body.
 bool TakesBody(std::string_view method, Route route);
 
 // The strong entity tag of the picture `chart` gives with program `version`, quoted.

@@ -28,6 +28,7 @@
 #include "serve/http_reader.h"
 #include "serve/metrics.h"
 #include "serve/options.h"
+#include "serve/playground.h"
 #include "serve/render.h"
 #include "serve/render_pool.h"
 #include "serve/request.h"
@@ -123,6 +124,7 @@ class Server {
                 bool retry = false, const char* type = kText);
   void SendNotModified(Connection& c);
   void SendPicture(Connection& c);
+  void SendPage(Connection& c);
   void Send(Connection& c, ResponseHead& head, const char* body, std::size_t size);
   void Write(Connection& c);
   void Written(Connection& c);
@@ -330,7 +332,9 @@ void Server::Dispatch(Connection& c) {
     case Handler::Metrics:
       c.text = metrics_.Text();
       return SendText(c, 200, c.text, nullptr, false, Info(c.route).contentType);
-    case Handler::Chart: return StartChart(c);
+    case Handler::Chart:
+    case Handler::Parse: return StartChart(c);
+    case Handler::Page: return SendPage(c);
     case Handler::None: return SendText(c, 404, "not found: no chart or page at this path\n");
   }
 }
@@ -444,6 +448,15 @@ void Server::SendPicture(Connection& c) {
   head.etag = c.etag;
   head.cacheControl = kPictureCache;
   Send(c, head, reinterpret_cast<const char*>(c.bytes), c.size);
+}
+
+void Server::SendPage(Connection& c) {
+  ResponseHead head;
+  std::string_view body;
+  if (!options_.playground ||
+      !AnswerPlayground(c.route, c.reader.HasNoneMatch(), c.reader.NoneMatch(), &head, &body))
+    return SendText(c, 404, "not found: no chart or page at this path\n");
+  Send(c, head, body.data(), body.size());
 }
 
 void Server::Send(Connection& c, ResponseHead& head, const char* body, std::size_t size) {

@@ -261,7 +261,7 @@ TEST_F(Served, EveryErrorStatusWithItsHeaders) {
       {GetRequest(bar + "&colour=red"), 400},
       {PostRequest("/xy.bmp?data=(a;1)", "(a;1)"), 400},
       {GetRequest("/nothing"), 404},
-      {GetRequest("/"), 404},
+      {GetRequest("/index.html"), 404},
       {GetRequest("/bar.png?data=x"), 404},
       {GetRequest(bar + "&width=5000&height=5000"), 413},
       {GetRequest(bar + "&width=0"), 422},
