@@ -3,7 +3,10 @@ SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 PACKAGES := g++ make cmake pkg-config libjpeg62-turbo-dev libfreetype-dev libfontconfig-dev \
 	fontconfig fonts-liberation2 googletest libgtest-dev libbenchmark-dev python3 libboost-dev \
-	clang-format
+	clang-format php-cli chromium nodejs
+# npm comes with Debian's package, or within a nodejs of another origin (which the package would
+# conflict with).
+NPM_PACKAGE = $(shell command -v npm >/dev/null || echo npm)
 # The Windows build: cross compilers, Wine to run what they build, Xvfb for windows, and what
 # libjpeg-turbo's source build needs (nasm for its SIMD code).
 WINDOWS_PACKAGES := mingw-w64 mingw-w64-tools gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix \
@@ -30,7 +33,7 @@ all: build
 deps: deps-native deps-windows
 
 deps-native:
-	@cmake/install-deps.sh $(PACKAGES)
+	@cmake/install-deps.sh $(PACKAGES) $(NPM_PACKAGE)
 
 deps-windows:
 	@cmake/install-deps.sh $(WINDOWS_PACKAGES)
