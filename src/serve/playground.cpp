@@ -37,11 +37,14 @@ std::string FormatOptions() {
 }
 
 struct Files {
-  std::array<PlaygroundFile, 3> files;
+  static constexpr const char* kNames[] = {"index.html", "playground.css", "playground.js",
+                                           "playground.svg"};
+  static constexpr Route kRoutes[] = {Route::Page, Route::PageStyle, Route::PageScript,
+                                      Route::PageIcon};
+  static constexpr int kCount = 4;
+  std::array<PlaygroundFile, kCount> files;
   Files() {
-    static constexpr const char* kNames[] = {"index.html", "playground.css", "playground.js"};
-    static constexpr Route kRoutes[] = {Route::Page, Route::PageStyle, Route::PageScript};
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < kCount; ++i) {
       PlaygroundFile& file = files[static_cast<std::size_t>(i)];
       for (int k = 0; k < kPlaygroundFileCount; ++k) {
         const EmbeddedFile& e = kPlaygroundFiles[k];
@@ -63,12 +66,9 @@ struct Files {
 
 const PlaygroundFile* FindPlaygroundFile(Route route) {
   static const Files all;
-  switch (route) {
-    case Route::Page: return &all.files[0];
-    case Route::PageStyle: return &all.files[1];
-    case Route::PageScript: return &all.files[2];
-    default: return nullptr;
-  }
+  for (int i = 0; i < Files::kCount; ++i)
+    if (Files::kRoutes[i] == route) return &all.files[static_cast<std::size_t>(i)];
+  return nullptr;
 }
 
 bool AnswerPlayground(Route route, bool hasNoneMatch, std::string_view noneMatch,

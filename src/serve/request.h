@@ -19,6 +19,7 @@ enum class Route {
   Page,
   PageStyle,
   PageScript,
+  PageIcon,
   Health,
   Metrics
 };
@@ -54,6 +55,8 @@ inline constexpr RouteInfo kRouteTable[] = {
      kPageMethods},
     {"/playground.js", Route::PageScript, Handler::Page, false, false,
      "text/javascript; charset=utf-8", kPageMethods},
+    {"/playground.svg", Route::PageIcon, Handler::Page, false, false, "image/svg+xml",
+     kPageMethods},
     {"/health", Route::Health, Handler::Health, false, false, "text/plain; charset=utf-8",
      kPageMethods},
     {"/metrics", Route::Metrics, Handler::Metrics, false, false,

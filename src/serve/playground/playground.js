@@ -102,6 +102,7 @@
     img.removeAttribute('src');
     img.alt = '';
     delete img.dataset.src;
+    img.picture = null;
     if (objectUrl) URL.revokeObjectURL(objectUrl);
     objectUrl = null;
     reason.textContent = text;
@@ -131,6 +132,7 @@
     });
     if (objectUrl) URL.revokeObjectURL(objectUrl);
     objectUrl = url;
+    img.picture = picture;  // the bytes shown, for whoever reads the page (its tests)
     img.alt = altText(q);
     img.dataset.src = path;
     img.hidden = false;
