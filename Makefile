@@ -3,7 +3,10 @@ SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 PACKAGES := g++ make cmake pkg-config libjpeg62-turbo-dev libfreetype-dev libfontconfig-dev \
 	fontconfig fonts-liberation2 googletest libgtest-dev libbenchmark-dev python3 libboost-dev \
-	clang-format nginx-light libisal-dev zlib1g-dev pngcheck
+	clang-format nginx-light libisal-dev zlib1g-dev pngcheck php-cli chromium nodejs
+# npm comes with Debian's package, or within a nodejs of another origin (which the package would
+# conflict with).
+NPM_PACKAGE = $(shell command -v npm >/dev/null || echo npm)
 # The Windows build: cross compilers, Wine to run what they build, Xvfb for windows, what the
 # source builds of libjpeg-turbo and ISA-L need (nasm for their SIMD code, xz for ISA-L's
 # tarball), and zlib for the tests to read PNG files back.
@@ -33,7 +36,7 @@ all: build
 deps: deps-native deps-windows
 
 deps-native:
-	@cmake/install-deps.sh $(PACKAGES)
+	@cmake/install-deps.sh $(PACKAGES) $(NPM_PACKAGE)
 
 deps-windows:
 	@cmake/install-deps.sh $(WINDOWS_PACKAGES)

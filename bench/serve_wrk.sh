@@ -8,10 +8,12 @@
 #   (5) `norvisk bar` once per chart         (6) gnuplot once per chart
 #   (7) data changing, 8 connections, through nginx in front of two instances of 1 worker each
 #       (the README's configuration); its CPU share is both instances', nginx's is given apart
+#   (8) /parse/bar for that data, 8 connections
 # Each round runs them all one after the other; ratios are taken within a round and the median
 # of the rounds is reported, since the machine's speed drifts and other work shares its cores.
 # For each served figure: the server's CPU share and its minor page faults per request.
-# Targets: (2) >= 80% of (4) with p99 <= 3x p50; (3) >= 40,000/s; (1) >= 15x (5), >= 40x (6).
+# Targets: (2) >= 80% of (4) with p99 <= 3x p50; (3) >= 40,000/s; (1) >= 15x (5), >= 40x (6);
+# (8) >= 20,000/s.
 # (1p) the same URL as /bar.png, 4 connections, after (1): at least (1)'s charts/s.
 #
 # BASELINE=/path/to/another/norvisk measures a second server the same way in the same rounds,
@@ -226,8 +228,10 @@ for ((r = 1; r <= rounds; ++r)); do
     row "$r" "$name" "(2) data changing, 8 conn." "$ch8" "$p50_8" "$p99_8" "$scpu" "$flt"
     read -r cached p50 p99 scpu flt <<<"$(run_wrk "$pid" 8 -H "If-None-Match: $etag" "$b/bar.jpg?$query")"
     row "$r" "$name" "(3) 304 Not Modified" "$cached" "$p50" "$p99" "$scpu" "$flt"
-    printf '%s %s %s %s %s %s %s %s %s\n' "$name" "$fixed" "$ch4" "$ch8" "$cached" \
-      "$p50_4" "$p99_4" "$p50_8" "$p99_8" >>"$work/served.$r"
+    read -r parsed p50 p99 scpu flt <<<"$(run_wrk "$pid" 8 "$b/parse/bar?$query")"
+    row "$r" "$name" "(8) /parse/bar, 8 conn." "$parsed" "$p50" "$p99" "$scpu" "$flt"
+    printf '%s %s %s %s %s %s %s %s %s %s\n' "$name" "$fixed" "$ch4" "$ch8" "$cached" \
+      "$p50_4" "$p99_4" "$p50_8" "$p99_8" "$parsed" >>"$work/served.$r"
   done
   nginx_pids=$(pgrep -P "$pid_nginx" | paste -sd, -)
   nginx_pids=$pid_nginx${nginx_pids:+,$nginx_pids}
@@ -249,7 +253,7 @@ for ((r = 1; r <= rounds; ++r)); do
   gp=$(per_process "$gnuplot_charts" gnuplot -e "outfile='$work/g{}.jpg'" "$work/chart.gp") || fail "gnuplot failed"
   row "$r" "" "(6) gnuplot per chart" "$gp"
   awk -v inp="$inproc" -v c="$command" -v g="$gp" '
-    {printf "%s %.3f %.3f %.3f %.0f %.2f %.2f %.2f %.2f\n", $1, $3 / inp, $4 / inp, $5, $2 / c, $2 / g, $7 / $6, $9 / $8, $2 / inp}' \
+    {printf "%s %.3f %.3f %.3f %.0f %.2f %.2f %.2f %.2f %.0f\n", $1, $3 / inp, $4 / inp, $5, $2 / c, $2 / g, $7 / $6, $9 / $8, $2 / inp, $10}' \
     "$work/served.$r" >>"$work/ratios"
   awk -v s="$scaled" -v inp="$inproc" 'BEGIN {printf "%.3f\n", s / inp}' >>"$work/nginx_ratios"
 done
@@ -259,7 +263,7 @@ echo "load average at end: $(cut -d' ' -f1-3 /proc/loadavg)"
 for name in "${servers[@]}"; do
   pick() { awk -v n="$name" -v k="$1" '$1 == n {print $k}' "$work/ratios" | median; }
   share4=$(pick 2) share8=$(pick 3) not_modified=$(pick 4) vs_command=$(pick 5) vs_gnuplot=$(pick 6)
-  tail4=$(pick 7) tail8=$(pick 8) fixed_share=$(pick 9)
+  tail4=$(pick 7) tail8=$(pick 8) fixed_share=$(pick 9) parse=$(pick 10)
   pct() { awk -v v="$1" 'BEGIN {printf "%.0f%%", v * 100}'; }
   echo "== $name (medians of $rounds rounds)"
   echo "$(verdict "$share4" 0.8) (2) over (4), data changing, 4 connections: $(pct "$share4") (target 80%)"
@@ -272,5 +276,6 @@ for name in "${servers[@]}"; do
   echo "$(verdict "$png_share" 1) (1p) over (1), PNG against JPEG: $(pct "$png_share") (target 100%)"
   echo "$(verdict "$vs_command" 15) (1) over (5), against norvisk bar per chart: ${vs_command}x (target 15x)"
   echo "$(verdict "$vs_gnuplot" 40) (1) over (6), against gnuplot per chart: ${vs_gnuplot}x (target 40x)"
+  echo "$(verdict "$parse" 20000) (8) /parse/bar: ${parse}/s (target 20,000/s)"
 done
 echo "      (7) over (4), through nginx to two instances: $(median <"$work/nginx_ratios" | awk '{printf "%.0f%%", $1 * 100}')"

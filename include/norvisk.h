@@ -120,8 +120,21 @@ NORVISK_API int norvisk_bar_chart(const char* data, int width, int height, norvi
 NORVISK_API int norvisk_xy_chart(const char* data, int width, int height, norvisk_format format,
                                  unsigned char** out, size_t* size);
 
-/* Releases a block from norvisk_encode or the chart functions, on any thread; null is allowed.
- * On Linux the library may keep the block for the next picture. */
+/* The kinds of graph, for norvisk_parse_json. */
+typedef enum norvisk_kind { NORVISK_KIND_BAR = 1, NORVISK_KIND_XY = 2 } norvisk_kind;
+
+/* What the data string (`length` bytes, NUL bytes included) gives a new graph of that kind,
+ * without drawing, as one line of UTF-8 text ending in "\n" holding one JSON object, the line
+ * `norvisk parse` prints:
+ *   bar: {"legends":["Q1",...],"bars":[{"name":"North","values":[10,...]},...],"maxTotal":30}
+ *   xy:  {"points":[{"label":"Jan","value":10},...],"min":10,"max":20}  (min, max with a point)
+ * On NORVISK_OK *json is a NUL-terminated block of *json_length bytes (the NUL not counted),
+ * released with norvisk_free; otherwise *json is null and *json_length 0. */
+NORVISK_API int norvisk_parse_json(norvisk_kind kind, const char* data, size_t length, char** json,
+                                   size_t* json_length);
+
+/* Releases a block from norvisk_encode, the chart functions or norvisk_parse_json, on any
+ * thread; null is allowed. On Linux the library may keep the block for the next picture. */
 NORVISK_API void norvisk_free(void* data);
 
 /* A short English text for a status, never null. */

@@ -2,12 +2,15 @@
 #include "norvisk.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <new>
+#include <string>
 #include <string_view>
 #include <utility>
 
 #include "objects/boundary.h"
 #include "objects/nv_graph.h"
+#include "objects/parse_json.h"
 #include "raster/memory_sink.h"
 #include "raster/picture_memory.h"
 #include "raster/png_writer.h"
@@ -202,6 +205,28 @@ int norvisk_bar_chart(const char* data, int width, int height, norvisk_format fo
 int norvisk_xy_chart(const char* data, int width, int height, norvisk_format format,
                      unsigned char** out, size_t* size) {
   return Chart(&NVGraph::CreateXYGraph, data, width, height, format, out, size);
+}
+
+int norvisk_parse_json(norvisk_kind kind, const char* data, size_t length, char** json,
+                       size_t* json_length) {
+  if (json) *json = nullptr;
+  if (json_length) *json_length = 0;
+  if (!data || !json || !json_length) return NORVISK_BAD_ARGUMENT;
+  if (kind != NORVISK_KIND_BAR && kind != NORVISK_KIND_XY) return NORVISK_BAD_ARGUMENT;
+  return Guarded([&] {
+    std::string text;
+    const norvisk::GraphKind graph =
+        kind == NORVISK_KIND_BAR ? norvisk::GraphKind::Bar : norvisk::GraphKind::XY;
+    if (norvisk::ParseJson(graph, std::string_view(data, length), &text) != S_OK)
+      return static_cast<int>(NORVISK_NO_MEMORY);
+    text += '\n';  // a line, as the command prints it
+    char* block = static_cast<char*>(std::malloc(text.size() + 1));
+    if (!block) return static_cast<int>(NORVISK_NO_MEMORY);
+    std::memcpy(block, text.c_str(), text.size() + 1);
+    *json = block;
+    *json_length = text.size();
+    return static_cast<int>(NORVISK_OK);
+  });
 }
 
 void norvisk_free(void* data) { norvisk::GivePictureMemory(data); }

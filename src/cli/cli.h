@@ -1,4 +1,4 @@
-// What the parts of the norvisk command share: exit statuses, messages, JSON text.
+// What the parts of the norvisk command share: exit statuses and messages.
 #pragma once
 
 #include <cstdio>
@@ -23,11 +23,6 @@ bool ReadAll(std::FILE* file, std::string* text);
 // Standard output written out: `status`, or kNotWritten and one line saying why when it could
 // not be (a full disk, a closed stream).
 int FinishOutput(int status);
-
-// Appends `text` as a JSON string; bytes that are not UTF-8 are read as Latin-1.
-void JsonString(std::string& out, std::string_view text);
-// Appends the shortest number that reads back to `value`; infinities as 1e999, NaN as null.
-void JsonNumber(std::string& out, double value);
 
 // The `run` command: argv[2..] are its arguments.
 int RunCommand(int argc, char** argv);

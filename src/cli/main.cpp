@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "cli/cli.h"
-#include "objects/data_reader.h"
 #include "objects/nv_graph.h"
 #include "raster/png_writer.h"
+#include "objects/parse_json.h"
 #include "serve/serve.h"
 
 namespace norvisk::cli {
@@ -66,68 +66,15 @@ struct ChartKind {
   HRESULT (NVGraph::*create)();
   // Why the data the object's graph read gives no picture, or nullptr when it does.
   const char* (*nothingToDraw)(const GraphHolder& object);
-  void (*json)(std::string& out, const GraphHolder& object);
 };
-
-void BarJson(std::string& out, const GraphHolder& object) {
-  const BarData& d = *object.barData();
-  out += "{\"legends\":[";
-  for (std::size_t i = 0; i < d.legends.size(); ++i) {
-    if (i) out += ',';
-    JsonString(out, d.legends[i]);
-  }
-  out += "],\"bars\":[";
-  for (std::size_t i = 0; i < d.bars.size(); ++i) {
-    if (i) out += ',';
-    out += "{\"name\":";
-    JsonString(out, d.bars[i].name);
-    out += ",\"values\":[";
-    bool first = true;
-    for (double value : d.ValuesOf(d.bars[i])) {
-      if (!first) out += ',';
-      first = false;
-      JsonNumber(out, value);
-    }
-    out += "]}";
-  }
-  out += "],\"maxTotal\":";
-  JsonNumber(out, d.maxTotal);
-  out += '}';
-}
-
-void XYJson(std::string& out, const GraphHolder& object) {
-  const XYData& d = *object.xyData();
-  out += "{\"points\":[";
-  bool first = true;
-  for (int k = 0; k < d.Count(); ++k) {
-    const XYPoint p = d.Point(static_cast<std::size_t>(k));
-    if (!first) out += ',';
-    first = false;
-    out += "{\"label\":";
-    JsonString(out, p.label);
-    out += ",\"value\":";
-    JsonNumber(out, p.value);
-    out += '}';
-  }
-  out += ']';
-  // The running minimum and maximum mean something only once there is a point.
-  if (d.Count() > 0) {
-    out += ",\"min\":";
-    JsonNumber(out, d.MinValue());
-    out += ",\"max\":";
-    JsonNumber(out, d.MaxValue());
-  }
-  out += '}';
-}
 
 constexpr ChartKind kKinds[] = {
     {"bar", GraphKind::Bar, &NVGraph::CreateBarGraph,
-     [](const GraphHolder&) -> const char* { return nullptr; }, BarJson},
+     [](const GraphHolder&) -> const char* { return nullptr; }},
     {"xy", GraphKind::XY, &NVGraph::CreateXYGraph,
      [](const GraphHolder& object) -> const char* {
        return object.xyData()->Count() == 0 ? "the data held no point" : nullptr;
-     },
-     XYJson},
+     }},
 };
 
 const ChartKind* FindKind(std::string_view name) {
@@ -171,10 +118,9 @@ int ParseCommand(int argc, char** argv) {
   if (!kind) return Usage("unknown kind \"" + std::string(args[0]) + "\"");
   std::string data;
   if (!ReadData(args[1], &data)) return CannotReadData();
-  DataReader reader;
-  if (reader.Read(kind->kind, data) != S_OK) return OutOfMemory();
+  // The same text as the service's /parse, from the same code in the library.
   std::string out;
-  kind->json(out, reader);
+  if (ParseJson(kind->kind, data, &out) != S_OK) return OutOfMemory();
   out += '\n';
   std::fwrite(out.data(), 1, out.size(), stdout);
   return FinishOutput(kWritten);

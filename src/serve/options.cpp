@@ -14,7 +14,7 @@ const char* const kServeHelp =
     "Usage:\n"
     "  norvisk serve [--listen ADDR:PORT] [--threads N] [--queue N] [--max-per-client N]\n"
     "                [--max-body BYTES] [--max-pixels N] [--max-memory BYTES]\n"
-    "                [--timeout SECONDS]\n"
+    "                [--timeout SECONDS] [--no-playground]\n"
     "\n"
     "  --listen ADDR:PORT   IPv4 address and port to listen on (default 127.0.0.1:8080;\n"
     "                       0.0.0.0 listens on all interfaces; port 0 takes a free port)\n"
@@ -36,6 +36,7 @@ const char* const kServeHelp =
     "                       W x H takes about 6 x W x H bytes while it is drawn\n"
     "  --timeout SECONDS    connections idle this long are closed, and on SIGTERM, SIGINT or\n"
     "                       SIGHUP the requests in flight get this long to finish (default 10)\n"
+    "  --no-playground      no page at / (404): for a service that serves only pictures\n"
     "\n"
     "The first line on standard output is \"norvisk: listening on http://ADDR:PORT\".\n"
     "\n"
@@ -49,6 +50,12 @@ const char* const kServeHelp =
     "      Example: curl 'http://127.0.0.1:8080/bar.jpg?data=(Q1;Q2)(North;10;20)' -o bar.jpg\n"
     "  POST the same paths: the body is DATA as it stands (any content type); width and\n"
     "      height in the query.\n"
+    "  GET|HEAD|POST /parse/bar /parse/xy ?data=DATA\n"
+    "      How DATA is read: the JSON of `norvisk parse bar|xy DATA`, application/json, with\n"
+    "      the errors, ETag and caching of the pictures. POST: DATA is the body.\n"
+    "  GET /          the playground: a page to type data in and see the chart and its\n"
+    "      reading (with /playground.css and /playground.js; Content-Security-Policy allows\n"
+    "      only this service; ETag, Cache-Control: no-cache)\n"
     "  GET /health    200 \"ok\"\n"
     "  GET /metrics   counters in Prometheus' text format\n"
     "  /health and /metrics are answered at once, whatever the workers are drawing. A chart\n"
@@ -98,6 +105,10 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* why) {
     std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       o->help = true;
+      continue;
+    }
+    if (arg == "--no-playground") {
+      o->playground = false;
       continue;
     }
     static constexpr std::string_view kKnown[] = {"--listen",         "--threads",    "--queue",

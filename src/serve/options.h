@@ -18,6 +18,7 @@ struct Options {
   std::size_t maxMemory = std::size_t{512} << 20;
   int timeout = 10;  // seconds: idle connections, and the drain on SIGTERM / SIGINT
   Limits limits;
+  bool playground = true;  // GET / and its files; --no-playground turns them off
   bool help = false;
 };
 

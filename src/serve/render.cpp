@@ -4,10 +4,12 @@
 
 #include "norvisk.h"
 #include "raster/png_writer.h"
+#include "serve/parse_route.h"
 
 namespace norvisk::serve {
 
 RenderResult Render(const ChartRequest& chart, unsigned char** bytes, std::size_t* size) {
+  if (Info(chart.route).handler == Handler::Parse) return ParseToJson(chart, bytes, size);
   norvisk_format format = NORVISK_FORMAT_BMP;
   switch (FormatOf(chart.route)) {
     case ChartFormat::Jpeg: format = NORVISK_FORMAT_JPEG; break;

@@ -10,7 +10,8 @@ namespace norvisk::serve {
 enum class RenderResult { Ok, NothingToDraw, NoMemory, Failed };
 
 // Draws `chart` as the command would for the same data and size and encodes it; on Ok,
-// `*bytes` (freed with FreePicture) holds `*size` bytes of BMP, JPEG or PNG.
+// `*bytes` (freed with FreePicture) holds `*size` bytes of BMP, JPEG or PNG. For a /parse
+// route, the JSON of the data instead (ParseToJson).
 RenderResult Render(const ChartRequest& chart, unsigned char** bytes, std::size_t* size);
 void FreePicture(void* bytes);
 // The program version that goes into every entity tag.

@@ -14,6 +14,8 @@ void RenderJob::ReleasePicture() {
 }
 
 std::size_t RenderPool::PictureMemory(const ChartRequest& chart) {
+  // A reading draws nothing; its JSON is a few times the data at most, charged as drawn.
+  if (Info(chart.route).handler == Handler::Parse) return chart.data.size() * 4 + 4096;
   const auto width = static_cast<std::size_t>(chart.width > 0 ? chart.width : 0);
   const auto height = static_cast<std::size_t>(chart.height > 0 ? chart.height : 0);
   const std::size_t surface = width * height * 3;
@@ -146,7 +148,8 @@ void RenderPool::Work(int index) {
       if (job->drawn) {
         auto start = Clock::now();
         job->result = Render(job->chart, &job->bytes, &job->size);
-        if (job->result == RenderResult::Ok)
+        // Only pictures count as drawn: a /parse reading would hide their times among its own.
+        if (job->result == RenderResult::Ok && IsChart(job->chart.route))
           metrics_->CountRender(std::chrono::duration<double>(Clock::now() - start).count(), index);
       } else {
         metrics_->CountAbandoned();

@@ -26,6 +26,7 @@ void Refuse(Decision* d, int status, std::string_view message, const char* allow
 // The parameters of one query as they are read.
 struct QueryState {
   bool dataInQuery = true;
+  bool sized = true;  // width and height are parameters (not of /parse)
   bool seenData = false, seenWidth = false, seenHeight = false;
   std::string name;  // the decoded name of the parameter at hand
 };
@@ -58,7 +59,7 @@ bool ApplyParameter(std::string_view item, QueryState* q, Decision* d) {
     }
     return true;
   }
-  if (name == "width" || name == "height") {
+  if (q->sized && (name == "width" || name == "height")) {
     bool* seen = name == "width" ? &q->seenWidth : &q->seenHeight;
     if (*seen) {
       Refuse(d, 400, "bad request: the parameter \"" + name + "\" is given more than once");
@@ -134,6 +135,9 @@ const char* RouteName(Route route) {
 }
 
 bool IsChart(Route route) { return Info(route).handler == Handler::Chart; }
+bool TakesData(Route route) {
+  return Info(route).handler == Handler::Chart || Info(route).handler == Handler::Parse;
+}
 bool IsBar(Route route) { return IsChart(route) && Info(route).bar; }
 ChartFormat FormatOf(Route route) { return Info(route).format; }
 
@@ -188,7 +192,9 @@ std::string Quote(std::string_view text) {
   return out;
 }
 
-bool TakesBody(std::string_view method, Route route) { return method == "POST" && IsChart(route); }
+bool TakesBody(std::string_view method, Route route) {
+  return method == "POST" && TakesData(route);
+}
 
 void ReadRequest(std::string_view method, std::string_view target, const Limits& limits,
                  Decision* d) {
@@ -208,19 +214,21 @@ void ReadRequest(std::string_view method, std::string_view target, const Limits&
   chart.data.clear();
   if (route.route == Route::Unknown)
     return Refuse(d, 404, "not found: no chart or page at this path");
-  bool isChart = route.handler == Handler::Chart;
+  bool takesData = TakesData(route.route);
   bool get = method == "GET" || method == "HEAD";
-  if (!get && !(isChart && method == "POST"))
+  if (!get && !(takesData && method == "POST"))
     return Refuse(d, 405, "method not allowed", route.allow);
   // The request line is the method, a blank, the target, a blank and an 8-byte version.
   if (method.size() + target.size() + 10 > limits.maxRequestLine)
     return Refuse(d, 414,
                   "URI too long: the request line is over " +
                       std::to_string(limits.maxRequestLine) + " bytes");
-  if (!isChart) return;  // /health and /metrics take no parameters and ignore any given.
+  // The pages, /health and /metrics take no parameters and ignore any given.
+  if (!takesData) return;
 
   QueryState state;
   state.dataInQuery = get;
+  state.sized = route.handler == Handler::Chart;
   while (!query.empty()) {
     std::size_t amp = query.find('&');
     std::string_view item = query.substr(0, amp);

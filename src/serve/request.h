@@ -8,20 +8,37 @@
 
 namespace norvisk::serve {
 
-enum class Route { Unknown, BarJpeg, BarBmp, BarPng, XYJpeg, XYBmp, XYPng, Health, Metrics };
+enum class Route {
+  Unknown,
+  BarJpeg,
+  BarBmp,
+  BarPng,
+  XYJpeg,
+  XYBmp,
+  XYPng,
+  ParseBar,
+  ParseXY,
+  Page,
+  PageStyle,
+  PageScript,
+  PageIcon,
+  Health,
+  Metrics
+};
 
 // The picture a chart route answers with.
 enum class ChartFormat { None, Bmp, Jpeg, Png };
 
-// Who answers a route: charts are drawn by the workers, the pages by the connection handling.
-enum class Handler { None, Chart, Health, Metrics };
+// Who answers a route: charts are drawn and data strings read by the workers, the pages by the
+// connection handling.
+enum class Handler { None, Chart, Parse, Page, Health, Metrics };
 
 // One row of the route table: everything the service knows about a path.
 struct RouteInfo {
   std::string_view path;
   Route route;
   Handler handler;
-  bool bar;                 // charts: a bar chart, else an XY chart
+  bool bar;                 // charts and parse: a bar chart, else an XY chart
   ChartFormat format;       // charts: the picture's format
   const char* contentType;  // of a 200
   const char* allow;        // the methods it takes, for 405
@@ -40,6 +57,18 @@ inline constexpr RouteInfo kRouteTable[] = {
      kChartMethods},
     {"/xy.bmp", Route::XYBmp, Handler::Chart, false, ChartFormat::Bmp, "image/bmp", kChartMethods},
     {"/xy.png", Route::XYPng, Handler::Chart, false, ChartFormat::Png, "image/png", kChartMethods},
+    {"/parse/bar", Route::ParseBar, Handler::Parse, true, ChartFormat::None, "application/json",
+     kChartMethods},
+    {"/parse/xy", Route::ParseXY, Handler::Parse, false, ChartFormat::None, "application/json",
+     kChartMethods},
+    {"/", Route::Page, Handler::Page, false, ChartFormat::None, "text/html; charset=utf-8",
+     kPageMethods},
+    {"/playground.css", Route::PageStyle, Handler::Page, false, ChartFormat::None,
+     "text/css; charset=utf-8", kPageMethods},
+    {"/playground.js", Route::PageScript, Handler::Page, false, ChartFormat::None,
+     "text/javascript; charset=utf-8", kPageMethods},
+    {"/playground.svg", Route::PageIcon, Handler::Page, false, ChartFormat::None, "image/svg+xml",
+     kPageMethods},
     {"/health", Route::Health, Handler::Health, false, ChartFormat::None,
      "text/plain; charset=utf-8", kPageMethods},
     {"/metrics", Route::Metrics, Handler::Metrics, false, ChartFormat::None,
@@ -54,6 +83,8 @@ const RouteInfo& Info(Route route);
 // The path of a route as the metrics name it; "other" for Unknown.
 const char* RouteName(Route route);
 bool IsChart(Route route);
+// A route that reads a data string: a chart, or /parse.
+bool TakesData(Route route);
 bool IsBar(Route route);
 // The picture of a chart route; None for any other.
 ChartFormat FormatOf(Route route);
@@ -107,7 +138,7 @@ void ReadRequest(std::string_view method, std::string_view target, const Limits&
 // byte turns it into a 400, as such data does in the query.
 void ReadBody(std::string_view body, Decision* decision);
 
-// True when a POST to a chart route takes its data from the body.
+// True when a POST to a chart or parse route takes its data from the body.
 bool TakesBody(std::string_view method, Route route);
 
 // The strong entity tag of the picture `chart` gives with program `version`, quoted.

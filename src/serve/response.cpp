@@ -75,6 +75,8 @@ void WriteHead(const ResponseHead& head, std::string_view date, std::string* out
   if (!head.etag.empty()) AppendField(out, "ETag", head.etag);
   if (head.cacheControl) AppendField(out, "Cache-Control", head.cacheControl);
   if (head.allow) AppendField(out, "Allow", head.allow);
+  if (head.contentSecurityPolicy)
+    AppendField(out, "Content-Security-Policy", head.contentSecurityPolicy);
   if (head.retryAfter) AppendField(out, "Retry-After", "1");
   // Every answer is what it says it is: no browser reads a picture or an error as a page.
   AppendField(out, "X-Content-Type-Options", "nosniff");

@@ -23,6 +23,7 @@ struct ResponseHead {
   std::string_view etag;
   const char* cacheControl = "no-store";
   const char* allow = nullptr;
+  const char* contentSecurityPolicy = nullptr;
   bool retryAfter = false;
   Persistence persistence = Persistence::KeepAlive;
 };

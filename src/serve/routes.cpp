@@ -2,6 +2,7 @@
 #include <boost/asio/post.hpp>
 #include <mutex>
 
+#include "serve/playground.h"
 #include "serve/png_fingerprint.h"
 #include "serve/render.h"
 #include "serve/server.h"
@@ -17,9 +18,20 @@ void Server::Dispatch(Connection& c) {
     case Handler::Metrics:
       c.text = metrics_.Text();
       return SendText(c, 200, c.text, nullptr, false, Info(c.route).contentType);
-    case Handler::Chart: return StartChart(c);
+    case Handler::Chart:
+    case Handler::Parse: return StartChart(c);
+    case Handler::Page: return SendPage(c);
     case Handler::None: return SendText(c, 404, "not found: no chart or page at this path\n");
   }
+}
+
+void Server::SendPage(Connection& c) {
+  ResponseHead head;
+  std::string_view body;
+  if (!options_.playground ||
+      !AnswerPlayground(c.route, c.reader.HasNoneMatch(), c.reader.NoneMatch(), &head, &body))
+    return SendText(c, 404, "not found: no chart or page at this path\n");
+  Send(c, head, body.data(), body.size());
 }
 
 void Server::StartChart(Connection& c) {

@@ -112,6 +112,7 @@ class Server {
                 bool retry = false, const char* type = kText);
   void SendNotModified(Connection& c);
   void SendPicture(Connection& c);
+  void SendPage(Connection& c);
   void Send(Connection& c, ResponseHead& head, const char* body, std::size_t size);
   void Write(Connection& c);
   void Written(Connection& c);

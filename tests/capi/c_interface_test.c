@@ -556,6 +556,72 @@ static void test_limits(void) {
   free(jpeg.data);
 }
 
+/* norvisk_parse_json: the line `norvisk parse` prints for the same data, to the byte; nulls and
+ * unknown kinds as statuses that leave the outputs empty. */
+static const char* command_parse(const char* kind, const char* data, char* out, size_t room) {
+  char command[1024];
+  FILE* p;
+  size_t n;
+  snprintf(command, sizeof command, "'%s' parse %s -- '%s'", NORVISK_BINARY, kind, data);
+  p = popen(command, "r");
+  if (!p) return "";
+  n = fread(out, 1, room - 1, p);
+  out[n] = '\0';
+  if (pclose(p) != 0) out[0] = '\0';
+  return out;
+}
+
+static void test_parse_json(void) {
+  static const struct {
+    norvisk_kind kind;
+    const char* name;
+    const char* data;
+  } cases[] = {
+      {NORVISK_KIND_BAR, "bar", "(Q1;Q2;Q3)(North;10;20;30)(South;15;25;35)(East;5;10;5)"},
+      {NORVISK_KIND_BAR, "bar", "(A;B)(x;12abc;abc) (y;1.5e2;1d400)"},
+      {NORVISK_KIND_BAR, "bar", ""},
+      {NORVISK_KIND_XY, "xy", "(Jan;10)(Feb;20)(Mar;15)(Apr;-4)"},
+      {NORVISK_KIND_XY, "xy", "[f(x);0.1)(g) (b;-1.5e2)"},
+      {NORVISK_KIND_XY, "xy", "(no point"},
+  };
+  char expected[4096];
+  char* json = (char*)1;
+  size_t size = 99, i;
+  for (i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+    const char* want = command_parse(cases[i].name, cases[i].data, expected, sizeof expected);
+    CHECK_STATUS(
+        norvisk_parse_json(cases[i].kind, cases[i].data, strlen(cases[i].data), &json, &size),
+        NORVISK_OK);
+    CHECK(want[0] == '{');
+    CHECK(json && size == strlen(want) && strcmp(json, want) == 0);
+    if (json && strcmp(json, want) != 0) fprintf(stderr, "  got  %s  want %s", json, want);
+    norvisk_free(json);
+  }
+  /* The length decides, not a NUL: the bytes after one are read as the command reads them. */
+  CHECK_STATUS(norvisk_parse_json(NORVISK_KIND_XY, "(a;1)(b;2)", 5, &json, &size), NORVISK_OK);
+  CHECK(json &&
+        strcmp(json, "{\"points\":[{\"label\":\"a\",\"value\":1}],\"min\":1,\"max\":1}\n") == 0);
+  norvisk_free(json);
+  CHECK_STATUS(norvisk_parse_json(NORVISK_KIND_BAR, "(A\0B)(x;1)", 10, &json, &size), NORVISK_OK);
+  CHECK(json && strstr(json, "\"A\\u0000B\"") != NULL);
+  norvisk_free(json);
+
+  json = (char*)1;
+  size = 99;
+  CHECK_STATUS(norvisk_parse_json(NORVISK_KIND_BAR, NULL, 0, &json, &size), NORVISK_BAD_ARGUMENT);
+  CHECK(json == NULL && size == 0);
+  json = (char*)1;
+  size = 99;
+  CHECK_STATUS(norvisk_parse_json((norvisk_kind)3, "(a;1)", 5, &json, &size), NORVISK_BAD_ARGUMENT);
+  CHECK(json == NULL && size == 0);
+  CHECK_STATUS(norvisk_parse_json((norvisk_kind)0, "(a;1)", 5, &json, &size), NORVISK_BAD_ARGUMENT);
+  CHECK_STATUS(norvisk_parse_json(NORVISK_KIND_XY, "(a;1)", 5, NULL, &size), NORVISK_BAD_ARGUMENT);
+  CHECK(size == 0);
+  json = (char*)1;
+  CHECK_STATUS(norvisk_parse_json(NORVISK_KIND_XY, "(a;1)", 5, &json, NULL), NORVISK_BAD_ARGUMENT);
+  CHECK(json == NULL);
+}
+
 int main(void) {
   char command[512];
   snprintf(folder, sizeof folder, "/tmp/norvisk-c-interface-%ld", (long)getpid());
@@ -571,6 +637,7 @@ int main(void) {
   test_sizes();
   test_texts_are_utf8();
   test_limits();
+  test_parse_json();
   snprintf(command, sizeof command, "rm -rf '%s'", folder);
   if (system(command) != 0) fprintf(stderr, "could not remove %s\n", folder);
   if (failures)

@@ -14,6 +14,7 @@
 #include <ostream>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "graph/bar_graph.h"
@@ -311,9 +312,14 @@ TEST(PngWriterTest, EveryRefusedAllocationLeavesTheSinkEmpty) {
   long n = 0;
   for (; n < 1000; ++n) {
     MemorySink sink;
-    norvisk_test::FailingAllocator::Arm(n);
-    const ExportResult result = WritePng(p.bits, sink.sink());
-    const long refused = norvisk_test::FailingAllocator::Disarm();
+    ExportResult result = ExportResult::NotWritten;
+    long refused = 0;
+    // A new thread has no workspace yet: the first picture it encodes makes one.
+    std::thread([&] {
+      norvisk_test::FailingAllocator::Arm(n);
+      result = WritePng(p.bits, sink.sink());
+      refused = norvisk_test::FailingAllocator::Disarm();
+    }).join();
     if (refused == 0) {
       EXPECT_EQ(result, ExportResult::Written);
       EXPECT_TRUE(Bytes(sink.data(), sink.data() + sink.size()) == expected);
@@ -324,6 +330,21 @@ TEST(PngWriterTest, EveryRefusedAllocationLeavesTheSinkEmpty) {
   }
   EXPECT_GE(n, 1) << "the writer allocates nothing that could fail";
   EXPECT_LT(n, 1000);
+}
+
+TEST(PngWriterTest, AThreadEncodesAgainWithoutAllocating) {
+  const Picture p = Chart(false, 640, 300);
+  std::thread([&] {
+    const Bytes first = Encode(p.bits);
+    // Every allocation from here on would fail: the workspace the thread kept is used.
+    MemorySink sink;
+    norvisk_test::FailingAllocator::Arm(0, true);
+    const ExportResult result = WritePng(p.bits, sink.sink());
+    const long refused = norvisk_test::FailingAllocator::Disarm();
+    EXPECT_EQ(refused, 0);
+    EXPECT_EQ(result, ExportResult::Written);
+    EXPECT_TRUE(Bytes(sink.data(), sink.data() + sink.size()) == first);
+  }).join();
 }
 
 // A sink that takes `accept` pieces and refuses the next one.

@@ -25,8 +25,12 @@ TEST(Routes, EachPathItsRouteAndNothingElse) {
   EXPECT_EQ(FindRoute("/xy.png"), Route::XYPng);
   EXPECT_EQ(FindRoute("/health"), Route::Health);
   EXPECT_EQ(FindRoute("/metrics"), Route::Metrics);
-  for (const char* other : {"/", "", "/bar.JPG", "/bar.jpg/", "bar.jpg", "/bar.jpeg", "//bar.jpg",
-                            "/bar%2Ejpg", "/health/", "/bar.PNG", "/xy.png/"})
+  EXPECT_EQ(FindRoute("/parse/bar"), Route::ParseBar);
+  EXPECT_EQ(FindRoute("/parse/xy"), Route::ParseXY);
+  EXPECT_EQ(FindRoute("/"), Route::Page);
+  for (const char* other :
+       {"/parse", "/parse/", "/index.html", "", "/bar.JPG", "/bar.jpg/", "bar.jpg", "/bar.jpeg",
+        "//bar.jpg", "/bar%2Ejpg", "/health/", "/bar.PNG", "/xy.png/"})
     EXPECT_EQ(FindRoute(other), Route::Unknown) << other;
   EXPECT_TRUE(IsBar(Route::BarBmp));
   EXPECT_FALSE(IsBar(Route::XYJpeg));

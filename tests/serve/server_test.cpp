@@ -312,7 +312,7 @@ TEST_F(Served, EveryErrorStatusWithItsHeaders) {
       {GetRequest(bar + "&colour=red"), 400},
       {PostRequest("/xy.bmp?data=(a;1)", "(a;1)"), 400},
       {GetRequest("/nothing"), 404},
-      {GetRequest("/"), 404},
+      {GetRequest("/index.html"), 404},
       {GetRequest("/bar.gif?data=x"), 404},
       {GetRequest("/xy.png?data=no+point+here"), 422},
       {GetRequest(bar + "&width=5000&height=5000"), 413},
