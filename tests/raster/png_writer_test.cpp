@@ -310,6 +310,7 @@ TEST(PngWriterTest, EveryRefusedAllocationLeavesTheSinkEmpty) {
   const Picture p = Chart(true, 640, 300);
   const Bytes expected = Encode(p.bits);
   long n = 0;
+  int noMemory = 0;
   for (; n < 1000; ++n) {
     MemorySink sink;
     ExportResult result = ExportResult::NotWritten;
@@ -320,15 +321,23 @@ TEST(PngWriterTest, EveryRefusedAllocationLeavesTheSinkEmpty) {
       result = WritePng(p.bits, sink.sink());
       refused = norvisk_test::FailingAllocator::Disarm();
     }).join();
+    const Bytes written(sink.data(), sink.data() + sink.size());
     if (refused == 0) {
       EXPECT_EQ(result, ExportResult::Written);
-      EXPECT_TRUE(Bytes(sink.data(), sink.data() + sink.size()) == expected);
+      EXPECT_TRUE(written == expected);
       break;
     }
+    // The runtime's own bookkeeping for the thread's workspace (mingw's) may be what was
+    // refused; the picture is then whole. Anything else is no memory and no bytes.
+    if (result == ExportResult::Written) {
+      EXPECT_TRUE(written == expected) << "allocation " << n;
+      continue;
+    }
+    ++noMemory;
     EXPECT_EQ(result, ExportResult::NoMemory) << "allocation " << n;
     EXPECT_EQ(sink.size(), 0u) << "allocation " << n;
   }
-  EXPECT_GE(n, 1) << "the writer allocates nothing that could fail";
+  EXPECT_GE(noMemory, 1) << "the writer allocates nothing that could fail";
   EXPECT_LT(n, 1000);
 }
 
