@@ -16,4 +16,4 @@ fi
 [[ -x /usr/bin/chromium ]] || { echo "no /usr/bin/chromium (make deps-native installs it)" >&2; exit 1; }
 export NORVISK_BINARY=$binary BROWSER_MODULES=$work/node_modules BROWSER_OUT=$work/out
 export PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1
-exec node --test --test-reporter=spec "$here/playground.test.mjs"
+exec node --test --test-reporter=tap "$here/playground.test.mjs"
