@@ -152,7 +152,9 @@ PictureBlock TakePictureMemory(std::size_t bytes) {
 void GivePictureMemory(void* data) {
   if (!data) return;
   const std::size_t capacity = malloc_usable_size(data);
-  if (capacity > kLargestKeptBlock) {
+  // Blocks under the grain are not pictures' (norvisk_free also takes the library's small
+  // texts): kept, they would only hold a place that a picture's block should have.
+  if (capacity > kLargestKeptBlock || capacity < kGrain) {
     std::free(data);
     return;
   }
